@@ -1,0 +1,60 @@
+#include "platform/FaultInjection.h"
+
+#include <atomic>
+
+namespace kavrin::platform {
+namespace {
+
+constexpr int kOps = static_cast<int>(FaultOp::Count);
+
+std::atomic<bool> g_armed{false};
+std::atomic<int> g_counts[kOps];
+std::atomic<int> g_op{0};
+std::atomic<int> g_nth{0};
+std::atomic<int> g_error{0};
+std::atomic<bool> g_shortRead{false};
+// Counting is only needed while a test looks; it starts with the first Inject or Clear.
+std::atomic<bool> g_counting{false};
+
+void ResetCounts() {
+    for (auto& count : g_counts) count.store(0);
+}
+
+}  // namespace
+
+void InjectFault(FaultOp op, int nth, int error, bool shortRead) {
+    g_armed.store(false);
+    ResetCounts();
+    g_op.store(static_cast<int>(op));
+    g_nth.store(nth);
+    g_error.store(error);
+    g_shortRead.store(shortRead);
+    g_counting.store(true);
+    g_armed.store(true);
+}
+
+void ClearFaults() {
+    g_armed.store(false);
+    ResetCounts();
+    g_counting.store(true);
+}
+
+int FaultCallCount(FaultOp op) {
+    return g_counts[static_cast<int>(op)].load();
+}
+
+namespace detail {
+
+FaultAction CheckFault(FaultOp op, int* error) {
+    if (!g_counting.load(std::memory_order_relaxed)) return FaultAction::None;
+    int call = g_counts[static_cast<int>(op)].fetch_add(1) + 1;
+    if (!g_armed.load() || g_op.load() != static_cast<int>(op) || g_nth.load() != call) {
+        return FaultAction::None;
+    }
+    if (g_shortRead.load() && op == FaultOp::Read) return FaultAction::ShortRead;
+    *error = g_error.load();
+    return FaultAction::Fail;
+}
+
+}  // namespace detail
+}  // namespace kavrin::platform

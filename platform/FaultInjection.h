@@ -1,0 +1,29 @@
+// A test-only seam in the file layer: makes the n-th read, write, sync, rename, folder creation
+// or file creation from now on fail with a chosen errno, or makes the n-th read come back short
+// (as if the file had shrunk). Production code never arms it; an unarmed seam costs one relaxed
+// atomic load per call. Thread-safe: counting is atomic, so the n-th call is well defined even
+// when a worker thread does the I/O.
+#pragma once
+
+namespace kavrin::platform {
+
+enum class FaultOp { Read, Write, Sync, Rename, MakeFolder, Create, Count };
+
+// Arms one fault: the `nth` (1-based) call of `op` counted from now fails with `error`, or
+// with `shortRead` (reads only) returns half of what it would have returned. Disarms any
+// earlier fault and restarts every call count.
+void InjectFault(FaultOp op, int nth, int error, bool shortRead = false);
+
+// Disarms the fault and restarts every call count.
+void ClearFaults();
+
+// The calls of `op` made since the last InjectFault or ClearFaults.
+int FaultCallCount(FaultOp op);
+
+namespace detail {
+enum class FaultAction { None, Fail, ShortRead };
+// Counts one call of `op`; tells the caller whether it must fail, and with which errno.
+FaultAction CheckFault(FaultOp op, int* error);
+}  // namespace detail
+
+}  // namespace kavrin::platform

@@ -1,0 +1,230 @@
+#include "platform/File.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/FaultInjection.h"
+
+namespace kavrin::platform {
+namespace {
+
+using detail::CheckFault;
+using detail::FaultAction;
+
+// Returns true (with errno set) when the armed fault hits this call.
+bool Injected(FaultOp op) {
+    int error = 0;
+    if (CheckFault(op, &error) == FaultAction::Fail) {
+        errno = error;
+        return true;
+    }
+    return false;
+}
+
+// Takes the exclusive lock that stands in for "no sharing". Only a real conflict refuses the
+// file; a file system that cannot lock at all (some network mounts) is used unlocked.
+bool LockExclusive(int fd) {
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EINTR) continue;
+        return errno != EWOULDBLOCK;
+    }
+    return true;
+}
+
+}  // namespace
+
+FileHandle OpenForRead(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return kInvalidFile;
+    if (!S_ISREG(st.st_mode)) {
+        // Opening a FIFO or a device could block or have side effects: never try.
+        errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return kInvalidFile;
+    }
+    // O_NONBLOCK guards against the path being swapped for a FIFO between stat and open.
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return kInvalidFile;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(fd);
+        errno = EINVAL;
+        return kInvalidFile;
+    }
+    int flags = fcntl(fd, F_GETFL);
+    if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (!LockExclusive(fd)) {
+        close(fd);
+        errno = EWOULDBLOCK;
+        return kInvalidFile;
+    }
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return fd;
+}
+
+FileHandle CreateNewForWrite(const std::string& path) {
+    if (Injected(FaultOp::Create)) return kInvalidFile;
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) return kInvalidFile;
+    LockExclusive(fd);  // nobody else can hold a lock on a file this call just created
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    return fd;
+}
+
+FileHandle OpenNullSink() {
+    return open("/dev/null", O_WRONLY | O_CLOEXEC);
+}
+
+int64_t ReadFull(FileHandle file, void* buffer, size_t length) {
+    int error = 0;
+    FaultAction fault = CheckFault(FaultOp::Read, &error);
+    if (fault == FaultAction::Fail) {
+        errno = error;
+        return -1;
+    }
+    if (fault == FaultAction::ShortRead) length /= 2;
+    auto* out = static_cast<unsigned char*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = read(file, out + done, length - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+bool WriteFull(FileHandle file, const void* buffer, size_t length) {
+    if (Injected(FaultOp::Write)) return false;
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = write(file, in + done, length - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool SeekTo(FileHandle file, uint64_t offset) {
+    return lseek(file, static_cast<off_t>(offset), SEEK_SET) == static_cast<off_t>(offset);
+}
+
+bool GetFileSize(FileHandle file, uint64_t* size) {
+    struct stat st {};
+    if (fstat(file, &st) != 0) return false;
+    *size = static_cast<uint64_t>(st.st_size);
+    return true;
+}
+
+bool SyncFile(FileHandle file) {
+    if (Injected(FaultOp::Sync)) return false;
+    while (fsync(file) != 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
+}
+
+bool CloseFile(FileHandle& file) {
+    if (file == kInvalidFile) return true;
+    int result = close(file);
+    file = kInvalidFile;
+    // Linux releases the descriptor even when close reports EINTR; never retry.
+    return result == 0 || errno == EINTR;
+}
+
+bool DeleteFile(const std::string& path) {
+    return unlink(path.c_str()) == 0;
+}
+
+bool MakeFolder(const std::string& path) {
+    if (Injected(FaultOp::MakeFolder)) return false;
+    return mkdir(path.c_str(), 0777) == 0;
+}
+
+bool RenameFile(const std::string& from, const std::string& to, bool noReplace) {
+    if (Injected(FaultOp::Rename)) return false;
+    if (!noReplace) return rename(from.c_str(), to.c_str()) == 0;
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without RENAME_NOREPLACE: a hard link fails on an existing name as well.
+    if (link(from.c_str(), to.c_str()) != 0) return false;
+    unlink(from.c_str());
+    return true;
+}
+
+bool SyncFolder(const std::string& folder) {
+    if (Injected(FaultOp::Sync)) return false;
+    int fd = open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = true;
+    while (fsync(fd) != 0) {
+        if (errno == EINTR) continue;
+        // Some file systems cannot sync a folder; that is no failure of the data.
+        ok = errno == EINVAL || errno == EROFS;
+        break;
+    }
+    close(fd);
+    return ok;
+}
+
+bool IsSameFile(FileHandle file, const std::string& path) {
+    struct stat a {
+    }, b{};
+    if (fstat(file, &a) != 0 || stat(path.c_str(), &b) != 0) return false;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+PathAttributes QueryAttributes(const std::string& path) {
+    PathAttributes attributes;
+    struct stat st {};
+    if (path.empty() || stat(path.c_str(), &st) != 0) return attributes;
+    attributes.exists = true;
+    attributes.isFolder = S_ISDIR(st.st_mode);
+    attributes.isRegular = S_ISREG(st.st_mode);
+    attributes.isSystem = !attributes.isFolder && !attributes.isRegular;
+    attributes.size = static_cast<uint64_t>(st.st_size);
+    attributes.modifiedSeconds = st.st_mtim.tv_sec;
+    attributes.modifiedNanos = st.st_mtim.tv_nsec;
+    attributes.permissions = st.st_mode & 07777;
+
+    size_t end = path.find_last_not_of('/');
+    if (end != std::string::npos) {
+        size_t slash = path.rfind('/', end);
+        std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1,
+                                       end - (slash == std::string::npos ? 0 : slash + 1) + 1);
+        attributes.isHidden = !name.empty() && name[0] == '.' && name != "." && name != "..";
+    }
+    return attributes;
+}
+
+std::string MakeAbsolute(const std::string& path) {
+    std::string result = path;
+    if (result.empty() || result[0] != '/') {
+        char cwd[4096];
+        if (getcwd(cwd, sizeof cwd) != nullptr) {
+            std::string base = cwd;
+            if (base != "/") base += '/';
+            result = base + result;
+        }
+    }
+    while (result.size() > 1 && result.back() == '/') result.pop_back();
+    return result;
+}
+
+}  // namespace kavrin::platform

@@ -1,0 +1,78 @@
+// The small file layer every other part of Kavrin goes through.
+//
+// Files are plain descriptors (`FileHandle`), with `kInvalidFile` as the invalid-handle value.
+// Every operation reports failure as a return value and leaves the reason in errno; none of
+// them throws. Reads and writes loop until the whole request is served, so a caller only ever
+// sees "all of it", "less because the file ended" (reads) or a failure.
+//
+// Any thread may call these functions; a descriptor belongs to one thread at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kavrin::platform {
+
+using FileHandle = int;
+inline constexpr FileHandle kInvalidFile = -1;
+
+// Opens an existing regular file for reading, locked against every other opener (the
+// equivalent of opening without sharing). Anything that is not a regular file (a FIFO, a
+// socket, a device, a folder) is refused without blocking. A file another process holds
+// locked is refused with EWOULDBLOCK. Returns kInvalidFile on failure.
+FileHandle OpenForRead(const std::string& path);
+
+// Creates a new file (O_EXCL) for writing, mode 0666 minus the umask, locked. Returns
+// kInvalidFile on failure; errno is ENOENT when a folder of the path is missing.
+FileHandle CreateNewForWrite(const std::string& path);
+
+// Opens /dev/null for writing: a destination that swallows everything (used to test archives).
+FileHandle OpenNullSink();
+
+// Reads up to `length` bytes, looping over short reads. Returns the bytes read (less than
+// `length` only at the end of the file) or -1 on error.
+int64_t ReadFull(FileHandle file, void* buffer, size_t length);
+
+// Writes all `length` bytes. Returns false on any error (disk full included).
+bool WriteFull(FileHandle file, const void* buffer, size_t length);
+
+bool SeekTo(FileHandle file, uint64_t offset);
+bool GetFileSize(FileHandle file, uint64_t* size);
+bool SyncFile(FileHandle file);
+
+// Closes the descriptor if it is valid and stores kInvalidFile back. Returns false when the
+// close reported an error (a delayed write error, for example).
+bool CloseFile(FileHandle& file);
+
+bool DeleteFile(const std::string& path);
+// Creates one folder (mode 0777 minus the umask). errno says why it failed.
+bool MakeFolder(const std::string& path);
+// Renames `from` over `to`. With `noReplace`, fails with EEXIST when `to` exists.
+bool RenameFile(const std::string& from, const std::string& to, bool noReplace);
+// Makes a rename or creation inside `folder` durable.
+bool SyncFolder(const std::string& folder);
+
+// True when `path` names the very file that `file` has open (same device and inode).
+bool IsSameFile(FileHandle file, const std::string& path);
+
+// What the queue and the command line need to know of a path before opening it.
+struct PathAttributes {
+    bool exists = false;
+    bool isFolder = false;
+    bool isRegular = false;
+    bool isHidden = false;  // the last name begins with '.' ("." and ".." themselves excepted)
+    bool isSystem = false;  // neither a regular file nor a folder: FIFO, socket, device
+    uint64_t size = 0;
+    int64_t modifiedSeconds = 0;
+    int64_t modifiedNanos = 0;
+    uint32_t permissions = 0;  // the 07777 bits
+};
+// Follows a symbolic link the caller names. A path that does not exist gives exists = false.
+PathAttributes QueryAttributes(const std::string& path);
+
+// `path` made absolute against the working folder, trailing '/'s removed (except the root's).
+// The bytes of the path are kept as they are; nothing is resolved.
+std::string MakeAbsolute(const std::string& path);
+
+}  // namespace kavrin::platform
