@@ -1,0 +1,61 @@
+// The .kvn archive header. The byte layout is described in doc/archive_format.md:
+//
+//   "KVN1" | typeLength (1) | typeText (n) | deltaMode (1) | sourceSize (4, LE) | reserved (4)
+//
+// followed by a bzip2 stream (block size 9) without its 4-byte "BZh9" stream header. Readers
+// work on any open file positioned at the header's first byte; a header is never trusted
+// beyond what the file holds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "platform/File.h"
+
+namespace kavrin {
+
+inline constexpr char kArchiveMagic[4] = {'K', 'V', 'N', '1'};
+inline constexpr uint32_t kMaxTypeText = 255;
+// The fixed part: magic, type length, mode, source size and reserved.
+inline constexpr uint32_t kHeaderFixedBytes = 14;
+
+struct ArchiveHeader {
+    std::string typeText;       // at most 255 bytes, exact bytes of the source name's extension
+    uint8_t deltaMode = 0;      // the mode applied, 1 to 5 as written; any byte as read
+    uint32_t sourceSize = 0;    // bytes the payload restores to
+    uint32_t reserved = 0;      // written as 0, ignored when read
+    uint32_t headerLength = 0;  // 14 + typeText length: where the payload starts
+};
+
+enum class HeaderStatus {
+    Ok,
+    NotArchive,  // the first four bytes are not "KVN1" (a file shorter than 4 bytes included)
+    Truncated,   // the file ends inside the header
+    ReadError,
+};
+
+// How much of the header a reader needs: the queue stops after the source size, the
+// dispatcher after the type text.
+enum class HeaderField { TypeText, SourceSize, Reserved };
+
+// Writes the 14 + n header bytes at the file's current position with reserved = 0.
+// Requires typeText.size() <= 255. Returns false when the write failed or came short.
+bool WriteArchiveHeader(platform::FileHandle destination, const std::string& typeText,
+                        uint8_t deltaMode, uint32_t sourceSize);
+
+// The header bytes WriteArchiveHeader writes.
+std::string EncodeArchiveHeader(const std::string& typeText, uint8_t deltaMode,
+                                uint32_t sourceSize);
+
+// Reads from the file's current position through `last` (the whole header by default). On a
+// wrong magic it reads nothing after the magic. On Ok with the whole header read, the file is
+// left at the first payload byte.
+HeaderStatus ReadArchiveHeader(platform::FileHandle source, ArchiveHeader* header,
+                               HeaderField last = HeaderField::Reserved);
+
+// The same reading over bytes in memory.
+HeaderStatus ParseArchiveHeader(const uint8_t* bytes, size_t length, ArchiveHeader* header,
+                                HeaderField last = HeaderField::Reserved);
+
+}  // namespace kavrin

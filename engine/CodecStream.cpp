@@ -1,0 +1,272 @@
+#include "engine/CodecStream.h"
+
+#include <bzlib.h>
+
+#include <algorithm>
+#include <new>
+
+namespace kavrin {
+namespace {
+
+constexpr int kBlockSize100k = 9;
+constexpr char kStreamHeader[4] = {'B', 'Z', 'h', '9'};
+
+}  // namespace
+
+const char* DescribeEngineError(EngineError error) {
+    switch (error) {
+        case EngineError::None:
+            return "no error";
+        case EngineError::CodecMemory:
+            return "not enough memory for the codec";
+        case EngineError::CodecError:
+            return "internal codec error";
+        case EngineError::ReadError:
+            return "read error";
+        case EngineError::SourceChanged:
+            return "the file shrank while it was read";
+        case EngineError::WriteError:
+            return "write error";
+        case EngineError::SourceTooLarge:
+            return "file too large (archives hold files below 4 GiB)";
+        case EngineError::InvalidRequest:
+            return "invalid mode or type text";
+        case EngineError::NotArchive:
+            return "bad file format (not a Kavrin archive)";
+        case EngineError::HeaderTruncated:
+            return "truncated header";
+        case EngineError::StreamTruncated:
+            return "truncated stream";
+        case EngineError::StreamDamaged:
+            return "damaged stream (CRC error or bad block)";
+    }
+    return "unknown error";
+}
+
+std::unique_ptr<EngineContext> EngineContext::Create() {
+    std::unique_ptr<EngineContext> context(new (std::nothrow) EngineContext);
+    if (!context) return nullptr;
+    context->inputChunk_.reset(new (std::nothrow) uint8_t[kChunkSize]);
+    context->outputChunk_.reset(new (std::nothrow) uint8_t[kChunkSize]);
+    if (!context->inputChunk_ || !context->outputChunk_) return nullptr;
+    context->reader.buffer = context->inputChunk_.get();
+    context->writer.buffer = context->outputChunk_.get();
+    return context;
+}
+
+void EngineContext::BeginJob(Direction jobDirection, platform::FileHandle source,
+                             platform::FileHandle destination, EngineObserver& jobObserver) {
+    direction = jobDirection;
+    reader.source = source;
+    writer.destination = destination;
+    observer = &jobObserver;
+    ResetCounters();
+    reader.budget = 0;
+    reader.failed = false;
+    writer.cap = 0;
+    writer.failed = false;
+    delta.decodeFirst = false;
+    error = EngineError::None;
+}
+
+void EngineContext::ResetCounters() {
+    reader.pos = 0;
+    reader.consumed = 0;
+    writer.fill = 0;
+    writer.produced = 0;
+}
+
+void EngineContext::NoteError(EngineError why) {
+    if (error == EngineError::None) error = why;
+}
+
+void EngineContext::FailRead(EngineError why) {
+    NoteError(why);
+    reader.failed = true;
+    reader.budget = reader.consumed;
+}
+
+void EngineContext::FailWrite() {
+    NoteError(EngineError::WriteError);
+    writer.failed = true;
+    reader.budget = reader.consumed;
+}
+
+void EngineContext::Refill(bool first) {
+    if (!observer->IsRunning()) {
+        reader.budget = 0;
+        reader.pos = 0;
+        return;
+    }
+    observer->SetLamps(LampPhase::Transfer);
+    // Read exactly what the budget still allows of this chunk: a file that ends sooner has
+    // changed under us, and the codec must never see the previous chunk's bytes instead.
+    uint64_t need = reader.budget > reader.consumed
+                        ? std::min<uint64_t>(kChunkSize, reader.budget - reader.consumed)
+                        : 0;
+    int64_t got = need > 0 ? platform::ReadFull(reader.source, reader.buffer, need) : 0;
+    reader.pos = 0;
+    if (got < 0) {
+        FailRead(EngineError::ReadError);
+    } else if (static_cast<uint64_t>(got) < need) {
+        FailRead(EngineError::SourceChanged);
+    } else if (direction == Direction::Compress) {
+        DeltaEncode(mode, reader.buffer, static_cast<size_t>(got), first, delta);
+    }
+    observer->SetLamps(LampPhase::Coding);
+    observer->StepProgress();
+}
+
+uint32_t EngineContext::InputSpan() const {
+    if (reader.consumed >= reader.budget) return 0;
+    return static_cast<uint32_t>(
+        std::min<uint64_t>(kChunkSize - reader.pos, reader.budget - reader.consumed));
+}
+
+void EngineContext::Advance(uint32_t taken) {
+    reader.pos += taken;
+    reader.consumed += taken;
+    // The next chunk is loaded as soon as this one is used up, even when the budget has just
+    // been reached (that refill then reads nothing).
+    if (reader.pos == kChunkSize) Refill(false);
+}
+
+int EngineContext::NextByte() {
+    if (InputSpan() == 0) return -1;
+    int byte = reader.buffer[reader.pos];
+    Advance(1);
+    return byte;
+}
+
+void EngineContext::AcceptOutput(uint32_t length) {
+    writer.fill += length;
+    writer.produced += length;
+    if (writer.fill == kChunkSize) Flush();
+}
+
+void EngineContext::PutByte(uint8_t byte) {
+    if (direction == Direction::Expand && writer.produced >= writer.cap) return;
+    writer.buffer[writer.fill] = byte;
+    AcceptOutput(1);
+}
+
+void EngineContext::Flush() {
+    if (writer.fill == 0) return;
+    if (!observer->IsRunning()) {
+        writer.fill = 0;
+        return;
+    }
+    observer->SetLamps(LampPhase::Transfer);
+    if (direction == Direction::Expand) DeltaDecode(mode, writer.buffer, writer.fill, delta);
+    if (!writer.failed && !platform::WriteFull(writer.destination, writer.buffer, writer.fill)) {
+        FailWrite();
+    }
+    observer->SetLamps(LampPhase::Coding);
+    writer.fill = 0;
+}
+
+bool EngineContext::CompressStream() {
+    bz_stream stream{};
+    if (BZ2_bzCompressInit(&stream, kBlockSize100k, 0, 0) != BZ_OK) {
+        NoteError(EngineError::CodecMemory);
+        return false;
+    }
+    // The first four output bytes are the stream header "BZh9", which archives leave out.
+    char streamHeader[4];
+    uint32_t headerLeft = sizeof streamHeader;
+    auto run = [&](int action) {
+        char* out = headerLeft > 0 ? streamHeader + (sizeof streamHeader - headerLeft)
+                                   : reinterpret_cast<char*>(writer.buffer) + writer.fill;
+        uint32_t room = headerLeft > 0 ? headerLeft : kChunkSize - writer.fill;
+        stream.next_out = out;
+        stream.avail_out = room;
+        int result = BZ2_bzCompress(&stream, action);
+        uint32_t written = room - stream.avail_out;
+        if (headerLeft > 0) {
+            headerLeft -= written;
+        } else {
+            AcceptOutput(written);
+        }
+        return result;
+    };
+
+    bool ok = true;
+    // Every span goes in with BZ_RUN and the stream is finished with no input in the call: the
+    // output then does not depend on how the input was cut into spans.
+    for (uint32_t span = InputSpan(); ok && span > 0; span = InputSpan()) {
+        stream.next_in = reinterpret_cast<char*>(reader.buffer) + reader.pos;
+        stream.avail_in = span;
+        while (stream.avail_in > 0) {
+            if (run(BZ_RUN) != BZ_RUN_OK) {
+                ok = false;
+                break;
+            }
+        }
+        Advance(span - stream.avail_in);
+    }
+    stream.avail_in = 0;
+    while (ok) {
+        int result = run(BZ_FINISH);
+        if (result == BZ_STREAM_END) break;
+        if (result != BZ_FINISH_OK) ok = false;
+    }
+    BZ2_bzCompressEnd(&stream);
+    if (!ok) NoteError(EngineError::CodecError);
+    return ok;
+}
+
+bool EngineContext::ExpandStream() {
+    bz_stream stream{};
+    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
+        NoteError(EngineError::CodecMemory);
+        return false;
+    }
+    // Output past the cap is decoded (the CRCs must still be checked) and dropped here.
+    char discard[4096];
+    // The archive leaves out the stream header; the decoder gets it first, uncounted.
+    stream.next_in = const_cast<char*>(kStreamHeader);
+    stream.avail_in = sizeof kStreamHeader;
+    bool feedingHeader = true;
+
+    bool ok = false;
+    for (;;) {
+        if (feedingHeader && stream.avail_in == 0) feedingHeader = false;
+        uint32_t span = 0;
+        if (!feedingHeader) {
+            span = InputSpan();
+            stream.next_in = reinterpret_cast<char*>(reader.buffer) + reader.pos;
+            stream.avail_in = span;
+        }
+        bool capped = writer.produced >= writer.cap;
+        uint32_t room = capped ? sizeof discard
+                               : static_cast<uint32_t>(std::min<uint64_t>(
+                                     kChunkSize - writer.fill, writer.cap - writer.produced));
+        stream.next_out = capped ? discard : reinterpret_cast<char*>(writer.buffer) + writer.fill;
+        stream.avail_out = room;
+
+        int result = BZ2_bzDecompress(&stream);
+        uint32_t written = room - stream.avail_out;
+        uint32_t taken = feedingHeader ? 0 : span - stream.avail_in;
+        if (!capped && written > 0) AcceptOutput(written);
+        if (!feedingHeader) Advance(taken);
+
+        if (result == BZ_STREAM_END) {
+            ok = true;
+            break;
+        }
+        if (result != BZ_OK) {
+            NoteError(result == BZ_MEM_ERROR ? EngineError::CodecMemory
+                                             : EngineError::StreamDamaged);
+            break;
+        }
+        if (!feedingHeader && taken == 0 && written == 0) {
+            // Nothing left to give the decoder and nothing more comes out of it.
+            NoteError(EngineError::StreamTruncated);
+            break;
+        }
+    }
+    BZ2_bzDecompressEnd(&stream);
+    return ok;
+}
+
+}  // namespace kavrin

@@ -1,0 +1,130 @@
+// Chunked I/O around the bzip2 codec: the engine's one context per job runner.
+//
+// Everything the codec reads comes through one 196608-byte input chunk (`ChunkReader`) and
+// everything it produces goes out through one 196608-byte output chunk (`ChunkWriter`). The
+// chunk is also the unit of the delta filter, of progress, of the lamps and of stopping: the
+// engine asks `IsRunning` at every chunk read and write, so a stop takes effect at the next
+// chunk boundary. The chunk size keeps reads, writes and progress steps rare.
+//
+// Ownership: an `EngineContext` owns its two chunk buffers, allocated once by Create() and
+// reused by every job it runs; it never allocates per job or per chunk (the codec's own
+// working memory aside). The files belong to the caller, who opens and closes them.
+//
+// Threads: one job at a time per context, on the thread that calls the job procedure. Several
+// contexts may run at once on different threads.
+//
+// Errors: the reader and the writer keep their first error. After a failed or short read, or a
+// failed write, the input ends at once (so the codec finishes quickly), nothing more is read
+// or written, and the job procedures report `Failed`.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/DeltaFilter.h"
+#include "engine/EngineObserver.h"
+#include "platform/File.h"
+
+namespace kavrin {
+
+inline constexpr uint32_t kChunkSize = 0x30000;  // 196608 = 12 x 16384: whole samples of 1..4 bytes
+
+enum class Direction { Compress, Expand };
+
+// Why a job failed, for messages that say more than "failed".
+enum class EngineError {
+    None,
+    CodecMemory,      // the codec could not start
+    CodecError,       // the codec reported an internal error
+    ReadError,        // a read failed
+    SourceChanged,    // a read came back short: the source shrank while it was read
+    WriteError,       // a write failed (disk full, I/O error)
+    SourceTooLarge,   // 4 GiB or more: the header stores a 32-bit size
+    InvalidRequest,   // a mode above 5 or a type text above 255 bytes
+    NotArchive,       // no "KVN1" magic
+    HeaderTruncated,  // the file ends inside the header
+    StreamTruncated,  // the input ended before the end-of-stream marker
+    StreamDamaged,    // a block or stream CRC mismatch, or any other format error
+};
+
+// A short English description of an error, for messages.
+const char* DescribeEngineError(EngineError error);
+
+struct ChunkReader {
+    platform::FileHandle source = platform::kInvalidFile;
+    uint8_t* buffer = nullptr;
+    uint32_t pos = 0;       // next byte of buffer to hand to the codec
+    uint64_t consumed = 0;  // bytes handed to the codec in this pass
+    uint64_t budget = 0;    // bytes the codec may take in this pass; the input ends there
+    bool failed = false;    // a read failed or came short; kept for the whole job
+};
+
+struct ChunkWriter {
+    platform::FileHandle destination = platform::kInvalidFile;
+    uint8_t* buffer = nullptr;
+    uint32_t fill = 0;      // bytes in buffer not yet written
+    uint64_t produced = 0;  // bytes accepted from the codec in this pass
+    uint64_t cap = 0;       // expansion only: the most bytes the pass accepts
+    bool failed = false;    // a write failed; kept for the whole job
+};
+
+class EngineContext {
+public:
+    // Allocates the two chunk buffers. Returns null when memory is short.
+    static std::unique_ptr<EngineContext> Create();
+
+    EngineContext(const EngineContext&) = delete;
+    EngineContext& operator=(const EngineContext&) = delete;
+
+    Direction direction = Direction::Compress;
+    DeltaMode mode = DeltaMode::None;
+    ChunkReader reader;
+    ChunkWriter writer;
+    DeltaState delta;
+    EngineObserver* observer = nullptr;
+    EngineError error = EngineError::None;
+
+    // Starts a job on two open files: counters, failure flags and error cleared.
+    void BeginJob(Direction jobDirection, platform::FileHandle source,
+                  platform::FileHandle destination, EngineObserver& jobObserver);
+    // Sets pos, consumed, fill and produced to 0 (between passes).
+    void ResetCounters();
+
+    // Loads the next input chunk; `first` only for the first chunk of a compression pass.
+    // When the job is no longer running, reads nothing and ends the input.
+    void Refill(bool first);
+    // The next input byte, or -1 at the end of the input. Refills as soon as the chunk is used up.
+    int NextByte();
+    // Accepts one output byte (dropped beyond the cap when expanding); flushes a full chunk.
+    void PutByte(uint8_t byte);
+    // Writes what the writer holds (nothing, and discards it, once the job has stopped).
+    void Flush();
+
+    // Runs the bzip2 compressor (block size 9) from the reader to the writer, dropping the
+    // 4-byte stream header. False only when the codec cannot start.
+    bool CompressStream();
+    // Runs the bzip2 decompressor, feeding it "BZh9" and then the input. True only when the
+    // end-of-stream marker was reached with every CRC right.
+    bool ExpandStream();
+
+private:
+    EngineContext() = default;
+
+    // The input the codec may take now: the rest of the chunk, at most budget - consumed.
+    uint32_t InputSpan() const;
+    // Marks `taken` bytes of the current span as handed to the codec.
+    void Advance(uint32_t taken);
+    // Moves `length` bytes the codec wrote into the writer's buffer at fill.
+    void AcceptOutput(uint32_t length);
+    // Records `why` unless an earlier error is already recorded.
+    void NoteError(EngineError why);
+    // A read failed or came short: the input ends here, no stale byte reaches the codec.
+    void FailRead(EngineError why);
+    // A write failed: nothing more is written, and the input ends so the codec stops early.
+    void FailWrite();
+
+    std::unique_ptr<uint8_t[]> inputChunk_;
+    std::unique_ptr<uint8_t[]> outputChunk_;
+};
+
+}  // namespace kavrin

@@ -1,0 +1,107 @@
+#include "engine/JobProcedures.h"
+
+#include "engine/ArchiveFormat.h"
+
+namespace kavrin {
+namespace {
+
+constexpr uint64_t kLargestSource = 0xFFFFFFFFull;
+
+JobOutcome Outcome(JobResult result, DeltaMode mode) {
+    return JobOutcome{result, mode};
+}
+
+bool IoFailed(const EngineContext& engine) {
+    return engine.reader.failed || engine.writer.failed;
+}
+
+}  // namespace
+
+JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source,
+                       platform::FileHandle destination, DeltaMode mode,
+                       const std::string& typeText, EngineObserver& observer) {
+    engine.BeginJob(Direction::Compress, source, destination, observer);
+    engine.mode = mode;
+    if (static_cast<uint32_t>(mode) > 5 || typeText.size() > kMaxTypeText) {
+        engine.error = EngineError::InvalidRequest;
+        return Outcome(JobResult::Failed, mode);
+    }
+    // A size the header cannot hold is refused before anything is written: a length stored
+    // modulo 2^32 would restore a truncated file.
+    uint64_t length = 0;
+    if (!platform::GetFileSize(source, &length)) {
+        engine.error = EngineError::ReadError;
+        return Outcome(JobResult::Failed, mode);
+    }
+    if (length > kLargestSource) {
+        engine.error = EngineError::SourceTooLarge;
+        return Outcome(JobResult::Failed, mode);
+    }
+
+    if (mode == DeltaMode::Auto) RunAutoTrial(engine);
+
+    if (!platform::GetFileSize(source, &length) || length > kLargestSource) {
+        engine.error =
+            length > kLargestSource ? EngineError::SourceTooLarge : EngineError::ReadError;
+        return Outcome(JobResult::Failed, engine.mode);
+    }
+    const auto sourceSize = static_cast<uint32_t>(length);
+    engine.reader.budget = sourceSize;
+
+    if (!WriteArchiveHeader(destination, typeText,
+                            static_cast<uint8_t>(static_cast<uint32_t>(engine.mode)), sourceSize)) {
+        engine.writer.failed = true;
+        engine.error = EngineError::WriteError;
+        return Outcome(JobResult::Failed, engine.mode);
+    }
+    observer.BeginProgress(sourceSize / kChunkSize + 1);
+    engine.Refill(true);
+    bool ok = engine.CompressStream();
+    engine.Flush();
+
+    if (!ok || IoFailed(engine)) return Outcome(JobResult::Failed, engine.mode);
+    if (!observer.IsRunning()) return Outcome(JobResult::Cancelled, engine.mode);
+    return Outcome(JobResult::Done, engine.mode);
+}
+
+JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source,
+                     platform::FileHandle destination, EngineObserver& observer) {
+    engine.BeginJob(Direction::Expand, source, destination, observer);
+    engine.mode = DeltaMode::None;
+    uint64_t length = 0;
+    if (!platform::GetFileSize(source, &length)) {
+        engine.error = EngineError::ReadError;
+        return Outcome(JobResult::Failed, engine.mode);
+    }
+
+    ArchiveHeader header;
+    switch (ReadArchiveHeader(source, &header)) {
+        case HeaderStatus::Ok:
+            break;
+        case HeaderStatus::NotArchive:
+            engine.error = EngineError::NotArchive;
+            return Outcome(JobResult::Failed, engine.mode);
+        case HeaderStatus::Truncated:
+            engine.error = EngineError::HeaderTruncated;
+            return Outcome(JobResult::Failed, engine.mode);
+        case HeaderStatus::ReadError:
+            engine.error = EngineError::ReadError;
+            return Outcome(JobResult::Failed, engine.mode);
+    }
+    engine.mode = static_cast<DeltaMode>(header.deltaMode);
+    engine.writer.cap = header.sourceSize;
+    engine.reader.budget = length > header.headerLength ? length - header.headerLength : 0;
+
+    observer.BeginProgress(static_cast<uint32_t>(engine.reader.budget / kChunkSize + 1));
+    engine.delta.decodeFirst = true;
+    engine.Refill(false);
+    bool ok = engine.ExpandStream();
+    engine.Flush();
+
+    // A stop cuts the input off, so a stopped expansion also fails to decode: it is Cancelled.
+    if (!observer.IsRunning()) return Outcome(JobResult::Cancelled, engine.mode);
+    if (!ok || IoFailed(engine)) return Outcome(JobResult::Failed, engine.mode);
+    return Outcome(JobResult::Done, engine.mode);
+}
+
+}  // namespace kavrin

@@ -1,0 +1,141 @@
+// The chunk contract: refill timing, progress counted in input chunks, the expansion cap, and
+// a stop taking effect at the next chunk.
+#include "engine/CodecStream.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "engine/ArchiveFormat.h"
+#include "tests/support/EngineHarness.h"
+#include "tools/SampleSound.h"
+
+namespace kavrin {
+namespace {
+
+using test::RecordingObserver;
+
+TEST(CodecStreamTest, ProgressCountsInputChunks) {
+    // An empty source: one refill that reads nothing, one step in a range of 1, and the
+    // lamps of one read and one write.
+    RecordingObserver empty;
+    test::JobRun run = test::Compress("", DeltaMode::None, "raw", empty);
+    EXPECT_EQ(empty.events, (std::vector<std::string>{"begin:1", "lamps:1", "lamps:2", "step",
+                                                      "lamps:1", "lamps:2"}));
+    EXPECT_EQ(run.produced, 10u);
+
+    // Exactly one chunk: the refill at the chunk's end happens although the budget is used
+    // up, so two steps in a range of 2.
+    RecordingObserver one;
+    test::Compress(std::string(kChunkSize, 'x'), DeltaMode::None, "raw", one);
+    EXPECT_EQ(one.events.front(), "begin:2");
+    EXPECT_EQ(one.Count("step"), 2);
+
+    // Several chunks plus a little: the range is filled exactly.
+    RecordingObserver three;
+    test::Compress(samples::MakeNoise(3 * kChunkSize + 5, 1), DeltaMode::Bits16, "raw", three);
+    EXPECT_EQ(three.events.front(), "begin:4");
+    EXPECT_EQ(three.Count("step"), 4);
+
+    // Expansion steps through the payload's chunks; writing never steps.
+    RecordingObserver expand;
+    test::Expand(test::Compress(samples::MakeNoise(3 * kChunkSize, 2), DeltaMode::None).output,
+                 expand);
+    EXPECT_EQ(expand.events.front(), "begin:4");  // the payload is a little over 3 chunks
+    EXPECT_EQ(expand.Count("step"), 4);
+}
+
+TEST(CodecStreamTest, ByteOperationsKeepTheChunkContract) {
+    test::TempDir dir;
+    test::WriteFile(dir / "in", std::string(kChunkSize, 'k'));
+    platform::FileHandle source = platform::OpenForRead(dir / "in");
+    platform::FileHandle sink = platform::OpenNullSink();
+    auto engine = EngineContext::Create();
+    RecordingObserver observer;
+
+    engine->BeginJob(Direction::Compress, source, sink, observer);
+    engine->reader.budget = kChunkSize;
+    engine->Refill(true);
+    for (uint32_t i = 0; i + 1 < kChunkSize; ++i) ASSERT_EQ(engine->NextByte(), 'k');
+    EXPECT_EQ(observer.Count("step"), 1);
+    // Taking the chunk's last byte loads the next chunk at once, before the end is seen.
+    EXPECT_EQ(engine->NextByte(), 'k');
+    EXPECT_EQ(observer.Count("step"), 2);
+    EXPECT_EQ(engine->NextByte(), -1);
+    EXPECT_EQ(engine->reader.consumed, kChunkSize);
+
+    // The cap drops output beyond the header's size without counting it.
+    engine->BeginJob(Direction::Expand, source, sink, observer);
+    engine->writer.cap = 3;
+    for (int i = 0; i < 5; ++i) engine->PutByte('z');
+    EXPECT_EQ(engine->writer.produced, 3u);
+    EXPECT_EQ(engine->writer.fill, 3u);
+    platform::CloseFile(source);
+    platform::CloseFile(sink);
+}
+
+// Stops the job after a number of IsRunning calls and notes the destination's size at that
+// moment, so a test can tell whether anything was written afterwards.
+class StoppingObserver : public RecordingObserver {
+public:
+    StoppingObserver(int stopAfter, std::string destination)
+        : RecordingObserver(stopAfter), destination_(std::move(destination)) {}
+    bool IsRunning() override {
+        bool running = RecordingObserver::IsRunning();
+        if (!running && sizeAtStop < 0) {
+            struct stat st {};
+            sizeAtStop = stat(destination_.c_str(), &st) == 0 ? st.st_size : -2;
+        }
+        return running;
+    }
+    long long sizeAtStop = -1;
+
+private:
+    std::string destination_;
+};
+
+JobOutcome RunStopped(bool expand, const std::string& input, int stopAfter, DeltaMode mode,
+                      std::string* output, long long* sizeAtStop) {
+    test::TempDir dir;
+    test::WriteFile(dir / "in", input);
+    platform::FileHandle source = platform::OpenForRead(dir / "in");
+    platform::FileHandle destination = platform::CreateNewForWrite(dir / "out");
+    auto engine = EngineContext::Create();
+    StoppingObserver observer(stopAfter, dir / "out");
+    JobOutcome outcome = expand ? ExpandJob(*engine, source, destination, observer)
+                                : CompressJob(*engine, source, destination, mode, "raw", observer);
+    platform::CloseFile(source);
+    platform::CloseFile(destination);
+    *output = test::ReadFile(dir / "out");
+    *sizeAtStop = observer.sizeAtStop;
+    return outcome;
+}
+
+TEST(CodecStreamTest, StopTakesEffectAtTheNextChunk) {
+    const std::string noise = samples::MakeNoise(6 * kChunkSize, 3);
+    std::string output;
+    long long sizeAtStop = 0;
+
+    // Compression: a few chunks in, the job stops; no byte is written after the stop.
+    JobOutcome outcome = RunStopped(false, noise, 6, DeltaMode::None, &output, &sizeAtStop);
+    EXPECT_EQ(outcome.result, JobResult::Cancelled);
+    EXPECT_GT(sizeAtStop, 0);
+    EXPECT_EQ(static_cast<long long>(output.size()), sizeAtStop);
+    EXPECT_LT(output.size(), noise.size());
+
+    // Expansion: the cut-off input fails to decode, and the job is Cancelled, not Failed.
+    std::string archive = test::Compress(noise, DeltaMode::Bits16).output;
+    outcome = RunStopped(true, archive, 5, DeltaMode::None, &output, &sizeAtStop);
+    EXPECT_EQ(outcome.result, JobResult::Cancelled);
+    EXPECT_EQ(static_cast<long long>(output.size()), sizeAtStop);
+    EXPECT_LT(output.size(), noise.size());
+
+    // A stop during the Auto trial: the trial completes, the header is written, the main pass
+    // reads nothing.
+    outcome = RunStopped(false, noise, 2, DeltaMode::Auto, &output, &sizeAtStop);
+    EXPECT_EQ(outcome.result, JobResult::Cancelled);
+    EXPECT_NE(outcome.mode, DeltaMode::Auto);
+    EXPECT_EQ(output.size(), kHeaderFixedBytes + 3);
+}
+
+}  // namespace
+}  // namespace kavrin
