@@ -1,0 +1,53 @@
+// Creating a result so that it appears only when it is complete.
+//
+// A destination is written under a hidden temporary name (".kvn-XXXXXX-<name>") in the final
+// folder. A job that ends Done renames it over the final name; any other outcome deletes it.
+// An interrupted, failed or crashed job therefore never leaves a partial file under the final
+// name, and a file the user agreed to replace survives a failed job. Folder walks skip the
+// temporary names, since they begin with '.'.
+//
+// Any thread; one DestinationFile belongs to one job.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/File.h"
+
+namespace kavrin {
+
+enum class Disposition {
+    CreateAlways,  // replace an existing file when the job is done
+    CreateNew,     // never replace: fail when the final name exists
+};
+
+struct DestinationFile {
+    platform::FileHandle file = platform::kInvalidFile;
+    std::string finalPath;
+    std::string temporaryPath;
+};
+
+// The most folder-creation passes: one missing level is created per pass.
+inline constexpr int kMaxFolderPasses = 129;
+
+// Creates the temporary file for `path`, creating missing folders one level per pass, from
+// the highest missing one down. Refuses (false, errno EINVAL) a destination that is the open
+// `source` itself, and (EISDIR) one that is a folder; with CreateNew, (EEXIST) one that
+// exists. Returns false with nothing created when the file cannot be made.
+bool CreateDestinationFile(const std::string& path, Disposition disposition,
+                           platform::FileHandle source, DestinationFile* destination);
+
+// Renames the finished temporary file over the final name, closing it first if it is still
+// open. With `durable`, the file is synced before and its folder after the rename, so that the
+// result is on disk before a caller deletes the source. Returns false when the sync, close or
+// rename failed: the temporary file is deleted and the final name untouched (or, when only the
+// folder sync after the rename failed, the new file under the final name deleted again).
+bool CommitDestination(DestinationFile& destination, Disposition disposition, bool durable);
+
+// Closes and deletes the temporary file; the final name is never touched.
+void AbandonDestination(DestinationFile& destination);
+
+// True for the names CreateDestinationFile gives its temporary files.
+bool IsTemporaryName(std::string_view name);
+
+}  // namespace kavrin
