@@ -1,0 +1,88 @@
+#include "cli/TerminalObserver.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+namespace kavrin::cli {
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler needs a lock-free flag");
+
+// A sixth of a second keeps the line readable and its cost negligible.
+constexpr auto kRefresh = std::chrono::milliseconds(166);
+constexpr int kBarWidth = 30;
+
+void OnInterrupt(int) {
+    g_interrupted.store(true);
+    // A second Ctrl-C ends the program at once; a temporary file left then is hidden and
+    // never taken for a result.
+    signal(SIGINT, SIG_DFL);
+}
+
+}  // namespace
+
+void InstallInterruptHandler() {
+    struct sigaction action {};
+    action.sa_handler = OnInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+}
+
+bool Interrupted() {
+    return g_interrupted.load();
+}
+
+TerminalObserver::TerminalObserver(std::string label, bool showProgress)
+    : label_(std::move(label)), show_(showProgress && isatty(STDERR_FILENO)) {}
+
+TerminalObserver::~TerminalObserver() {
+    Clear();
+}
+
+bool TerminalObserver::IsRunning() {
+    return !g_interrupted.load();
+}
+
+void TerminalObserver::BeginProgress(uint32_t steps) {
+    steps_ = steps;
+    done_ = 0;
+    Draw(true);
+}
+
+void TerminalObserver::StepProgress() {
+    if (done_ < steps_) ++done_;
+    Draw(done_ == steps_);
+}
+
+void TerminalObserver::ResetProgress() {
+    done_ = 0;
+    Draw(true);
+}
+
+void TerminalObserver::Draw(bool force) {
+    if (!show_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (!force && now - lastDraw_ < kRefresh) return;
+    lastDraw_ = now;
+    int filled = steps_ ? static_cast<int>(static_cast<uint64_t>(done_) * kBarWidth / steps_) : 0;
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(kBarWidth - filled), '.');
+    std::fprintf(stderr, "\r\033[K%s [%s] %u/%u%s", label_.c_str(), bar.c_str(), done_, steps_,
+                 analysing_ ? " analysing" : "");
+    std::fflush(stderr);
+    drawn_ = true;
+}
+
+void TerminalObserver::Clear() {
+    if (!drawn_) return;
+    std::fprintf(stderr, "\r\033[K");
+    std::fflush(stderr);
+    drawn_ = false;
+}
+
+}  // namespace kavrin::cli

@@ -1,0 +1,46 @@
+// The engine's observer for `kvn`: a throttled progress line on stderr while stderr is a
+// terminal, and Ctrl-C as the stop request (the job ends Cancelled at its next chunk).
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+
+#include "engine/EngineObserver.h"
+
+namespace kavrin::cli {
+
+// Installs the SIGINT handler: the first Ctrl-C asks every job to stop; a second one ends the
+// program at once.
+void InstallInterruptHandler();
+bool Interrupted();
+
+class TerminalObserver : public EngineObserver {
+public:
+    // `label` names the file on the progress line; `showProgress` false keeps stderr quiet.
+    TerminalObserver(std::string label, bool showProgress);
+    ~TerminalObserver() override;
+
+    bool IsRunning() override;
+    void BeginProgress(uint32_t steps) override;
+    void StepProgress() override;
+    void ResetProgress() override;
+    void SetLamps(LampPhase) override {}
+    void SetAnalysisLamp(bool on) override { analysing_ = on; }
+
+    // Removes the progress line, so that a report line can take its place.
+    void Clear();
+
+private:
+    void Draw(bool force);
+
+    std::string label_;
+    bool show_;
+    bool drawn_ = false;
+    bool analysing_ = false;
+    uint32_t steps_ = 0;
+    uint32_t done_ = 0;
+    std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+}  // namespace kavrin::cli
