@@ -1,0 +1,86 @@
+#!/usr/bin/env bash
+# Times kvn against the bzip2 program on the same files, in one run, several rounds each, and
+# prints median times, ratios and peak memory.
+#
+#   bench/engine.sh [FILE...]
+#
+# Default files: TimGM6mb.sf2 (Debian's timgm6mb-soundfont) and a 2-minute generated sound.
+# ROUNDS=N sets the rounds (default 5). Commands alternate within each round, so a slow
+# moment of the machine hits them all alike.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+rounds=${ROUNDS:-5}
+
+bash "$root/scripts/setup.sh"
+need=()
+for package in timgm6mb-soundfont time; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+    need+=("$package")
+done
+if [ ${#need[@]} -gt 0 ]; then
+  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}"
+fi
+bash "$root/scripts/build.sh" "$root/build-release" -DCMAKE_BUILD_TYPE=Release \
+  -DKAVRIN_BUILD_TESTS=OFF
+kvn="$root/build-release/cli/kvn"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kavrin-bench-XXXXXX")
+trap 'rm -rf "$work"' EXIT
+files=("$@")
+if [ ${#files[@]} -eq 0 ]; then
+  "$root/build-release/tools/kavrin-sample" "$work/long-sound.wav" 120
+  files=(/usr/share/sounds/sf2/TimGM6mb.sf2 "$work/long-sound.wav")
+fi
+
+# run NAME COMMAND...: one timed run; appends "seconds peak-KiB" to $work/NAME.
+run() {
+  local name=$1; shift
+  local start end
+  start=$(date +%s%N)
+  /usr/bin/time -f %M -o "$work/mem" "$@" >/dev/null 2>&1
+  end=$(date +%s%N)
+  echo "$(( (end - start) / 1000 )) $(cat "$work/mem")" >>"$work/$name"
+}
+
+median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+seconds() { cut -d' ' -f1 "$work/$1" | median | awk '{printf "%.3f", $1/1e6}'; }
+peak() { cut -d' ' -f2 "$work/$1" | sort -n | tail -1 | awk '{printf "%.1f", $1/1024}'; }
+
+for file in "${files[@]}"; do
+  name=$(basename "$file")
+  size=$(stat -c %s "$file")
+  out="$work/out"
+  mkdir -p "$out"
+  cp "$file" "$work/src.${name#*.}"   # the same name rules for every run
+  src="$work/src.${name#*.}"
+  rm -f "$work"/k-* "$work"/b-*
+  for ((i = 0; i < rounds; i++)); do
+    run k-none "$kvn" compress --no-progress -f -m none -o "$out/none" "$src"
+    run b-comp sh -c "bzip2 -9 -c '$src' >'$out/src.bz2'"
+    run k-16 "$kvn" compress --no-progress -f -m 16 -o "$out/16" "$src"
+    run k-auto "$kvn" compress --no-progress -f -m auto -o "$out/auto" "$src"
+    run k-exp "$kvn" expand --no-progress -f -o "$out/restored" "$out/none/src.kvn"
+    run b-exp sh -c "bzip2 -d -c '$out/src.bz2' >'$out/restored.bz2.out'"
+  done
+  cmp "$src" "$out/restored/$(basename "$src")"
+
+  printf '\n%s (%s bytes), median of %s rounds\n' "$name" "$size" "$rounds"
+  printf '  %-28s %9s %9s %9s\n' "command" "seconds" "MiB peak" "output"
+  printf '  %-28s %9s %9s %9s\n' "kvn compress -m none" "$(seconds k-none)" "$(peak k-none)" \
+    "$(stat -c %s "$out/none/src.kvn")"
+  printf '  %-28s %9s %9s %9s\n' "kvn compress -m 16" "$(seconds k-16)" "$(peak k-16)" \
+    "$(stat -c %s "$out/16/src.kvn")"
+  printf '  %-28s %9s %9s %9s\n' "kvn compress -m auto" "$(seconds k-auto)" "$(peak k-auto)" \
+    "$(stat -c %s "$out/auto/src.kvn")"
+  printf '  %-28s %9s %9s %9s\n' "bzip2 -9 -c" "$(seconds b-comp)" "$(peak b-comp)" \
+    "$(stat -c %s "$out/src.bz2")"
+  printf '  %-28s %9s %9s\n' "kvn expand" "$(seconds k-exp)" "$(peak k-exp)"
+  printf '  %-28s %9s %9s\n' "bzip2 -d -c" "$(seconds b-exp)" "$(peak b-exp)"
+  awk -v kn="$(seconds k-none)" -v bc="$(seconds b-comp)" -v ke="$(seconds k-exp)" \
+      -v bd="$(seconds b-exp)" -v ka="$(seconds k-auto)" -v k16="$(seconds k-16)" 'BEGIN {
+    printf "  compress -m none / bzip2 -9:  %.3f\n", kn / bc
+    printf "  expand / bzip2 -d:            %.3f\n", ke / bd
+    printf "  auto - fixed 16-bit:          %+.3f s\n", ka - k16
+  }'
+done

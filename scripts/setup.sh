@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Kavrin needs to build, test and benchmark, when any is missing.
+# Safe to run again: with everything present it installs nothing and needs no network.
+set -euo pipefail
+
+packages=(
+  g++ cmake ninja-build pkg-config
+  libbz2-dev bzip2           # the codec, and the reference program the tests compare with
+  libcli11-dev               # kvn's option parser
+  nlohmann-json3-dev         # kvn's JSON report
+  libgtest-dev               # tests
+  qt6-base-dev               # the window
+  xvfb xauth                 # the window's tests and screenshots
+)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: once in a normal build and once under AddressSanitizer
+# with UndefinedBehaviorSanitizer. KAVRIN_WERROR=ON makes warnings errors.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+bash "$root/scripts/setup.sh"
+jobs=$(nproc)
+
+bash "$root/scripts/build.sh" "$root/build"
+(cd "$root/build" && ctest --output-on-failure -j "$jobs")
+
+bash "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug \
+  -DKAVRIN_SANITIZE=address,undefined
+(cd "$root/build-asan" &&
+  ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure -j "$jobs")
