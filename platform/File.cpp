@@ -1,10 +1,12 @@
 #include "platform/File.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
@@ -211,6 +213,24 @@ PathAttributes QueryAttributes(const std::string& path) {
         attributes.isHidden = !name.empty() && name[0] == '.' && name != "." && name != "..";
     }
     return attributes;
+}
+
+bool IsLink(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+}
+
+bool ListFolder(const std::string& path, std::vector<std::string>* names) {
+    DIR* folder = opendir(path.c_str());
+    if (folder == nullptr) return false;
+    names->clear();
+    while (dirent* entry = readdir(folder)) {
+        std::string name = entry->d_name;
+        if (name != "." && name != "..") names->push_back(std::move(name));
+    }
+    closedir(folder);
+    std::sort(names->begin(), names->end());  // std::string compares bytes as unsigned chars
+    return true;
 }
 
 std::string MakeAbsolute(const std::string& path) {

@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kavrin::platform {
 
@@ -70,6 +71,13 @@ struct PathAttributes {
 };
 // Follows a symbolic link the caller names. A path that does not exist gives exists = false.
 PathAttributes QueryAttributes(const std::string& path);
+
+// True when `path` itself is a symbolic link (whatever it points to).
+bool IsLink(const std::string& path);
+
+// The names in a folder, "." and ".." excluded, sorted by their bytes, so that a walk is the
+// same on every run. False when the folder cannot be listed.
+bool ListFolder(const std::string& path, std::vector<std::string>* names);
 
 // `path` made absolute against the working folder, trailing '/'s removed (except the root's).
 // The bytes of the path are kept as they are; nothing is resolved.
