@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: once in a normal build and once under AddressSanitizer
-# with UndefinedBehaviorSanitizer. KAVRIN_WERROR=ON makes warnings errors.
+# Sets up, builds and runs every test: once in a normal build, once under AddressSanitizer with
+# UndefinedBehaviorSanitizer, and the tests labelled "threads" under ThreadSanitizer.
+# KAVRIN_WERROR=ON makes warnings errors.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
@@ -14,3 +15,8 @@ bash "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug \
 (cd "$root/build-asan" &&
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure -j "$jobs")
+
+bash "$root/scripts/build.sh" "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DKAVRIN_SANITIZE=thread
+(cd "$root/build-tsan" &&
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --output-on-failure -j "$jobs" -L threads)
