@@ -65,17 +65,38 @@ JobOutcome RunJob(const WorkerBinding& binding) {
     return outcome;
 }
 
+// Closes a prepared job's files without running it and removes its unfinished result.
+void DropPreparedJob(JobRecord& record) {
+    platform::CloseFile(record.sourceFile);
+    AbandonDestination(record.destinationFile);
+}
+
 }  // namespace
 
 int WorkerThreadProc(WorkerBinding binding) {
     JobRecord& record = *binding.record;
     for (;;) {
         record.jobEvent->Wait();
-        JobState state = record.State();
-        if (state == JobState::Shutdown) return 0;
-        if (state != JobState::Running) continue;  // a wake-up while Idle does nothing
+        const JobState state = record.State();
+        // A job was prepared when its source is open. Stop or close can come between the
+        // dispatcher's signal and this wake-up; such a job still ends here, as Cancelled, so
+        // that its files are closed, its unfinished result removed and its row given back.
+        const bool prepared = record.sourceFile != platform::kInvalidFile;
+        if (state == JobState::Shutdown) {
+            if (prepared) DropPreparedJob(record);
+            return 0;
+        }
+        if (!prepared) continue;  // a wake-up with no job prepared does nothing
 
-        JobOutcome outcome = RunJob(binding);
+        JobOutcome outcome;
+        if (state == JobState::Running) {
+            outcome = RunJob(binding);
+        } else {
+            DropPreparedJob(record);
+            binding.sink->SetLamps(LampPhase::Off);
+            binding.sink->ResetProgress();
+            outcome = {JobResult::Cancelled, static_cast<DeltaMode>(record.deltaMode)};
+        }
         // Closing the window: no message; the close handler's signal ends the thread next.
         if (record.State() == JobState::Shutdown) continue;
         binding.sink->PostJobFinished(outcome.result, outcome.mode);

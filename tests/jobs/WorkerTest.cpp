@@ -97,7 +97,8 @@ protected:
 
     // Prepares a job as the dispatcher does and wakes the worker.
     void Dispatch(const std::string& source, const std::string& destination, bool expand,
-                  DeltaMode mode = DeltaMode::Auto, const std::string& typeText = "wav") {
+                  DeltaMode mode = DeltaMode::Auto, const std::string& typeText = "wav",
+                  JobState stateAtSignal = JobState::Running) {
         record_.sourceFile = platform::OpenForRead(source);
         ASSERT_NE(record_.sourceFile, platform::kInvalidFile);
         ASSERT_TRUE(CreateDestinationFile(destination, Disposition::CreateAlways,
@@ -107,7 +108,7 @@ protected:
         record_.expand = expand ? 1 : 0;
         record_.deltaMode = static_cast<int32_t>(mode);
         record_.typeText = typeText;
-        record_.SetState(JobState::Running);
+        record_.SetState(stateAtSignal);
         record_.jobEvent->Set();
     }
 
@@ -217,7 +218,13 @@ TEST_F(WorkerTest, IdleWakeupsAndShutdown) {
     // Signalled while Idle: nothing runs, nothing is reported.
     record_.jobEvent->Set();
     EXPECT_FALSE(sink_.WaitFinished(200ms).has_value());
+    // Closing while idle: the worker wakes, sees Shutdown and ends. The join also hands the
+    // record back to this thread before it is written again.
+    StopWorker(record_);
+    EXPECT_FALSE(record_.workerThread.joinable());
     EXPECT_TRUE(sink_.TakeEvents().empty());
+    record_.SetState(JobState::Idle);
+    ASSERT_TRUE(StartWorker(binding_, prompt_));
 
     // Closing during a job: it stops at its next chunk, reports nothing, and leaves no partial
     // result; the source stays even with Delete Source on.
@@ -236,6 +243,26 @@ TEST_F(WorkerTest, IdleWakeupsAndShutdown) {
     EXPECT_FALSE(record_.workerThread.joinable());
     EXPECT_FALSE(sink_.WaitFinished(100ms).has_value());
     EXPECT_EQ(ListFolder(dir_.path()), std::vector<std::string>{"long.raw"});
+}
+
+TEST_F(WorkerTest, AJobStoppedBeforeTheWorkerWokeIsCancelledNotLost) {
+    // Stop lands between the dispatcher's signal and the worker's wake-up: the worker finds a
+    // prepared job and the state Idle. The job must still end, or its files stay open, its
+    // temporary file stays behind and its row is never given back.
+    WriteFile(dir_ / "a.wav", Sound(0.5));
+    Dispatch(dir_ / "a.wav", dir_ / "a.kvn", false, DeltaMode::Auto, "wav", JobState::Idle);
+    std::optional<JobOutcome> outcome = sink_.WaitFinished();
+    ASSERT_TRUE(outcome.has_value());
+    EXPECT_EQ(outcome->result, JobResult::Cancelled);
+    ExpectHandlesClosed();
+    EXPECT_EQ(ListFolder(dir_.path()), std::vector<std::string>{"a.wav"});
+
+    // Closed in the same gap: the files are closed and nothing is left behind either.
+    Dispatch(dir_ / "a.wav", dir_ / "a.kvn", false, DeltaMode::Auto, "wav", JobState::Shutdown);
+    StopWorker(record_);
+    EXPECT_FALSE(sink_.WaitFinished(100ms).has_value());
+    ExpectHandlesClosed();
+    EXPECT_EQ(ListFolder(dir_.path()), std::vector<std::string>{"a.wav"});
 }
 
 TEST_F(WorkerTest, AFailingDestinationFailsTheJobAndKeepsTheSource) {
