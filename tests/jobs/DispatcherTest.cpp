@@ -1,0 +1,401 @@
+// The dispatcher with a real worker and real files, and a fake window: a queue and a report
+// as plain rows, scripted answers, and the test thread playing the window's event loop.
+#include "jobs/Dispatcher.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+
+#include "engine/ArchiveFormat.h"
+#include "jobs/Naming.h"
+#include "jobs/Worker.h"
+#include "tests/support/EngineHarness.h"
+#include "tests/support/ScriptedPrompt.h"
+#include "tools/SampleSound.h"
+
+namespace kavrin {
+namespace {
+
+using namespace std::chrono_literals;
+using test::Exists;
+using test::ListFolder;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+struct ReportRow {
+    std::string file, folder, action;
+    DeltaMode mode;
+    uint64_t oldSize, newSize;
+};
+
+// The worker's side of the window: progress is ignored, outcomes are queued for the test
+// thread to deliver, as the window's event loop would.
+class QueuedSink : public WorkerSink {
+public:
+    void BeginProgress(uint32_t) override {}
+    void StepProgress() override {
+        if (onStep) onStep();
+    }
+    void ResetProgress() override {}
+    void SetLamps(LampPhase) override {}
+    void SetAnalysisLamp(bool) override {}
+    void PostJobFinished(JobResult result, DeltaMode mode) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        posted_.push_back({result, mode});
+        changed_.notify_all();
+    }
+    // Waits until an outcome has been posted and takes it.
+    std::optional<JobOutcome> Take(std::chrono::milliseconds limit = 20s) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!changed_.wait_for(lock, limit, [&] { return !posted_.empty(); })) return {};
+        JobOutcome outcome = posted_.front();
+        posted_.pop_front();
+        return outcome;
+    }
+    std::function<void()> onStep;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<JobOutcome> posted_;
+};
+
+// The window, as far as the dispatcher sees it.
+class FakeWindow : public DispatchHost, public test::ScriptedPrompt {
+public:
+    struct Row {
+        std::string file, folder;
+        uint32_t data;
+    };
+    int QueueRowCount() override { return static_cast<int>(rows.size()); }
+    std::string RowFile(int row) override { return rows.at(row).file; }
+    std::string RowFolder(int row) override { return rows.at(row).folder; }
+    uint32_t RowData(int row) override { return rows.at(row).data; }
+    void SetRowData(int row, uint32_t data) override { rows.at(row).data = data; }
+    int FindRowByData(uint32_t data) override {
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].data == data) return static_cast<int>(i);
+        }
+        return -1;
+    }
+    void RemoveQueueRow(int row) override { rows.erase(rows.begin() + row); }
+    void UpdateDeleteButton() override {}
+    void RedrawQueue() override {}
+    void AddReportRow(int row, const std::string& action, DeltaMode mode, uint64_t oldSize,
+                      uint64_t newSize) override {
+        report.push_back({rows.at(row).file, rows.at(row).folder, action, mode, oldSize, newSize});
+        log.push_back("report:" + action);
+    }
+    void UpdateRunButtons() override {}
+    DispatchOptions Options() override { return options; }
+    void FocusDestinationEdit() override { log.push_back("focus"); }
+    void RestoreIfMinimised() override {}
+    void SetWaitCursor(bool) override {}
+    void ShowError(const std::string& text) override {
+        ScriptedPrompt::ShowError(text);
+        log.push_back("message");
+    }
+
+    std::vector<Row> rows;  // index 0 is the top row
+    std::vector<ReportRow> report;
+    std::vector<std::string> log;
+    DispatchOptions options;
+};
+
+class DispatcherTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        binding_ = {&record_, &engine_, &deleteSource_, &sink_};
+        ASSERT_TRUE(StartWorker(binding_, window_));
+    }
+    void TearDown() override { StopWorker(record_); }
+
+    // AddToQueue as the queue does it: a new row on top, and a start request when processing
+    // is on and no job runs.
+    void Add(const std::string& path) {
+        std::string name, folder;
+        SplitPath(path, &name, &folder);
+        window_.rows.insert(window_.rows.begin(), {name, folder, nextId_++});
+        if (dispatcher_.Running() && record_.State() == JobState::Idle) {
+            dispatcher_.OnJobFinished(JobResult::Done, DeltaMode::Auto, false);
+        }
+    }
+
+    // Delivers the next outcome the worker posts, as the window's event loop does.
+    bool Deliver() {
+        std::optional<JobOutcome> outcome = sink_.Take();
+        if (!outcome) return false;
+        dispatcher_.OnJobFinished(outcome->result, outcome->mode, true);
+        return true;
+    }
+    void DeliverAll() {
+        while (dispatcher_.JobInFlight()) ASSERT_TRUE(Deliver()) << "the job never finished";
+    }
+
+    std::vector<std::string> Actions() const {
+        std::vector<std::string> actions;
+        for (const ReportRow& row : window_.report) actions.push_back(row.file + " " + row.action);
+        return actions;
+    }
+
+    JobRecord record_;
+    std::unique_ptr<EngineContext> engine_;
+    std::atomic<int32_t> deleteSource_{0};
+    QueuedSink sink_;
+    FakeWindow window_;
+    WorkerBinding binding_;
+    Dispatcher dispatcher_{record_, engine_, window_, window_};
+    uint32_t nextId_ = 0;
+    TempDir dir_;
+};
+
+std::string Sound(double seconds, uint32_t channels = 2) {
+    samples::SoundSpec spec;
+    spec.seconds = seconds;
+    spec.channels = channels;
+    return samples::MakeWav(spec);
+}
+
+TEST_F(DispatcherTest, ProcessesTheQueueOldestFirstAndStaysOn) {
+    // Start with an empty queue: processing is on, nothing runs; a file added starts at once.
+    dispatcher_.OnStart();
+    EXPECT_TRUE(dispatcher_.Running());
+    EXPECT_FALSE(dispatcher_.JobInFlight());
+    WriteFile(dir_ / "first.wav", Sound(0.5));
+    Add(dir_ / "first.wav");
+    EXPECT_TRUE(dispatcher_.JobInFlight());
+    EXPECT_EQ(window_.rows[0].data, kInProgressBit | 0);
+    DeliverAll();
+    EXPECT_TRUE(window_.rows.empty());
+    EXPECT_TRUE(dispatcher_.Running());  // an empty queue does not switch processing off
+
+    // Three rows queued while off, the last on top, are processed in the order queued.
+    dispatcher_.OnStop();
+    for (const char* name : {"b.wav", "c.wav", "a.wav"}) {
+        WriteFile(dir_ / name, Sound(0.3));
+        Add(dir_ / name);
+    }
+    dispatcher_.OnStart();
+    DeliverAll();
+    EXPECT_EQ(Actions(), (std::vector<std::string>{"first.wav compressed", "b.wav compressed",
+                                                   "c.wav compressed", "a.wav compressed"}));
+}
+
+TEST_F(DispatcherTest, NamesDestinationsAndRoundTrips) {
+    WriteFile(dir_ / "take.wav", Sound(0.4));
+    WriteFile(dir_ / "a.b.wav", Sound(0.3, 1));
+    WriteFile(dir_ / "readme", "plain text, no dot");
+    dispatcher_.OnStart();
+    for (const char* name : {"take.wav", "a.b.wav", "readme"}) Add(dir_ / name);
+    DeliverAll();
+    EXPECT_EQ(ListFolder(dir_.path()),
+              (std::vector<std::string>{"a.b.wav", "a.kvn", "readme", "readme.kvn", "take.kvn",
+                                        "take.wav"}));
+    // Stored type texts: wav, b.wav, and an empty one.
+    EXPECT_EQ(ReadFile(dir_ / "take.kvn").substr(4, 4), "\x03wav");
+    EXPECT_EQ(ReadFile(dir_ / "a.kvn").substr(4, 6),
+              "\x05"
+              "b.wav");
+    EXPECT_EQ(ReadFile(dir_ / "readme.kvn")[4], '\0');
+
+    // Back again into a defined folder three levels below one that exists (created level by
+    // level), given without its trailing '/'; TAKE.KVN in capitals expands like take.kvn.
+    ASSERT_EQ(rename((dir_ / "take.kvn").c_str(), (dir_ / "TAKE.KVN").c_str()), 0);
+    window_.options.sameDir = false;
+    window_.options.destDir = dir_ / "out/x/y";
+    for (const char* name : {"TAKE.KVN", "a.kvn", "readme.kvn"}) Add(dir_ / name);
+    DeliverAll();
+    EXPECT_EQ(ListFolder(dir_ / "out/x/y"),
+              (std::vector<std::string>{"TAKE.wav", "a.b.wav", "readme."}));
+    EXPECT_TRUE(ReadFile(dir_ / "out/x/y/a.b.wav") == ReadFile(dir_ / "a.b.wav"));
+    EXPECT_EQ(ReadFile(dir_ / "out/x/y/readme."), "plain text, no dot");
+
+    // take.2.kvn is expanded by its path's end, into take plus its stored type.
+    ASSERT_EQ(rename((dir_ / "TAKE.KVN").c_str(), (dir_ / "take.2.kvn").c_str()), 0);
+    window_.options.destDir = dir_ / "two/";
+    Add(dir_ / "take.2.kvn");
+    DeliverAll();
+    EXPECT_EQ(ListFolder(dir_ / "two"), std::vector<std::string>{"take.wav"});
+    EXPECT_TRUE(window_.shown.empty());
+}
+
+TEST_F(DispatcherTest, ReportsWhatEachJobDid) {
+    const std::string wav = Sound(1.0, 1);
+    WriteFile(dir_ / "mono.wav", wav);
+    dispatcher_.OnStart();
+    Add(dir_ / "mono.wav");
+    DeliverAll();
+    ASSERT_EQ(window_.report.size(), 1u);
+    const ReportRow compressed = window_.report[0];
+    EXPECT_EQ(compressed.action, "compressed");
+    EXPECT_EQ(compressed.folder, dir_.path());
+    EXPECT_EQ(compressed.mode, DeltaMode::Bits16);  // Auto's choice, not Auto
+    EXPECT_EQ(compressed.oldSize, wav.size());
+    EXPECT_EQ(compressed.newSize, test::PayloadOf(ReadFile(dir_ / "mono.kvn")).size());
+
+    ASSERT_EQ(unlink((dir_ / "mono.wav").c_str()), 0);
+    Add(dir_ / "mono.kvn");
+    DeliverAll();
+    const ReportRow expanded = window_.report[1];
+    EXPECT_EQ(expanded.action, "expanded");
+    EXPECT_EQ(expanded.mode, DeltaMode::Bits16);  // the stored mode
+    EXPECT_EQ(expanded.oldSize, compressed.newSize);
+    EXPECT_EQ(expanded.newSize, wav.size());
+}
+
+TEST_F(DispatcherTest, OverwriteQuestionAndEmptyDestination) {
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+        WriteFile(dir_ / name, Sound(0.2));
+        WriteFile(dir_ / (std::string(name, 1) + ".kvn"), "older");
+    }
+    // Yes replaces, No drops the row and goes on, Cancel keeps the row and stops.
+    window_.answers = {Prompt::Answer::Yes, Prompt::Answer::No, Prompt::Answer::Cancel};
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) Add(dir_ / name);
+    dispatcher_.OnStart();
+    DeliverAll();
+    EXPECT_EQ(window_.asked.size(), 3u);
+    EXPECT_EQ(window_.asked[0], "File already exists\n" + (dir_ / "a.kvn") + "\nOverwrite?");
+    EXPECT_EQ(Actions(),
+              (std::vector<std::string>{"a.wav compressed", "b.wav ERROR", "c.wav ERROR"}));
+    EXPECT_FALSE(dispatcher_.Running());
+    ASSERT_EQ(window_.rows.size(), 1u);
+    EXPECT_EQ(window_.rows[0].file, "c.wav");
+    EXPECT_EQ(ReadFile(dir_ / "a.kvn").substr(0, 4), "KVN1");
+    EXPECT_EQ(ReadFile(dir_ / "b.kvn"), "older");
+    EXPECT_EQ(ReadFile(dir_ / "c.kvn"), "older");
+
+    // An empty defined folder: the message, the focus, an ERROR row, the row kept, stopped.
+    window_.options.sameDir = false;
+    window_.options.destDir = "";
+    window_.log.clear();
+    dispatcher_.OnStart();
+    EXPECT_EQ(window_.shown.back(), "Illegal destination directory");
+    EXPECT_EQ(window_.log, (std::vector<std::string>{"message", "focus", "report:ERROR"}));
+    EXPECT_FALSE(dispatcher_.Running());
+    EXPECT_EQ(window_.rows.size(), 1u);
+    EXPECT_EQ(record_.sourceFile, platform::kInvalidFile);
+}
+
+TEST_F(DispatcherTest, RefusedPreparationsReportAndGoOn) {
+    WriteFile(dir_ / "fake.kvn", "RIFF, not an archive");
+    WriteFile(dir_ / "evil.kvn", EncodeArchiveHeader("../../x", 1, 0));
+    WriteFile(dir_ / "short.kvn", "KVN1\x09wa");
+    int huge = open((dir_ / "huge.raw").c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_EQ(ftruncate(huge, 0x100000000ll), 0);
+    close(huge);
+    WriteFile(dir_ / "good.wav", Sound(0.2));
+    for (const char* name :
+         {"missing.wav", "fake.kvn", "evil.kvn", "short.kvn", "huge.raw", "good.wav"}) {
+        window_.rows.insert(window_.rows.begin(), {name, dir_.path(), nextId_++});
+    }
+    dispatcher_.OnStart();
+    DeliverAll();
+    EXPECT_EQ(Actions(), (std::vector<std::string>{"missing.wav ERROR", "fake.kvn ERROR",
+                                                   "evil.kvn ERROR", "short.kvn ERROR",
+                                                   "huge.raw ERROR", "good.wav compressed"}));
+    ASSERT_EQ(window_.shown.size(), 5u);
+    EXPECT_EQ(window_.shown[0], "Can't open source file");
+    EXPECT_EQ(window_.shown[1], "Bad file format");
+    EXPECT_EQ(window_.shown[2], "Bad file format");
+    EXPECT_EQ(window_.shown[3], "Bad file format");
+    EXPECT_EQ(window_.shown[4], "Can't compress this file:\n" + (dir_ / "huge.raw") +
+                                    "\n\nReason: File too large (4 GiB or more).");
+    EXPECT_TRUE(window_.rows.empty());
+    EXPECT_TRUE(dispatcher_.Running());
+    EXPECT_FALSE(Exists(dir_ / "x"));
+}
+
+TEST_F(DispatcherTest, AFailedJobReportsThenTellsThenGoesOn) {
+    std::string damaged = test::Compress(Sound(1.0), DeltaMode::Bits32, "wav").output;
+    damaged[damaged.size() / 2] ^= 0x20;
+    WriteFile(dir_ / "damaged.kvn", damaged);
+    WriteFile(dir_ / "next.wav", Sound(0.2));
+    Add(dir_ / "damaged.kvn");
+    Add(dir_ / "next.wav");
+    dispatcher_.OnStart();
+    DeliverAll();
+    EXPECT_EQ(window_.log,
+              (std::vector<std::string>{"report:error", "message", "report:compressed"}));
+    EXPECT_EQ(window_.shown, std::vector<std::string>{"Cat't perform operation"});
+    EXPECT_TRUE(window_.rows.empty());
+    EXPECT_EQ(ListFolder(dir_.path()),
+              (std::vector<std::string>{"damaged.kvn", "next.kvn", "next.wav"}));
+}
+
+TEST_F(DispatcherTest, StopCancelsAndStartTakesTheRowAgain) {
+    WriteFile(dir_ / "long.raw", samples::MakeNoise(10 * kChunkSize, 5));
+    Add(dir_ / "long.raw");
+    sink_.onStep = [&] { dispatcher_.OnStop(); };  // Stop while the job runs
+    dispatcher_.OnStart();
+    DeliverAll();
+    sink_.onStep = nullptr;
+    EXPECT_EQ(Actions(), std::vector<std::string>{"long.raw canceled"});
+    EXPECT_EQ(window_.report[0].oldSize, kNoSize);
+    ASSERT_EQ(window_.rows.size(), 1u);
+    EXPECT_EQ(window_.rows[0].data, 0u);  // back in the queue, unmarked
+    EXPECT_FALSE(dispatcher_.Running());
+    EXPECT_EQ(ListFolder(dir_.path()), std::vector<std::string>{"long.raw"});
+
+    dispatcher_.OnStart();
+    DeliverAll();
+    EXPECT_EQ(Actions().back(), "long.raw compressed");
+    EXPECT_TRUE(window_.rows.empty());
+}
+
+TEST_F(DispatcherTest, StartAgainBeforeTheStoppedJobReported) {
+    WriteFile(dir_ / "long.raw", samples::MakeNoise(10 * kChunkSize, 6));
+    WriteFile(dir_ / "other.wav", Sound(0.2));
+    Add(dir_ / "long.raw");
+    dispatcher_.OnStart();
+    dispatcher_.OnStop();
+    // Start again (and a row added) while the worker still owns the record: nothing is
+    // prepared and the record is not rewritten.
+    dispatcher_.OnStart();
+    Add(dir_ / "other.wav");
+    EXPECT_EQ(record_.sourcePath, dir_ / "long.raw");
+    EXPECT_EQ(record_.activeTag, kInProgressBit | 0);
+    // The stopped job's outcome then carries processing on, from the same row.
+    DeliverAll();
+    EXPECT_EQ(Actions(), (std::vector<std::string>{"long.raw canceled", "long.raw compressed",
+                                                   "other.wav compressed"}));
+}
+
+TEST_F(DispatcherTest, StopAfterTheWorkerPostedDone) {
+    WriteFile(dir_ / "a.wav", Sound(0.2));
+    WriteFile(dir_ / "b.wav", Sound(0.2));
+    Add(dir_ / "a.wav");
+    Add(dir_ / "b.wav");
+    dispatcher_.OnStart();
+    std::optional<JobOutcome> outcome = sink_.Take();  // posted, not yet handled
+    ASSERT_TRUE(outcome);
+    dispatcher_.OnStop();
+    dispatcher_.OnJobFinished(outcome->result, outcome->mode, true);
+    // Still recognised as Done: reported and removed; processing stays off.
+    EXPECT_EQ(Actions(), std::vector<std::string>{"a.wav compressed"});
+    ASSERT_EQ(window_.rows.size(), 1u);
+    EXPECT_EQ(window_.rows[0].file, "b.wav");
+    EXPECT_FALSE(dispatcher_.JobInFlight());
+}
+
+TEST_F(DispatcherTest, CloseDuringAJobEndsPromptlyAndReportsNothing) {
+    WriteFile(dir_ / "long.raw", samples::MakeNoise(10 * kChunkSize, 7));
+    Add(dir_ / "long.raw");
+    dispatcher_.OnStart();
+    auto start = std::chrono::steady_clock::now();
+    StopWorker(record_);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+    EXPECT_FALSE(sink_.Take(100ms).has_value());
+    dispatcher_.OnJobFinished(JobResult::Done, DeltaMode::Auto, false);  // ignored at Shutdown
+    EXPECT_TRUE(window_.report.empty());
+    EXPECT_EQ(ListFolder(dir_.path()), std::vector<std::string>{"long.raw"});
+}
+
+}  // namespace
+}  // namespace kavrin
