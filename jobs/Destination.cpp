@@ -111,11 +111,20 @@ bool CommitDestination(DestinationFile& destination, Disposition disposition, bo
         ok = file != platform::kInvalidFile && platform::SyncFile(file);
         platform::CloseFile(file);
     }
+    // When the result is to be made durable and replaces a file, that file is kept under a
+    // second name until the folder is synced: if the sync fails, it is put back.
+    std::string backup;
+    if (ok && durable && disposition == Disposition::CreateAlways &&
+        platform::QueryAttributes(destination.finalPath).isRegular) {
+        backup = TemporaryPathFor(destination.finalPath);
+        if (!platform::LinkFile(destination.finalPath, backup)) backup.clear();
+    }
     ok = ok && platform::RenameFile(destination.temporaryPath, destination.finalPath,
                                     disposition == Disposition::CreateNew);
     if (!ok) {
         int savedError = errno;
         platform::DeleteFile(destination.temporaryPath);
+        if (!backup.empty()) platform::DeleteFile(backup);
         errno = savedError;
         return false;
     }
@@ -123,13 +132,16 @@ bool CommitDestination(DestinationFile& destination, Disposition disposition, bo
         std::string name, folder;
         SplitPath(destination.finalPath, &name, &folder);
         // A result that is not known to be on disk is no result: the job fails, the caller
-        // keeps the source, and no file under the final name pretends otherwise.
+        // keeps the source, and the final name shows what it showed before.
         if (!platform::SyncFolder(folder)) {
             int savedError = errno;
-            platform::DeleteFile(destination.finalPath);
+            if (backup.empty() || !platform::RenameFile(backup, destination.finalPath, false)) {
+                platform::DeleteFile(destination.finalPath);
+            }
             errno = savedError;
             return false;
         }
+        if (!backup.empty()) platform::DeleteFile(backup);
     }
     return true;
 }

@@ -40,8 +40,8 @@ bool CreateDestinationFile(const std::string& path, Disposition disposition,
 // Renames the finished temporary file over the final name, closing it first if it is still
 // open. With `durable`, the file is synced before and its folder after the rename, so that the
 // result is on disk before a caller deletes the source. Returns false when the sync, close or
-// rename failed: the temporary file is deleted and the final name untouched (or, when only the
-// folder sync after the rename failed, the new file under the final name deleted again).
+// rename failed: the temporary file is deleted and the final name shows what it showed before
+// (a file it replaced is kept under a second name until the folder sync has succeeded).
 bool CommitDestination(DestinationFile& destination, Disposition disposition, bool durable);
 
 // Closes and deletes the temporary file; the final name is never touched.

@@ -170,6 +170,10 @@ bool RenameFile(const std::string& from, const std::string& to, bool noReplace) 
     return true;
 }
 
+bool LinkFile(const std::string& existing, const std::string& newName) {
+    return link(existing.c_str(), newName.c_str()) == 0;
+}
+
 bool SyncFolder(const std::string& folder) {
     if (Injected(FaultOp::Sync)) return false;
     int fd = open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

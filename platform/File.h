@@ -51,6 +51,9 @@ bool DeleteFile(const std::string& path);
 bool MakeFolder(const std::string& path);
 // Renames `from` over `to`. With `noReplace`, fails with EEXIST when `to` exists.
 bool RenameFile(const std::string& from, const std::string& to, bool noReplace);
+// Gives the file `existing` the second name `newName` (a hard link). False when the file
+// system cannot, or `newName` exists.
+bool LinkFile(const std::string& existing, const std::string& newName);
 // Makes a rename or creation inside `folder` durable.
 bool SyncFolder(const std::string& folder);
 

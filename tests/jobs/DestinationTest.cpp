@@ -110,12 +110,15 @@ TEST(DestinationTest, CreatesMissingFoldersOneLevelAPass) {
 TEST(DestinationTest, AFailedSyncOrRenameLeavesNoResult) {
     TempDir dir;
     WriteFile(dir / "take.kvn", "old");
-    for (platform::FaultOp op : {platform::FaultOp::Sync, platform::FaultOp::Rename}) {
+    // The file's sync, the folder's sync after the rename, and the rename itself.
+    const std::pair<platform::FaultOp, int> faults[] = {
+        {platform::FaultOp::Sync, 1}, {platform::FaultOp::Sync, 2}, {platform::FaultOp::Rename, 1}};
+    for (auto [op, nth] : faults) {
         DestinationFile destination;
         ASSERT_TRUE(CreateDestinationFile(dir / "take.kvn", Disposition::CreateAlways,
                                           platform::kInvalidFile, &destination));
         Write(destination, "new");
-        platform::InjectFault(op, 1, EIO);
+        platform::InjectFault(op, nth, EIO);
         EXPECT_FALSE(CommitDestination(destination, Disposition::CreateAlways, true));
         platform::ClearFaults();
         EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"take.kvn"});

@@ -7,16 +7,13 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <optional>
 
 #include "engine/ArchiveFormat.h"
 #include "jobs/Naming.h"
 #include "jobs/Worker.h"
+#include "tests/support/DispatchHarness.h"
 #include "tests/support/EngineHarness.h"
-#include "tests/support/ScriptedPrompt.h"
 #include "tools/SampleSound.h"
 
 namespace kavrin {
@@ -29,130 +26,20 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
-struct ReportRow {
-    std::string file, folder, action;
-    DeltaMode mode;
-    uint64_t oldSize, newSize;
-};
-
-// The worker's side of the window: progress is ignored, outcomes are queued for the test
-// thread to deliver, as the window's event loop would.
-class QueuedSink : public WorkerSink {
-public:
-    void BeginProgress(uint32_t) override {}
-    void StepProgress() override {
-        if (onStep) onStep();
-    }
-    void ResetProgress() override {}
-    void SetLamps(LampPhase) override {}
-    void SetAnalysisLamp(bool) override {}
-    void PostJobFinished(JobResult result, DeltaMode mode) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        posted_.push_back({result, mode});
-        changed_.notify_all();
-    }
-    // Waits until an outcome has been posted and takes it.
-    std::optional<JobOutcome> Take(std::chrono::milliseconds limit = 20s) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        if (!changed_.wait_for(lock, limit, [&] { return !posted_.empty(); })) return {};
-        JobOutcome outcome = posted_.front();
-        posted_.pop_front();
-        return outcome;
-    }
-    std::function<void()> onStep;
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<JobOutcome> posted_;
-};
-
-// The window, as far as the dispatcher sees it.
-class FakeWindow : public DispatchHost, public test::ScriptedPrompt {
-public:
-    struct Row {
-        std::string file, folder;
-        uint32_t data;
-    };
-    int QueueRowCount() override { return static_cast<int>(rows.size()); }
-    std::string RowFile(int row) override { return rows.at(row).file; }
-    std::string RowFolder(int row) override { return rows.at(row).folder; }
-    uint32_t RowData(int row) override { return rows.at(row).data; }
-    void SetRowData(int row, uint32_t data) override { rows.at(row).data = data; }
-    int FindRowByData(uint32_t data) override {
-        for (size_t i = 0; i < rows.size(); ++i) {
-            if (rows[i].data == data) return static_cast<int>(i);
-        }
-        return -1;
-    }
-    void RemoveQueueRow(int row) override { rows.erase(rows.begin() + row); }
-    void UpdateDeleteButton() override {}
-    void RedrawQueue() override {}
-    void AddReportRow(int row, const std::string& action, DeltaMode mode, uint64_t oldSize,
-                      uint64_t newSize) override {
-        report.push_back({rows.at(row).file, rows.at(row).folder, action, mode, oldSize, newSize});
-        log.push_back("report:" + action);
-    }
-    void UpdateRunButtons() override {}
-    DispatchOptions Options() override { return options; }
-    void FocusDestinationEdit() override { log.push_back("focus"); }
-    void RestoreIfMinimised() override {}
-    void SetWaitCursor(bool) override {}
-    void ShowError(const std::string& text) override {
-        ScriptedPrompt::ShowError(text);
-        log.push_back("message");
-    }
-
-    std::vector<Row> rows;  // index 0 is the top row
-    std::vector<ReportRow> report;
-    std::vector<std::string> log;
-    DispatchOptions options;
-};
-
 class DispatcherTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        binding_ = {&record_, &engine_, &deleteSource_, &sink_};
-        ASSERT_TRUE(StartWorker(binding_, window_));
-    }
-    void TearDown() override { StopWorker(record_); }
+    void Add(const std::string& path) { harness_.Add(path); }
+    bool Deliver() { return harness_.Deliver(); }
+    void DeliverAll() { ASSERT_TRUE(harness_.DeliverAll()) << "the job never finished"; }
+    std::vector<std::string> Actions() const { return harness_.Actions(); }
 
-    // AddToQueue as the queue does it: a new row on top, and a start request when processing
-    // is on and no job runs.
-    void Add(const std::string& path) {
-        std::string name, folder;
-        SplitPath(path, &name, &folder);
-        window_.rows.insert(window_.rows.begin(), {name, folder, nextId_++});
-        if (dispatcher_.Running() && record_.State() == JobState::Idle) {
-            dispatcher_.OnJobFinished(JobResult::Done, DeltaMode::Auto, false);
-        }
-    }
-
-    // Delivers the next outcome the worker posts, as the window's event loop does.
-    bool Deliver() {
-        std::optional<JobOutcome> outcome = sink_.Take();
-        if (!outcome) return false;
-        dispatcher_.OnJobFinished(outcome->result, outcome->mode, true);
-        return true;
-    }
-    void DeliverAll() {
-        while (dispatcher_.JobInFlight()) ASSERT_TRUE(Deliver()) << "the job never finished";
-    }
-
-    std::vector<std::string> Actions() const {
-        std::vector<std::string> actions;
-        for (const ReportRow& row : window_.report) actions.push_back(row.file + " " + row.action);
-        return actions;
-    }
-
-    JobRecord record_;
-    std::unique_ptr<EngineContext> engine_;
-    std::atomic<int32_t> deleteSource_{0};
-    QueuedSink sink_;
-    FakeWindow window_;
-    WorkerBinding binding_;
-    Dispatcher dispatcher_{record_, engine_, window_, window_};
-    uint32_t nextId_ = 0;
+    test::DispatchHarness harness_;
+    JobRecord& record_ = harness_.record;
+    std::unique_ptr<EngineContext>& engine_ = harness_.engine;
+    test::QueuedSink& sink_ = harness_.sink;
+    test::FakeWindow& window_ = harness_.window;
+    Dispatcher& dispatcher_ = harness_.dispatcher;
+    uint32_t& nextId_ = harness_.nextId;
     TempDir dir_;
 };
 
@@ -233,7 +120,7 @@ TEST_F(DispatcherTest, ReportsWhatEachJobDid) {
     Add(dir_ / "mono.wav");
     DeliverAll();
     ASSERT_EQ(window_.report.size(), 1u);
-    const ReportRow compressed = window_.report[0];
+    const test::ReportRow compressed = window_.report[0];
     EXPECT_EQ(compressed.action, "compressed");
     EXPECT_EQ(compressed.folder, dir_.path());
     EXPECT_EQ(compressed.mode, DeltaMode::Bits16);  // Auto's choice, not Auto
@@ -243,7 +130,7 @@ TEST_F(DispatcherTest, ReportsWhatEachJobDid) {
     ASSERT_EQ(unlink((dir_ / "mono.wav").c_str()), 0);
     Add(dir_ / "mono.kvn");
     DeliverAll();
-    const ReportRow expanded = window_.report[1];
+    const test::ReportRow expanded = window_.report[1];
     EXPECT_EQ(expanded.action, "expanded");
     EXPECT_EQ(expanded.mode, DeltaMode::Bits16);  // the stored mode
     EXPECT_EQ(expanded.oldSize, compressed.newSize);

@@ -50,6 +50,10 @@ bool Exists(const std::string& path) {
     return lstat(path.c_str(), &st) == 0;
 }
 
+void MakeFolders(const std::string& path) {
+    std::filesystem::create_directories(path);
+}
+
 std::vector<std::string> ListFolder(const std::string& path) {
     std::vector<std::string> names;
     if (DIR* dir = opendir(path.c_str())) {

@@ -28,6 +28,8 @@ private:
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+// Creates a folder and its missing parents.
+void MakeFolders(const std::string& path);
 // The names in a folder (without "." and ".."), sorted.
 std::vector<std::string> ListFolder(const std::string& path);
 
