@@ -15,6 +15,7 @@ std::atomic<int> g_error{0};
 std::atomic<bool> g_shortRead{false};
 // Counting is only needed while a test looks; it starts with the first Inject or Clear.
 std::atomic<bool> g_counting{false};
+std::atomic<size_t> g_transferLimit{0};
 
 void ResetCounts() {
     for (auto& count : g_counts) count.store(0);
@@ -39,6 +40,10 @@ void ClearFaults() {
     g_counting.store(true);
 }
 
+void LimitTransferSize(size_t bytes) {
+    g_transferLimit.store(bytes);
+}
+
 int FaultCallCount(FaultOp op) {
     return g_counts[static_cast<int>(op)].load();
 }
@@ -54,6 +59,11 @@ FaultAction CheckFault(FaultOp op, int* error) {
     if (g_shortRead.load() && op == FaultOp::Read) return FaultAction::ShortRead;
     *error = g_error.load();
     return FaultAction::Fail;
+}
+
+size_t TransferLimit(size_t wanted) {
+    size_t limit = g_transferLimit.load(std::memory_order_relaxed);
+    return limit != 0 && limit < wanted ? limit : wanted;
 }
 
 }  // namespace detail

@@ -5,6 +5,8 @@
 // when a worker thread does the I/O.
 #pragma once
 
+#include <cstddef>
+
 namespace kavrin::platform {
 
 enum class FaultOp { Read, Write, Sync, Rename, MakeFolder, Create, Count };
@@ -20,10 +22,16 @@ void ClearFaults();
 // The calls of `op` made since the last InjectFault or ClearFaults.
 int FaultCallCount(FaultOp op);
 
+// Caps every read and write system call at `bytes` (0: no cap), as a pipe or a network file
+// system may serve them, so that the loops assembling whole requests are exercised.
+void LimitTransferSize(size_t bytes);
+
 namespace detail {
 enum class FaultAction { None, Fail, ShortRead };
 // Counts one call of `op`; tells the caller whether it must fail, and with which errno.
 FaultAction CheckFault(FaultOp op, int* error);
+// The most bytes one system call may move now.
+size_t TransferLimit(size_t wanted);
 }  // namespace detail
 
 }  // namespace kavrin::platform

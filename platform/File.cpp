@@ -91,7 +91,7 @@ int64_t ReadFull(FileHandle file, void* buffer, size_t length) {
     auto* out = static_cast<unsigned char*>(buffer);
     size_t done = 0;
     while (done < length) {
-        ssize_t n = read(file, out + done, length - done);
+        ssize_t n = read(file, out + done, detail::TransferLimit(length - done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return -1;
@@ -107,7 +107,7 @@ bool WriteFull(FileHandle file, const void* buffer, size_t length) {
     const auto* in = static_cast<const unsigned char*>(buffer);
     size_t done = 0;
     while (done < length) {
-        ssize_t n = write(file, in + done, length - done);
+        ssize_t n = write(file, in + done, detail::TransferLimit(length - done));
         if (n < 0) {
             if (errno == EINTR) continue;
             return false;
