@@ -61,6 +61,14 @@ bool MakeOneFolder(const std::string& path) {
 
 bool CreateDestinationFile(const std::string& path, Disposition disposition,
                            platform::FileHandle source, DestinationFile* destination) {
+    // The temporary name is shortened to fit, but the final name must fit as it is, or the job
+    // would only fail at its very end.
+    std::string finalName, finalFolder;
+    SplitPath(path, &finalName, &finalFolder);
+    if (finalName.size() > kMaxNameBytes) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
     platform::PathAttributes existing = platform::QueryAttributes(path);
     if (existing.exists) {
         if (existing.isFolder) {
