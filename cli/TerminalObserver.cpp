@@ -38,11 +38,9 @@ bool Interrupted() {
 }
 
 TerminalObserver::TerminalObserver(std::string label, bool showProgress)
-    : label_(std::move(label)), show_(showProgress && isatty(STDERR_FILENO)) {}
+    : label_(std::move(label)), show_(showProgress && console_.ShowsProgress()) {}
 
-TerminalObserver::~TerminalObserver() {
-    Clear();
-}
+TerminalObserver::~TerminalObserver() = default;
 
 bool TerminalObserver::IsRunning() {
     return !g_interrupted.load();
@@ -72,17 +70,12 @@ void TerminalObserver::Draw(bool force) {
     int filled = steps_ ? static_cast<int>(static_cast<uint64_t>(done_) * kBarWidth / steps_) : 0;
     std::string bar(static_cast<size_t>(filled), '#');
     bar.append(static_cast<size_t>(kBarWidth - filled), '.');
-    std::fprintf(stderr, "\r\033[K%s [%s] %u/%u%s", label_.c_str(), bar.c_str(), done_, steps_,
-                 analysing_ ? " analysing" : "");
-    std::fflush(stderr);
-    drawn_ = true;
+    console_.Progress(label_ + " [" + bar + "] " + std::to_string(done_) + "/" +
+                      std::to_string(steps_) + (analysing_ ? " analysing" : ""));
 }
 
 void TerminalObserver::Clear() {
-    if (!drawn_) return;
-    std::fprintf(stderr, "\r\033[K");
-    std::fflush(stderr);
-    drawn_ = false;
+    console_.Progress("");
 }
 
 }  // namespace kavrin::cli

@@ -1,11 +1,13 @@
-// The engine's observer for `kvn`: a throttled progress line on stderr while stderr is a
-// terminal, and Ctrl-C as the stop request (the job ends Cancelled at its next chunk).
+// The engine's observer for `kvn test`: a throttled progress line on stderr while stderr is a
+// terminal, and Ctrl-C as the stop request (the job ends Cancelled at its next chunk). Also
+// the program's Ctrl-C handling, which every command shares.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "cli/Console.h"
 #include "engine/EngineObserver.h"
 
 namespace kavrin::cli {
@@ -34,9 +36,9 @@ public:
 private:
     void Draw(bool force);
 
+    TerminalConsole console_;  // draws and removes the line
     std::string label_;
     bool show_;
-    bool drawn_ = false;
     bool analysing_ = false;
     uint32_t steps_ = 0;
     uint32_t done_ = 0;
