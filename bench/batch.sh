@@ -37,12 +37,12 @@ fresh() { rm -rf "$work/$1"; cp -a "$work/src" "$work/$1"; }
 
 declare -A size
 for ((i = 0; i < rounds; i++)); do
-  rm -rf "$work/k2" && run k2 "$kvn" process -q --no-progress -j 2 -r -o "$work/k2" "$work/src"
-  fresh b && run bz sh -c "find '$work/b' -type f -print0 | xargs -0 bzip2 -9"
-  fresh l && run lb sh -c "find '$work/l' -type f -print0 | xargs -0 lbzip2 -9 -n 2"
-  rm -rf "$work/k1" && run k1 "$kvn" process -q --no-progress -j 1 -r -o "$work/k1" "$work/src"
+  rm -rf "$work/k2" && run t-k2 "$kvn" process -q --no-progress -j 2 -r -o "$work/k2" "$work/src"
+  fresh b && run t-bz sh -c "find '$work/b' -type f -print0 | xargs -0 bzip2 -9"
+  fresh l && run t-lb sh -c "find '$work/l' -type f -print0 | xargs -0 lbzip2 -9 -n 2"
+  rm -rf "$work/k1" && run t-k1 "$kvn" process -q --no-progress -j 1 -r -o "$work/k1" "$work/src"
   rm -rf "$work/kn" &&
-    run kn "$kvn" process -q --no-progress -j 2 -m none -r -o "$work/kn" "$work/src"
+    run t-kn "$kvn" process -q --no-progress -j 2 -m none -r -o "$work/kn" "$work/src"
 done
 for name in k2 b l k1 kn; do size[$name]=$(total "$work/$name"); done
 
@@ -53,13 +53,13 @@ diff -r "$work/src" "$work/back" >/dev/null
 printf '\n%s: %s files, %s bytes; median of %s rounds; load before: %s\n' "$folder" "$files" \
   "$bytes" "$rounds" "$(cut -d' ' -f1-3 /proc/loadavg)"
 printf '  %-36s %9s %9s %11s\n' "command" "seconds" "MiB peak" "output"
-printf '  %-36s %9s %9s %11s\n' "kvn process -j 2 (auto)" "$(seconds k2)" "$(peak k2)" "${size[k2]}"
-printf '  %-36s %9s %9s %11s\n' "kvn process -j 1 (auto)" "$(seconds k1)" "$(peak k1)" "${size[k1]}"
-printf '  %-36s %9s %9s %11s\n' "kvn process -j 2 -m none" "$(seconds kn)" "$(peak kn)" "${size[kn]}"
-printf '  %-36s %9s %9s %11s\n' "bzip2 -9, file by file" "$(seconds bz)" "$(peak bz)" "${size[b]}"
-printf '  %-36s %9s %9s %11s\n' "lbzip2 -9 -n 2, on each file" "$(seconds lb)" "$(peak lb)" \
+printf '  %-36s %9s %9s %11s\n' "kvn process -j 2 (auto)" "$(seconds t-k2)" "$(peak t-k2)" "${size[k2]}"
+printf '  %-36s %9s %9s %11s\n' "kvn process -j 1 (auto)" "$(seconds t-k1)" "$(peak t-k1)" "${size[k1]}"
+printf '  %-36s %9s %9s %11s\n' "kvn process -j 2 -m none" "$(seconds t-kn)" "$(peak t-kn)" "${size[kn]}"
+printf '  %-36s %9s %9s %11s\n' "bzip2 -9, file by file" "$(seconds t-bz)" "$(peak t-bz)" "${size[b]}"
+printf '  %-36s %9s %9s %11s\n' "lbzip2 -9 -n 2, on each file" "$(seconds t-lb)" "$(peak t-lb)" \
   "${size[l]}"
-awk -v k2="$(seconds k2)" -v k1="$(seconds k1)" -v bz="$(seconds bz)" -v lb="$(seconds lb)" \
+awk -v k2="$(seconds t-k2)" -v k1="$(seconds t-k1)" -v bz="$(seconds t-bz)" -v lb="$(seconds t-lb)" \
     -v ks="${size[k2]}" -v bs="${size[b]}" -v ls="${size[l]}" 'BEGIN {
   fastest = bz < lb ? bz : lb
   printf "  kvn -j 2 / bzip2 -9 file by file:   %.3f  (goal <= 0.6)\n", k2 / bz

@@ -53,6 +53,8 @@ struct BatchItem {
     // From the preparation.
     bool expand = false;
     platform::FileHandle source = platform::kInvalidFile;
+    platform::FileStamp stamp;  // taken on opening, before reading moves the access time
+    bool stamped = false;
     std::string typeText;  // compression: the header's type text
     DestinationFile destination;
     Disposition disposition = Disposition::CreateNew;

@@ -69,13 +69,6 @@ void Finalize(BatchItem& item, EngineContext& engine, const JobSettings& setting
     ItemOutcome& outcome = item.outcome;
     const std::string shown = Printable(item.shownPath);
 
-    platform::FileStamp stamp;
-    if (!platform::ReadFileStamp(item.source, &stamp) ||
-        !platform::ApplyFileStamp(item.destination.file, stamp)) {
-        outcome.messages.push_back(shown + ": warning: could not copy the time and mode (" +
-                                   Reason() + ")");
-    }
-
     if (settings.verify && !item.expand) {
         // The archive is read back from the file system, as a later reader would see it.
         if (!platform::CloseFile(item.destination.file)) {
@@ -96,6 +89,20 @@ void Finalize(BatchItem& item, EngineContext& engine, const JobSettings& setting
             return;
         }
         outcome.verified = true;
+        // Held open again for the stamp and the sync: after the stamp the file's own mode may
+        // no longer let its owner open it.
+        item.destination.file = platform::OpenForRead(item.destination.temporaryPath);
+        if (item.destination.file == platform::kInvalidFile) {
+            AbandonDestination(item.destination);
+            Fail(outcome, "Can't finish file " + Printable(item.destinationPath) + ": " + Reason());
+            return;
+        }
+    }
+
+    // Last, so that nothing after it moves the times.
+    if (!item.stamped || !platform::ApplyFileStamp(item.destination.file, item.stamp)) {
+        outcome.messages.push_back(shown + ": warning: could not copy the time and mode (" +
+                                   Reason() + ")");
     }
 
     // Only a result known to be on disk may let its source go.

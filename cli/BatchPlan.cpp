@@ -211,6 +211,7 @@ bool Planner::Prepare(BatchItem& item) {
         Refuse(item, "Can't open file: " + shown + ": " + why);
         return false;
     }
+    item.stamped = platform::ReadFileStamp(item.source, &item.stamp);
     item.expand = options_.command == BatchCommand::Expand ||
                   (options_.command == BatchCommand::Process && IsArchivePath(item.path));
 

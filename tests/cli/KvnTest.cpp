@@ -290,7 +290,12 @@ TEST(KvnTest, ResultsKeepTheSourceTimesAndMode) {
     const timespec times[2] = {{1200000000, 5}, {1000000000, 123456789}};
     ASSERT_EQ(utimensat(AT_FDCWD, (dir / "take.wav").c_str(), times, 0), 0);
 
-    ASSERT_EQ(Kvn({"compress", "-q", "take.wav"}, dir.path()).status, 0);
+    // --verify reads the archive back; that must not move the times it takes over.
+    ASSERT_EQ(Kvn({"compress", "-q", "--verify", "take.wav"}, dir.path()).status, 0);
+    struct stat archive {};
+    ASSERT_EQ(stat((dir / "take.kvn").c_str(), &archive), 0);
+    EXPECT_EQ(archive.st_atim.tv_sec, 1200000000);
+    EXPECT_EQ(archive.st_atim.tv_nsec, 5);
     ASSERT_EQ(Kvn({"expand", "-q", "-o", "back", "take.kvn"}, dir.path()).status, 0);
     for (const char* made : {"take.kvn", "back/take.wav"}) {
         struct stat st {};
