@@ -52,20 +52,28 @@ diff -r "$work/src" "$work/back" >/dev/null
 
 printf '\n%s: %s files, %s bytes; median of %s rounds; load before: %s\n' "$folder" "$files" \
   "$bytes" "$rounds" "$(cut -d' ' -f1-3 /proc/loadavg)"
-printf '  %-36s %9s %9s %11s\n' "command" "seconds" "MiB peak" "output"
-printf '  %-36s %9s %9s %11s\n' "kvn process -j 2 (auto)" "$(seconds t-k2)" "$(peak t-k2)" "${size[k2]}"
-printf '  %-36s %9s %9s %11s\n' "kvn process -j 1 (auto)" "$(seconds t-k1)" "$(peak t-k1)" "${size[k1]}"
-printf '  %-36s %9s %9s %11s\n' "kvn process -j 2 -m none" "$(seconds t-kn)" "$(peak t-kn)" "${size[kn]}"
-printf '  %-36s %9s %9s %11s\n' "bzip2 -9, file by file" "$(seconds t-bz)" "$(peak t-bz)" "${size[b]}"
-printf '  %-36s %9s %9s %11s\n' "lbzip2 -9 -n 2, on each file" "$(seconds t-lb)" "$(peak t-lb)" \
-  "${size[l]}"
+row() { printf '  %-32s %9s %9s %9s %11s\n' "$@"; }
+row "command" "seconds" "cpu s" "MiB peak" "output"
+row "kvn process -j 2 (auto)" "$(seconds t-k2)" "$(cpu t-k2)" "$(peak t-k2)" "${size[k2]}"
+row "kvn process -j 1 (auto)" "$(seconds t-k1)" "$(cpu t-k1)" "$(peak t-k1)" "${size[k1]}"
+row "kvn process -j 2 -m none" "$(seconds t-kn)" "$(cpu t-kn)" "$(peak t-kn)" "${size[kn]}"
+row "bzip2 -9, file by file" "$(seconds t-bz)" "$(cpu t-bz)" "$(peak t-bz)" "${size[b]}"
+row "lbzip2 -9 -n 2, on each file" "$(seconds t-lb)" "$(cpu t-lb)" "$(peak t-lb)" "${size[l]}"
 awk -v k2="$(seconds t-k2)" -v k1="$(seconds t-k1)" -v bz="$(seconds t-bz)" -v lb="$(seconds t-lb)" \
-    -v ks="${size[k2]}" -v bs="${size[b]}" -v ls="${size[l]}" 'BEGIN {
+    -v kn="$(seconds t-kn)" -v ck2="$(cpu t-k2)" -v ckn="$(cpu t-kn)" -v cbz="$(cpu t-bz)" \
+    -v clb="$(cpu t-lb)" -v ks="${size[k2]}" -v kns="${size[kn]}" -v bs="${size[b]}" \
+    -v ls="${size[l]}" 'BEGIN {
   fastest = bz < lb ? bz : lb
   printf "  kvn -j 2 / bzip2 -9 file by file:   %.3f  (goal <= 0.6)\n", k2 / bz
   printf "  kvn -j 2 / lbzip2 -9 -n 2:          %.3f\n", k2 / lb
   printf "  kvn -j 2 / fastest of them:         %.3f  (goal <= 1)\n", k2 / fastest
   printf "  kvn -j 1 / kvn -j 2:                %.3f\n", k1 / k2
+  printf "  kvn -j 2 -m none / bzip2 -9:        %.3f\n", kn / bz
+  printf "  kvn -j 2 -m none / lbzip2 -9 -n 2:  %.3f\n", kn / lb
+  printf "  cpu: kvn auto / bzip2:              %.3f\n", ck2 / cbz
+  printf "  cpu: kvn -m none / bzip2:           %.3f\n", ckn / cbz
+  printf "  cpu: lbzip2 / bzip2:                %.3f\n", clb / cbz
   printf "  output kvn / bzip2:                 %.3f  (goal <= 1)\n", ks / bs
   printf "  output kvn / lbzip2:                %.3f\n", ks / ls
+  printf "  output kvn -m none / bzip2:         %.5f\n", kns / bs
 }'

@@ -63,9 +63,4 @@ struct BatchItem {
     ItemOutcome outcome;
 };
 
-// The report's File and Path texts of an item: its name, and its folder as the user spelled
-// it ("." for a name without a folder, "/" for the root folder).
-std::string ShownName(const BatchItem& item);
-std::string ShownFolder(const BatchItem& item);
-
 }  // namespace kavrin::cli

@@ -13,6 +13,11 @@
 
 namespace kavrin::cli {
 
+// The report's File and Path texts of an item: its name, and its folder as the user spelled
+// it ("." for a name without a folder, "/" for the root folder).
+std::string ShownName(const BatchItem& item);
+std::string ShownFolder(const BatchItem& item);
+
 struct BatchTotals {
     uint64_t files = 0;
     uint64_t done = 0;
