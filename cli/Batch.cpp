@@ -183,7 +183,7 @@ public:
     int Finish() {
         if (showProgress_) console_.Progress("");
         totals_.seconds = SecondsSince(start_);
-        int status = Interrupted() ? kExitInterrupted : problem_ ? kExitFailed : kExitOk;
+        int status = Interrupted() ? InterruptedStatus() : problem_ ? kExitFailed : kExitOk;
         if (!options_.quiet) {
             console_.Out(options_.json ? JsonTotals(totals_, status) : TotalsLine(totals_));
         }

@@ -104,7 +104,7 @@ int RunTest(const std::vector<std::string>& archives, bool progress) {
         JobOutcome outcome = ExpandJob(*engine, source.file, sink, observer);
         observer.Clear();
         platform::CloseFile(sink);
-        if (outcome.result == JobResult::Cancelled) return kExitInterrupted;
+        if (outcome.result == JobResult::Cancelled) return InterruptedStatus();
         if (outcome.result == JobResult::Done) {
             std::printf("OK      %s\n", Printable(given).c_str());
         } else {

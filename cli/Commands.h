@@ -6,6 +6,7 @@
 //        Yes), or the batch was canceled at the overwrite question
 //   2    usage error (reported by the option parser before any command runs)
 //   130  interrupted by Ctrl-C: running jobs were cancelled and their partial output deleted
+//        (SIGTERM and SIGHUP likewise, with 143 and 129)
 #pragma once
 
 #include <string>

@@ -12,10 +12,13 @@
 
 namespace kavrin::cli {
 
-// Installs the SIGINT handler: the first Ctrl-C asks every job to stop; a second one ends the
+// Installs the handler of Ctrl-C (SIGINT), SIGTERM and SIGHUP: the first of them asks every
+// job to stop at its next chunk, so that partial results are deleted; a second one ends the
 // program at once.
 void InstallInterruptHandler();
 bool Interrupted();
+// The exit status after a stop signal: 128 + its number (130 for Ctrl-C); 0 without one.
+int InterruptedStatus();
 
 class TerminalObserver : public EngineObserver {
 public:

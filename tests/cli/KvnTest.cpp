@@ -380,35 +380,39 @@ TEST(KvnTest, CtrlCCancelsEveryJobAndLeavesNoPartialFile) {
     WriteFile(dir / "in/a.raw", samples::MakeNoise(16 << 20, 8));
     WriteFile(dir / "in/b.raw", samples::MakeNoise(16 << 20, 9));
     WriteFile(dir / "in/c.raw", "small");
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.path().c_str()) != 0) _exit(127);
-        dup2(out[1], 1);
-        execl(KVN_PATH, KVN_PATH, "compress", "-j", "2", "-m", "none", "-o", "out", "in",
-              static_cast<char*>(nullptr));
-        _exit(127);
+    // Ctrl-C, and the signals of a shutdown and of a closed terminal, all stop cleanly.
+    for (auto [signalNumber, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+        SCOPED_TRACE(signalNumber);
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.path().c_str()) != 0) _exit(127);
+            dup2(out[1], 1);
+            execl(KVN_PATH, KVN_PATH, "compress", "-j", "2", "-m", "none", "-o", "out", "in",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        // Wait until both jobs are writing (two hidden temporary files exist).
+        for (int i = 0; i < 1000 && ListFolder(dir / "out").size() < 2; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        kill(pid, signalNumber);
+        std::string report;
+        char buffer[4096];
+        for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+        close(out[0]);
+        int waited = 0;
+        waitpid(pid, &waited, 0);
+        ASSERT_TRUE(WIFEXITED(waited));
+        EXPECT_EQ(WEXITSTATUS(waited), status);
+        EXPECT_EQ(ListFolder(dir / "out"), std::vector<std::string>{});
+        EXPECT_EQ(ListFolder(dir / "in"), (std::vector<std::string>{"a.raw", "b.raw", "c.raw"}));
+        EXPECT_NE(WithoutTimes(report).find("3 files: 0 done, 0 failed, 0 skipped, 3 canceled"),
+                  std::string::npos)
+            << report;
     }
-    close(out[1]);
-    // Wait until both jobs are writing (two hidden temporary files exist).
-    for (int i = 0; i < 1000 && ListFolder(dir / "out").size() < 2; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    kill(pid, SIGINT);
-    std::string report;
-    char buffer[4096];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
-    close(out[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_EQ(ListFolder(dir / "out"), std::vector<std::string>{});
-    EXPECT_EQ(ListFolder(dir / "in"), (std::vector<std::string>{"a.raw", "b.raw", "c.raw"}));
-    EXPECT_NE(WithoutTimes(report).find("3 files: 0 done, 0 failed, 0 skipped, 3 canceled"),
-              std::string::npos)
-        << report;
 }
 
 // Runs kvn on a pseudo-terminal and answers each overwrite question from `answers`.
