@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <functional>
 
 #include "platform/FaultInjection.h"
 #include "tests/support/EngineHarness.h"
@@ -66,6 +67,19 @@ std::string Sound(double seconds) {
     return samples::MakeWav(spec);
 }
 
+// Compresses `dir`/take.wav with --verify and --delete-source while `arm` has armed a fault.
+BatchRun RunWithFault(const TempDir& dir, const std::string& outputFolder,
+                      const std::function<void()>& arm) {
+    BatchOptions options = Options();
+    options.verify = true;
+    options.deleteSource = true;
+    options.outputFolder = outputFolder;
+    arm();
+    BatchRun run = Batch({dir / "take.wav"}, options);
+    platform::ClearFaults();
+    return run;
+}
+
 class BatchTest : public testing::Test {
 protected:
     void TearDown() override { platform::ClearFaults(); }
@@ -93,13 +107,8 @@ TEST_F(BatchTest, AFailureAtAnyStepKeepsTheSourceAndLeavesNothing) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         WriteFile(dir / "take.wav", wav);
-        BatchOptions options = Options();
-        options.deleteSource = true;
-        options.verify = true;
-        options.outputFolder = dir / "out/new";
-        platform::InjectFault(c.op, c.nth, c.error);
-        BatchRun run = Batch({dir / "take.wav"}, options);
-        platform::ClearFaults();
+        BatchRun run = RunWithFault(dir, dir / "out/new",
+                                    [&] { platform::InjectFault(c.op, c.nth, c.error); });
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(run.out.find(std::string("\"action\":") + c.action), std::string::npos)
             << run.out;
@@ -129,12 +138,7 @@ TEST_F(BatchTest, VerifyCatchesSilentCorruption) {
         SCOPED_TRACE(c.what);
         TempDir dir;
         WriteFile(dir / "take.wav", wav);
-        BatchOptions options = Options();
-        options.verify = true;
-        options.deleteSource = true;
-        platform::InjectCorruption(c.op, c.nth);
-        BatchRun run = Batch({dir / "take.wav"}, options);
-        platform::ClearFaults();
+        BatchRun run = RunWithFault(dir, "", [&] { platform::InjectCorruption(c.op, c.nth); });
         EXPECT_EQ(run.status, 1);
         EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
         EXPECT_NE(run.errors.find("; the archive was deleted"), std::string::npos);
@@ -145,10 +149,7 @@ TEST_F(BatchTest, VerifyCatchesSilentCorruption) {
     // Without a fault the archive is verified, and only then the source goes.
     TempDir dir;
     WriteFile(dir / "take.wav", wav);
-    BatchOptions options = Options();
-    options.verify = true;
-    options.deleteSource = true;
-    BatchRun run = Batch({dir / "take.wav"}, options);
+    BatchRun run = RunWithFault(dir, "", [] {});
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_NE(run.out.find("\"verified\":true,\"source_deleted\":true"), std::string::npos);
     EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"take.kvn"});
