@@ -12,15 +12,8 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${ROUNDS:-5}
 
 bash "$root/scripts/setup.sh"
-need=()
-for package in timgm6mb-soundfont time; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    need+=("$package")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}"
-fi
+source "$root/bench/common.sh"
+bench_install timgm6mb-soundfont time
 bash "$root/scripts/build.sh" "$root/build-release" -DCMAKE_BUILD_TYPE=Release \
   -DKAVRIN_BUILD_TESTS=OFF
 kvn="$root/build-release/cli/kvn"
@@ -32,20 +25,6 @@ if [ ${#files[@]} -eq 0 ]; then
   "$root/build-release/tools/kavrin-sample" "$work/long-sound.wav" 120
   files=(/usr/share/sounds/sf2/TimGM6mb.sf2 "$work/long-sound.wav")
 fi
-
-# run NAME COMMAND...: one timed run; appends "seconds peak-KiB" to $work/NAME.
-run() {
-  local name=$1; shift
-  local start end
-  start=$(date +%s%N)
-  /usr/bin/time -f %M -o "$work/mem" "$@" >/dev/null 2>&1
-  end=$(date +%s%N)
-  echo "$(( (end - start) / 1000 )) $(cat "$work/mem")" >>"$work/$name"
-}
-
-median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
-seconds() { cut -d' ' -f1 "$work/$1" | median | awk '{printf "%.3f", $1/1e6}'; }
-peak() { cut -d' ' -f2 "$work/$1" | sort -n | tail -1 | awk '{printf "%.1f", $1/1024}'; }
 
 for file in "${files[@]}"; do
   name=$(basename "$file")

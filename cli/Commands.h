@@ -1,36 +1,24 @@
-// The `kvn` commands. Each takes its parsed options, works through its files in order, prints
-// one report line per file on stdout and messages on stderr, and returns the exit status:
+// The `kvn` commands besides the batches (cli/Batch.h): `info` and `test`, and the exit
+// statuses every command shares. They are stable; scripts rely on them:
 //
-//   0    every file succeeded
-//   1    a file failed, was refused or was skipped (an existing result is never overwritten
-//        without --force)
+//   0    everything succeeded (files skipped with -n or the answer No included)
+//   1    a file failed or was refused (an existing result is never replaced without -f or a
+//        Yes), or the batch was canceled at the overwrite question
 //   2    usage error (reported by the option parser before any command runs)
-//   130  interrupted by Ctrl-C: the running job was cancelled and its partial output deleted
+//   130  interrupted by Ctrl-C: running jobs were cancelled and their partial output deleted
+//        (SIGTERM and SIGHUP likewise, with 143 and 129)
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "engine/DeltaFilter.h"
+#include "cli/Display.h"
 
 namespace kavrin::cli {
 
 enum ExitStatus { kExitOk = 0, kExitFailed = 1, kExitUsage = 2, kExitInterrupted = 130 };
 
-struct TransferOptions {
-    DeltaMode mode = DeltaMode::Auto;  // compression only
-    std::string outputFolder;          // empty: beside each source
-    bool force = false;                // replace existing results
-    bool progress = true;              // a progress line while stderr is a terminal
-};
-
-int RunCompress(const std::vector<std::string>& files, const TransferOptions& options);
-int RunExpand(const std::vector<std::string>& archives, const TransferOptions& options);
 int RunInfo(const std::vector<std::string>& archives);
 int RunTest(const std::vector<std::string>& archives, bool progress);
-
-// Bytes as they may be shown on a terminal: control bytes and DEL become \xNN, so a crafted
-// file name or type text cannot drive the terminal.
-std::string Printable(const std::string& bytes);
 
 }  // namespace kavrin::cli

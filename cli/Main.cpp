@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/Batch.h"
 #include "cli/Commands.h"
+#include "cli/Console.h"
 #include "cli/TerminalObserver.h"
 
 namespace {
@@ -18,6 +20,11 @@ const std::map<std::string, DeltaMode> kModes = {
     {"16", DeltaMode::Bits16}, {"24", DeltaMode::Bits24}, {"32", DeltaMode::Bits32},
 };
 
+constexpr const char* kFooter =
+    "Exit status: 0 every file done (or skipped with -n or the answer No), 1 a file failed or "
+    "was refused, 2 usage error, 130 interrupted (Ctrl-C).\n"
+    "Example: kvn process -j 4 -r -o packed --verify samples/";
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -27,41 +34,80 @@ int main(int argc, char** argv) {
         "kvn"};
     app.set_version_flag("--version", "kvn " KAVRIN_VERSION);
     app.require_subcommand(1);
-    app.footer(
-        "Exit status: 0 every file succeeded, 1 a file failed or was skipped, 2 usage error, "
-        "130 interrupted (Ctrl-C).");
+    app.footer(kFooter);
 
     std::vector<std::string> files;
     std::string modeText = "auto";
-    kavrin::cli::TransferOptions options;
+    kavrin::cli::BatchOptions options;
+    options.jobs = kavrin::cli::DefaultJobs();
+    bool force = false;
+    bool noClobber = false;
     bool quietProgress = false;
 
-    auto addTransferOptions = [&](CLI::App* command) {
+    auto addModeOption = [&](CLI::App* command) {
         command
-            ->add_option("-o,--output", options.outputFolder,
-                         "Write results into DIR (created with missing parents) instead of "
-                         "beside each source")
-            ->type_name("DIR");
-        command->add_flag("-f,--force", options.force,
-                          "Replace existing results (default: skip them with a message)");
+            ->add_option("-m,--mode", modeText,
+                         "Bit-depth optimization: auto (try every filter on the first 128 KiB and "
+                         "keep the best), none, or the sample width 8, 16, 24 or 32")
+            ->check(CLI::IsMember({"auto", "none", "8", "16", "24", "32"}))
+            ->default_str("auto");
+    };
+    auto addTransferOptions = [&](CLI::App* command) {
+        CLI::Option* output =
+            command
+                ->add_option("-o,--output", options.outputFolder,
+                             "Write results into DIR (created with missing parents) instead of "
+                             "beside each source")
+                ->type_name("DIR");
+        command
+            ->add_flag("-r,--keep-tree", options.keepTree,
+                       "With -o: keep each result at its path below the named folder")
+            ->needs(output);
+        command
+            ->add_option("-j,--jobs", options.jobs,
+                         "Process N files at once, each on its own engine (default: the number "
+                         "of cores)")
+            ->type_name("N")
+            ->check(CLI::Range(1u, 1024u));
+        CLI::Option* forceFlag =
+            command->add_flag("-f,--force", force, "Replace existing results without asking");
+        command
+            ->add_flag("-n,--no-clobber", noClobber,
+                       "Skip files whose result exists (no error); without -f or -n, kvn asks on "
+                       "a terminal and refuses elsewhere")
+            ->excludes(forceFlag);
+        command->add_flag("--delete-source", options.deleteSource,
+                          "Delete each source once its result is complete, synced to disk and "
+                          "(with --verify) verified");
+        command->add_flag("--verify", options.verify,
+                          "Decode each new archive and compare it with its source; a mismatch "
+                          "fails the file and deletes the archive");
+        command->add_flag("--json", options.json,
+                          "Print one JSON object per file and one for the totals instead of the "
+                          "table");
+        command->add_flag("-q,--quiet", options.quiet, "Print only error messages");
         command->add_flag("--no-progress", quietProgress, "No progress line on stderr");
     };
 
+    CLI::App* process = app.add_subcommand(
+        "process",
+        "Expand each archive (a name ending in .kvn that starts with the archive magic) and "
+        "compress every other file, as the window does; folders are walked");
+    process->alias("p");
+    addModeOption(process);
+    addTransferOptions(process);
+    process->add_option("PATH", files, "Files and folders")->required();
+
     CLI::App* compress = app.add_subcommand(
-        "compress", "Compress each FILE into FILE's name up to its first dot plus .kvn");
-    compress
-        ->add_option("-m,--mode", modeText,
-                     "Bit-depth optimization: auto (try every filter on the first 128 KiB and "
-                     "keep the best), none, or the sample width 8, 16, 24 or 32")
-        ->check(CLI::IsMember({"auto", "none", "8", "16", "24", "32"}))
-        ->default_str("auto");
+        "compress", "Compress each file into its name up to the first dot plus .kvn");
+    addModeOption(compress);
     addTransferOptions(compress);
-    compress->add_option("FILE", files, "Files to compress")->required();
+    compress->add_option("PATH", files, "Files and folders to compress")->required();
 
     CLI::App* expand = app.add_subcommand(
-        "expand", "Restore each ARCHIVE under its name up to the first dot plus the stored type");
+        "expand", "Restore each archive under its name up to the first dot plus the stored type");
     addTransferOptions(expand);
-    expand->add_option("ARCHIVE", files, "Archives to expand")->required();
+    expand->add_option("PATH", files, "Archives and folders of archives")->required();
 
     CLI::App* info = app.add_subcommand(
         "info", "Show each archive's type, filter, original size, archive size and ratio");
@@ -81,11 +127,18 @@ int main(int argc, char** argv) {
         return kavrin::cli::kExitUsage;
     }
 
-    options.mode = kModes.at(modeText);
-    options.progress = !quietProgress;
     kavrin::cli::InstallInterruptHandler();
-    if (*compress) return kavrin::cli::RunCompress(files, options);
-    if (*expand) return kavrin::cli::RunExpand(files, options);
     if (*info) return kavrin::cli::RunInfo(files);
-    return kavrin::cli::RunTest(files, options.progress);
+    if (*test) return kavrin::cli::RunTest(files, !quietProgress);
+
+    options.command = *compress ? kavrin::cli::BatchCommand::Compress
+                      : *expand ? kavrin::cli::BatchCommand::Expand
+                                : kavrin::cli::BatchCommand::Process;
+    options.mode = kModes.at(modeText);
+    options.overwrite = force       ? kavrin::cli::OverwritePolicy::Force
+                        : noClobber ? kavrin::cli::OverwritePolicy::NoClobber
+                                    : kavrin::cli::OverwritePolicy::Ask;
+    options.progress = !quietProgress;
+    kavrin::cli::TerminalConsole console;
+    return kavrin::cli::RunBatch(files, options, console);
 }

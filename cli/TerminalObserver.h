@@ -1,19 +1,24 @@
-// The engine's observer for `kvn`: a throttled progress line on stderr while stderr is a
-// terminal, and Ctrl-C as the stop request (the job ends Cancelled at its next chunk).
+// The engine's observer for `kvn test`: a throttled progress line on stderr while stderr is a
+// terminal, and Ctrl-C as the stop request (the job ends Cancelled at its next chunk). Also
+// the program's Ctrl-C handling, which every command shares.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 
+#include "cli/Console.h"
 #include "engine/EngineObserver.h"
 
 namespace kavrin::cli {
 
-// Installs the SIGINT handler: the first Ctrl-C asks every job to stop; a second one ends the
+// Installs the handler of Ctrl-C (SIGINT), SIGTERM and SIGHUP: the first of them asks every
+// job to stop at its next chunk, so that partial results are deleted; a second one ends the
 // program at once.
 void InstallInterruptHandler();
 bool Interrupted();
+// The exit status after a stop signal: 128 + its number (130 for Ctrl-C); 0 without one.
+int InterruptedStatus();
 
 class TerminalObserver : public EngineObserver {
 public:
@@ -34,9 +39,9 @@ public:
 private:
     void Draw(bool force);
 
+    TerminalConsole console_;  // draws and removes the line
     std::string label_;
     bool show_;
-    bool drawn_ = false;
     bool analysing_ = false;
     uint32_t steps_ = 0;
     uint32_t done_ = 0;

@@ -19,7 +19,9 @@ void Walk(const std::string& path, bool named,
     if (!named && platform::IsLink(path)) return;  // never follow a link out of a walk
     std::vector<std::string> names;
     if (!platform::ListFolder(path, &names)) return;
-    const std::string prefix = path.size() > 1 && path.back() != '/' ? path + "/" : path;
+    // Every folder but one already ending in '/' (the root) needs a separator, whatever its
+    // length: "x" holds "x/a.wav".
+    const std::string prefix = path.back() != '/' ? path + "/" : path;
     for (const std::string& name : names) {
         if (name[0] == '.') continue;
         Walk(prefix + name, false, visit);

@@ -13,6 +13,7 @@ std::atomic<int> g_op{0};
 std::atomic<int> g_nth{0};
 std::atomic<int> g_error{0};
 std::atomic<bool> g_shortRead{false};
+std::atomic<bool> g_corrupt{false};
 // Counting is only needed while a test looks; it starts with the first Inject or Clear.
 std::atomic<bool> g_counting{false};
 std::atomic<size_t> g_transferLimit{0};
@@ -30,8 +31,14 @@ void InjectFault(FaultOp op, int nth, int error, bool shortRead) {
     g_nth.store(nth);
     g_error.store(error);
     g_shortRead.store(shortRead);
+    g_corrupt.store(false);
     g_counting.store(true);
     g_armed.store(true);
+}
+
+void InjectCorruption(FaultOp op, int nth) {
+    InjectFault(op, nth, 0);
+    g_corrupt.store(true);
 }
 
 void ClearFaults() {
@@ -55,6 +62,9 @@ FaultAction CheckFault(FaultOp op, int* error) {
     int call = g_counts[static_cast<int>(op)].fetch_add(1) + 1;
     if (!g_armed.load() || g_op.load() != static_cast<int>(op) || g_nth.load() != call) {
         return FaultAction::None;
+    }
+    if (g_corrupt.load() && (op == FaultOp::Read || op == FaultOp::Write)) {
+        return FaultAction::Corrupt;
     }
     if (g_shortRead.load() && op == FaultOp::Read) return FaultAction::ShortRead;
     *error = g_error.load();

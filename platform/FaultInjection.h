@@ -1,6 +1,7 @@
 // A test-only seam in the file layer: makes the n-th read, write, sync, rename, folder creation
-// or file creation from now on fail with a chosen errno, or makes the n-th read come back short
-// (as if the file had shrunk). Production code never arms it; an unarmed seam costs one relaxed
+// or file creation from now on fail with a chosen errno, makes the n-th read come back short
+// (as if the file had shrunk), or silently flips one bit of the n-th read or write (as a bad
+// disk or cable would). Production code never arms it; an unarmed seam costs one relaxed
 // atomic load per call. Thread-safe: counting is atomic, so the n-th call is well defined even
 // when a worker thread does the I/O.
 #pragma once
@@ -16,6 +17,10 @@ enum class FaultOp { Read, Write, Sync, Rename, MakeFolder, Create, Count };
 // earlier fault and restarts every call count.
 void InjectFault(FaultOp op, int nth, int error, bool shortRead = false);
 
+// Arms one silent corruption: the `nth` (1-based) read or write counted from now succeeds, but
+// the middle byte of what it moves has its lowest bit flipped. Disarms any earlier fault.
+void InjectCorruption(FaultOp op, int nth);
+
 // Disarms the fault and restarts every call count.
 void ClearFaults();
 
@@ -27,7 +32,7 @@ int FaultCallCount(FaultOp op);
 void LimitTransferSize(size_t bytes);
 
 namespace detail {
-enum class FaultAction { None, Fail, ShortRead };
+enum class FaultAction { None, Fail, ShortRead, Corrupt };
 // Counts one call of `op`; tells the caller whether it must fail, and with which errno.
 FaultAction CheckFault(FaultOp op, int* error);
 // The most bytes one system call may move now.

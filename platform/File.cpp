@@ -99,11 +99,24 @@ int64_t ReadFull(FileHandle file, void* buffer, size_t length) {
         if (n == 0) break;
         done += static_cast<size_t>(n);
     }
+    if (fault == FaultAction::Corrupt && done > 0) out[done / 2] ^= 1;
     return static_cast<int64_t>(done);
 }
 
 bool WriteFull(FileHandle file, const void* buffer, size_t length) {
-    if (Injected(FaultOp::Write)) return false;
+    int error = 0;
+    FaultAction fault = CheckFault(FaultOp::Write, &error);
+    if (fault == FaultAction::Fail) {
+        errno = error;
+        return false;
+    }
+    std::vector<unsigned char> corrupted;
+    if (fault == FaultAction::Corrupt && length > 0) {
+        const auto* bytes = static_cast<const unsigned char*>(buffer);
+        corrupted.assign(bytes, bytes + length);
+        corrupted[length / 2] ^= 1;
+        buffer = corrupted.data();
+    }
     const auto* in = static_cast<const unsigned char*>(buffer);
     size_t done = 0;
     while (done < length) {
@@ -207,6 +220,7 @@ PathAttributes QueryAttributes(const std::string& path) {
     attributes.size = static_cast<uint64_t>(st.st_size);
     attributes.modifiedSeconds = st.st_mtim.tv_sec;
     attributes.modifiedNanos = st.st_mtim.tv_nsec;
+    attributes.changedSeconds = st.st_ctim.tv_sec;
     attributes.permissions = st.st_mode & 07777;
 
     size_t end = path.find_last_not_of('/');
@@ -217,6 +231,35 @@ PathAttributes QueryAttributes(const std::string& path) {
         attributes.isHidden = !name.empty() && name[0] == '.' && name != "." && name != "..";
     }
     return attributes;
+}
+
+bool ReadFileStamp(FileHandle file, FileStamp* stamp) {
+    struct stat st {};
+    if (fstat(file, &st) != 0) return false;
+    stamp->accessedSeconds = st.st_atim.tv_sec;
+    stamp->accessedNanos = st.st_atim.tv_nsec;
+    stamp->modifiedSeconds = st.st_mtim.tv_sec;
+    stamp->modifiedNanos = st.st_mtim.tv_nsec;
+    stamp->permissions = st.st_mode & 0777;
+    return true;
+}
+
+bool ApplyFileStamp(FileHandle file, const FileStamp& stamp) {
+    const timespec times[2] = {{stamp.accessedSeconds, stamp.accessedNanos},
+                               {stamp.modifiedSeconds, stamp.modifiedNanos}};
+    bool timesSet = futimens(file, times) == 0;
+    int savedError = errno;
+    if (fchmod(file, stamp.permissions & 0777) != 0) return false;
+    errno = savedError;
+    return timesSet;
+}
+
+bool MakePipe(FileHandle* readEnd, FileHandle* writeEnd) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return false;
+    *readEnd = ends[0];
+    *writeEnd = ends[1];
+    return true;
 }
 
 bool IsLink(const std::string& path) {

@@ -70,10 +70,29 @@ struct PathAttributes {
     uint64_t size = 0;
     int64_t modifiedSeconds = 0;
     int64_t modifiedNanos = 0;
-    uint32_t permissions = 0;  // the 07777 bits
+    int64_t changedSeconds = 0;  // the last change of data or metadata; nobody can set it back
+    uint32_t permissions = 0;    // the 07777 bits
 };
 // Follows a symbolic link the caller names. A path that does not exist gives exists = false.
 PathAttributes QueryAttributes(const std::string& path);
+
+// What a result takes over from its source, as `bzip2` does: the access and modification times
+// and the read/write/execute bits of owner, group and others. The set-user-ID, set-group-ID
+// and sticky bits are never carried over: the result belongs to whoever runs the program, and
+// a set-user-ID bit on it would hand that user's rights to everyone.
+struct FileStamp {
+    int64_t accessedSeconds = 0;
+    int64_t accessedNanos = 0;
+    int64_t modifiedSeconds = 0;
+    int64_t modifiedNanos = 0;
+    uint32_t permissions = 0;  // the 0777 bits
+};
+bool ReadFileStamp(FileHandle file, FileStamp* stamp);
+// Sets the times and the permission bits on an open file. False (errno set) when either failed.
+bool ApplyFileStamp(FileHandle file, const FileStamp& stamp);
+
+// A pipe: bytes written to `*writeEnd` come out of `*readEnd`. Both ends close on exec.
+bool MakePipe(FileHandle* readEnd, FileHandle* writeEnd);
 
 // True when `path` itself is a symbolic link (whatever it points to).
 bool IsLink(const std::string& path);

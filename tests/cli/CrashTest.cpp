@@ -54,15 +54,22 @@ std::string KillAt(Clock::duration delay, const std::string& input, bool expand,
     WriteFile(dir / source, input);
     test::MakeFolders(dir / "out");
     WriteFile(dir / result, kOlder);
-    pid_t pid = StartKvn(dir.path(), {expand ? "expand" : "compress", "--no-progress", "-f", "-m",
-                                      "16", "-o", "out", source});
-    if (delay >= Clock::duration::zero()) {
+    std::vector<std::string> args = {
+        expand ? "expand" : "compress", "--no-progress", "-f", "-o", "out", source};
+    if (!expand) args.insert(args.end() - 1, {"-m", "16"});
+    pid_t pid = StartKvn(dir.path(), args);
+    const bool killed = delay >= Clock::duration::zero();
+    if (killed) {
         std::this_thread::sleep_for(delay);
         kill(pid, SIGKILL);
     }
-    Wait(pid);
+    const int status = Wait(pid);
+    // A run that was not killed must have done its job, or the kill points prove nothing.
+    if (!killed && !(WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
+        return "kvn failed without being killed";
+    }
     std::string shown = ReadFile(dir / result);
-    if (shown == kOlder) return "";
+    if (shown == kOlder) return killed ? "" : "the result never appeared";
     bool complete = expand ? shown == original : test::Expand(shown).output == original;
     return complete ? "" : "a partial result under the final name";
 }

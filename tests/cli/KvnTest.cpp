@@ -1,11 +1,18 @@
-// kvn end to end: real files in a temporary folder, asserting output and exit status.
+// kvn end to end: real files in temporary trees, asserting output and exit status.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -29,26 +36,62 @@ ProgramResult Kvn(std::vector<std::string> args, const std::string& folder = "")
     return test::RunProgram(args, "", folder);
 }
 
-std::string SoundWav(double seconds = 1.0) {
+std::string SoundWav(double seconds = 1.0, uint32_t seed = 1) {
     samples::SoundSpec spec;
     spec.seconds = seconds;
+    spec.seed = seed;
     return samples::MakeWav(spec);
 }
 
-// The whitespace-separated fields of each line.
-std::vector<std::vector<std::string>> Lines(const std::string& text) {
-    std::vector<std::vector<std::string>> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) {
-        std::istringstream words(line);
-        std::vector<std::string> fields;
-        for (std::string word; words >> word;) fields.push_back(word);
-        lines.push_back(fields);
-    }
-    return lines;
+// The report with the totals line's time and rate taken out, which differ from run to run.
+std::string WithoutTimes(const std::string& out) {
+    return std::regex_replace(out, std::regex("; [0-9.]+ s, [0-9.-]+ MB/s"), "");
 }
 
-using Fields = std::vector<std::string>;
+// A report line as the table prints it, for a batch whose longest name and folder take
+// `fileWidth` and `pathWidth` columns.
+std::string Row(size_t fileWidth, size_t pathWidth, const std::string& file,
+                const std::string& path, const std::string& action, const std::string& opt = "",
+                const std::string& oldSize = "", const std::string& newSize = "",
+                const std::string& ratio = "") {
+    char text[512];
+    std::snprintf(text, sizeof text, "%-*s  %-*s  %-10s  %-6s  %9s  %9s  %5s",
+                  static_cast<int>(fileWidth), file.c_str(), static_cast<int>(pathWidth),
+                  path.c_str(), action.c_str(), opt.c_str(), oldSize.c_str(), newSize.c_str(),
+                  ratio.c_str());
+    std::string line = text;
+    line.erase(line.find_last_not_of(' ') + 1);
+    return line + "\n";
+}
+
+// A compressed row for `source` made with mode None: the payload the engine makes of it.
+std::string CompressedRow(size_t fileWidth, size_t pathWidth, const std::string& file,
+                          const std::string& path, const std::string& source) {
+    uint64_t payload = test::Compress(source, DeltaMode::None).produced;
+    return Row(fileWidth, pathWidth, file, path, "compressed", "0-bit", FormatSize(source.size()),
+               FormatSize(payload), FormatRatio(payload, source.size()));
+}
+
+// Every path below `root` with its kind and, for files, its bytes: a snapshot of a tree.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+    std::map<std::string, std::string> tree;
+    for (const std::string& name : ListFolder(root)) {
+        const std::string path = root + "/" + name;
+        struct stat st {};
+        lstat(path.c_str(), &st);
+        if (S_ISDIR(st.st_mode)) {
+            tree[name + "/"] = "";
+            for (const auto& [below, bytes] : Snapshot(path)) tree[name + "/" + below] = bytes;
+        } else {
+            tree[name] = S_ISREG(st.st_mode) ? ReadFile(path) : "(special)";
+        }
+    }
+    return tree;
+}
+
+void MakeFolders(const TempDir& dir, std::initializer_list<const char*> folders) {
+    for (const char* folder : folders) ASSERT_EQ(mkdir((dir / folder).c_str(), 0777), 0);
+}
 
 TEST(KvnTest, CompressesExpandsAndReports) {
     TempDir dir;
@@ -59,22 +102,22 @@ TEST(KvnTest, CompressesExpandsAndReports) {
     EXPECT_EQ(compressed.status, 0) << compressed.err;
     EXPECT_EQ(compressed.err, "");
     const std::string payload = test::PayloadOf(ReadFile(dir / "take.kvn"));
-    EXPECT_EQ(Lines(compressed.out),
-              (std::vector<Fields>{{"compressed", "16-bit", FormatSize(wav.size()),
-                                    FormatSize(payload.size()),
-                                    FormatRatio(payload.size(), wav.size()), "take.wav"}}));
+    EXPECT_EQ(WithoutTimes(compressed.out),
+              Row(8, 4, "File", "Path", "Action", "Opt", "Old size", "New size", "Ratio") +
+                  Row(8, 4, "take.wav", ".", "compressed", "16-bit", FormatSize(wav.size()),
+                      FormatSize(payload.size()), FormatRatio(payload.size(), wav.size())) +
+                  "1 file: 1 done, 0 failed, 0 skipped, 0 canceled; " + FormatSize(wav.size()) +
+                  " in, " + FormatSize(payload.size()) + " out, " +
+                  FormatRatio(payload.size(), wav.size()) + "\n");
 
     ProgramResult info = Kvn({"info", "take.kvn"}, dir.path());
     EXPECT_EQ(info.status, 0);
-    const uint64_t archiveSize = payload.size() + 17;
-    EXPECT_EQ(Lines(info.out)[1],
-              (Fields{"wav", "16-bit", FormatSize(wav.size()), FormatSize(archiveSize),
-                      FormatRatio(archiveSize, wav.size()), "take.kvn"}));
+    EXPECT_NE(info.out.find("16-bit"), std::string::npos) << info.out;
 
     // Expansion into a folder that does not exist yet, two levels deep.
-    ProgramResult expanded = Kvn({"expand", "-o", "out/deep", "take.kvn"}, dir.path());
+    ProgramResult expanded = Kvn({"expand", "-q", "-o", "out/deep", "take.kvn"}, dir.path());
     EXPECT_EQ(expanded.status, 0) << expanded.err;
-    EXPECT_EQ(Lines(expanded.out)[0][0], "expanded");
+    EXPECT_EQ(expanded.out, "");
     EXPECT_TRUE(ReadFile(dir / "out/deep/take.wav") == wav);
 
     ProgramResult tested = Kvn({"test", "take.kvn"}, dir.path());
@@ -83,96 +126,392 @@ TEST(KvnTest, CompressesExpandsAndReports) {
     EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"out", "take.kvn", "take.wav"}));
 }
 
-TEST(KvnTest, NeverOverwritesWithoutForce) {
+// A tree with everything a real library holds, processed into an output tree and back.
+TEST(KvnTest, ProcessesATreeIntoAnOutputTreeAndBack) {
     TempDir dir;
-    WriteFile(dir / "a.wav", SoundWav(0.2));
-    WriteFile(dir / "a.kvn", "precious");
-    ProgramResult refused = Kvn({"compress", "a.wav"}, dir.path());
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("File already exists"), std::string::npos) << refused.err;
-    EXPECT_EQ(Lines(refused.out), (std::vector<Fields>{{"ERROR", "a.wav"}}));
-    EXPECT_EQ(ReadFile(dir / "a.kvn"), "precious");
+    MakeFolders(dir, {"tree", "tree/.svn", "tree/sub", "tree/sub/deep"});
+    const std::string spaced = SoundWav(0.3, 2), deep = SoundWav(0.2, 3), latin = SoundWav(0.1, 4);
+    const std::string empty, one = "1";
+    WriteFile(dir / "tree/a b.wav", spaced);
+    WriteFile(dir / "tree/.hidden.wav", "hidden");
+    WriteFile(dir / "tree/.svn/x.wav", "svn");
+    WriteFile(dir / "tree/bad.kvn", "RIFF, not an archive");
+    WriteFile(dir / "tree/empty.raw", "");
+    WriteFile(dir / "tree/one.raw", "1");
+    WriteFile(dir / "tree/sub/deep/c.wav", deep);
+    WriteFile(dir / "tree/sub/\xff-latin1.wav", latin);
+    ASSERT_EQ(mkfifo((dir / "tree/pipe").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("loop", (dir / "tree/loop").c_str()), 0);
+    ASSERT_EQ(symlink("..", (dir / "tree/sub/up").c_str()), 0);
+    const auto before = Snapshot(dir / "tree");
 
-    ProgramResult forced = Kvn({"compress", "-f", "a.wav"}, dir.path());
+    ProgramResult run =
+        Kvn({"process", "-m", "none", "-j", "2", "-r", "-o", "out", "tree"}, dir.path());
+    EXPECT_EQ(run.status, 1);
+    const size_t f = 15, p = 13;  // "\xFF-latin1.wav" as shown, and "tree/sub/deep"
+    const std::string out = WithoutTimes(run.out);
+    const size_t totalsAt = out.rfind('\n', out.size() - 2) + 1;
+    EXPECT_EQ(
+        out.substr(0, totalsAt),
+        Row(f, p, "File", "Path", "Action", "Opt", "Old size", "New size", "Ratio") +
+            CompressedRow(f, p, "a b.wav", "tree", spaced) + Row(f, p, "bad.kvn", "tree", "ERROR") +
+            CompressedRow(f, p, "empty.raw", "tree", "") + Row(f, p, "loop", "tree", "ERROR") +
+            CompressedRow(f, p, "one.raw", "tree", "1") + Row(f, p, "pipe", "tree", "ERROR") +
+            CompressedRow(f, p, "c.wav", "tree/sub/deep", deep) +
+            CompressedRow(f, p, "\\xFF-latin1.wav", "tree/sub", latin));
+    uint64_t bytesIn = 0, bytesOut = 0;
+    for (const std::string* source : {&spaced, &empty, &one, &deep, &latin}) {
+        bytesIn += source->size();
+        bytesOut += test::Compress(*source, DeltaMode::None).produced;
+    }
+    EXPECT_EQ(out.substr(totalsAt), "8 files: 5 done, 3 failed, 0 skipped, 0 canceled; " +
+                                        FormatSize(bytesIn) + " in, " + FormatSize(bytesOut) +
+                                        " out, " + FormatRatio(bytesOut, bytesIn) + "\n");
+    EXPECT_EQ(run.err,
+              "kvn: tree/bad.kvn: Bad file format\n"
+              "kvn: Can't add this file: tree/loop: Illegal file attribute (a link that leads "
+              "nowhere)\n"
+              "kvn: Can't add this file: tree/pipe: Illegal file attribute (not a regular file)\n");
+    EXPECT_EQ(Snapshot(dir / "tree"), before) << "the input tree must stay as it was";
+    EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"out", "tree"}));
+    auto made = Snapshot(dir / "out");
+    EXPECT_EQ(made.size(), 7u);
+    for (const char* name : {"a b.kvn", "empty.kvn", "one.kvn", "sub/", "sub/deep/",
+                             "sub/deep/c.kvn", "sub/\xff-latin1.kvn"}) {
+        EXPECT_EQ(made.count(name), 1u) << name;
+    }
+
+    ProgramResult back = Kvn({"process", "-q", "-r", "-o", "back", "out"}, dir.path());
+    EXPECT_EQ(back.status, 0) << back.err;
+    EXPECT_EQ(back.out, "");
+    EXPECT_EQ(Snapshot(dir / "back"),
+              (std::map<std::string, std::string>{{"a b.wav", spaced},
+                                                  {"empty.raw", ""},
+                                                  {"one.raw", "1"},
+                                                  {"sub/", ""},
+                                                  {"sub/deep/", ""},
+                                                  {"sub/deep/c.wav", deep},
+                                                  {"sub/\xff-latin1.wav", latin}}));
+}
+
+TEST(KvnTest, ParallelJobsGiveTheSameArchivesAndReportOrder) {
+    TempDir dir;
+    MakeFolders(dir, {"in"});
+    // Large files first, so that with several jobs the small ones finish before them.
+    const double seconds[] = {6.0, 3.0, 0.05, 0.2, 0.01, 1.0};
+    for (int i = 0; i < 6; ++i) {
+        WriteFile(dir / ("in/s" + std::to_string(i) + ".wav"), SoundWav(seconds[i], i + 1));
+    }
+    ProgramResult one = Kvn({"compress", "-j", "1", "-o", "j1", "in"}, dir.path());
+    ProgramResult four = Kvn({"compress", "-j", "4", "-o", "j4", "in"}, dir.path());
+    ASSERT_EQ(one.status, 0) << one.err;
+    ASSERT_EQ(four.status, 0) << four.err;
+    EXPECT_EQ(WithoutTimes(one.out), WithoutTimes(four.out));
+    ASSERT_EQ(ListFolder(dir / "j1").size(), 6u);
+    EXPECT_EQ(Snapshot(dir / "j1"), Snapshot(dir / "j4"));
+}
+
+TEST(KvnTest, OverwritePoliciesWithoutATerminal) {
+    TempDir dir;
+    const std::string wav = SoundWav(0.2);
+    WriteFile(dir / "a.wav", wav);
+    WriteFile(dir / "b.wav", wav);
+    WriteFile(dir / "a.kvn", "precious");
+
+    // No terminal to ask on: the existing result is refused, the other file is still done.
+    ProgramResult refused = Kvn({"compress", "a.wav", "b.wav"}, dir.path());
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_EQ(refused.err,
+              "kvn: File already exists: a.kvn (use -f to overwrite or -n to skip); skipped\n");
+    EXPECT_NE(refused.out.find("a.wav  .     ERROR\n"), std::string::npos) << refused.out;
+    EXPECT_EQ(ReadFile(dir / "a.kvn"), "precious");
+    ASSERT_TRUE(Exists(dir / "b.kvn"));
+
+    // -n: both exist now; skipped, no error.
+    ProgramResult skipped =
+        Kvn({"compress", "-n", "--delete-source", "a.wav", "b.wav"}, dir.path());
+    EXPECT_EQ(skipped.status, 0) << skipped.err;
+    EXPECT_EQ(skipped.err, "");
+    EXPECT_NE(WithoutTimes(skipped.out).find("2 files: 0 done, 0 failed, 2 skipped, 0 canceled"),
+              std::string::npos)
+        << skipped.out;
+    EXPECT_EQ(ReadFile(dir / "a.kvn"), "precious");
+    EXPECT_TRUE(Exists(dir / "a.wav")) << "a skipped file's source stays";
+
+    // -f replaces; with --delete-source the source goes once the result is in place.
+    ProgramResult forced = Kvn({"compress", "-f", "--delete-source", "a.wav"}, dir.path());
     EXPECT_EQ(forced.status, 0) << forced.err;
-    EXPECT_EQ(ReadFile(dir / "a.kvn").substr(0, 4), "KVN1");
-    EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"a.kvn", "a.wav"}));
+    EXPECT_FALSE(Exists(dir / "a.wav"));
+    EXPECT_EQ(test::Expand(ReadFile(dir / "a.kvn")).output, wav);
+
+    EXPECT_EQ(Kvn({"compress", "-f", "-n", "b.wav"}, dir.path()).status, 2);
+}
+
+TEST(KvnTest, JsonReportForScripts) {
+    TempDir dir;
+    const std::string wav = SoundWav(0.2);
+    WriteFile(dir / "\xfe.wav", wav);
+    WriteFile(dir / "fake.kvn", "nope");
+    ProgramResult run =
+        Kvn({"process", "--json", "--verify", "-m", "8", "\xfe.wav", "fake.kvn"}, dir.path());
+    EXPECT_EQ(run.status, 1);
+    std::vector<nlohmann::json> objects;
+    std::istringstream lines(run.out);
+    for (std::string line; std::getline(lines, line);) {
+        objects.push_back(nlohmann::json::parse(line));
+    }
+    ASSERT_EQ(objects.size(), 3u) << run.out;
+    const std::string payload = test::PayloadOf(ReadFile(dir / "\xfe.kvn"));
+    EXPECT_EQ(objects[0]["type"], "file");
+    EXPECT_EQ(objects[0]["file_hex"], "fe2e776176");
+    EXPECT_EQ(objects[0]["path"], ".");
+    EXPECT_EQ(objects[0]["action"], "compressed");
+    EXPECT_EQ(objects[0]["result"], "done");
+    EXPECT_EQ(objects[0]["opt"], "8-bit");
+    EXPECT_EQ(objects[0]["old_size"], wav.size());
+    EXPECT_EQ(objects[0]["new_size"], payload.size());
+    EXPECT_EQ(objects[0]["verified"], true);
+    EXPECT_EQ(objects[1]["file"], "fake.kvn");
+    EXPECT_EQ(objects[1]["action"], "ERROR");
+    EXPECT_EQ(objects[1]["result"], "failed");
+    EXPECT_EQ(objects[1]["message"], "fake.kvn: Bad file format");
+    EXPECT_EQ(objects[2]["type"], "totals");
+    EXPECT_EQ(objects[2]["files"], 2);
+    EXPECT_EQ(objects[2]["done"], 1);
+    EXPECT_EQ(objects[2]["failed"], 1);
+    EXPECT_EQ(objects[2]["bytes_in"], wav.size());
+    EXPECT_EQ(objects[2]["exit_status"], 1);
+}
+
+TEST(KvnTest, ResultsKeepTheSourceTimesAndMode) {
+    TempDir dir;
+    WriteFile(dir / "take.wav", SoundWav(0.2));
+    ASSERT_EQ(chmod((dir / "take.wav").c_str(), 04750), 0);
+    const timespec times[2] = {{1200000000, 5}, {1000000000, 123456789}};
+    ASSERT_EQ(utimensat(AT_FDCWD, (dir / "take.wav").c_str(), times, 0), 0);
+
+    // --verify reads the archive back; that must not move the times it takes over.
+    ASSERT_EQ(Kvn({"compress", "-q", "--verify", "take.wav"}, dir.path()).status, 0);
+    struct stat archive {};
+    ASSERT_EQ(stat((dir / "take.kvn").c_str(), &archive), 0);
+    EXPECT_EQ(archive.st_atim.tv_sec, 1200000000);
+    EXPECT_EQ(archive.st_atim.tv_nsec, 5);
+    ASSERT_EQ(Kvn({"expand", "-q", "-o", "back", "take.kvn"}, dir.path()).status, 0);
+    for (const char* made : {"take.kvn", "back/take.wav"}) {
+        struct stat st {};
+        ASSERT_EQ(stat((dir / made).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mtim.tv_sec, 1000000000) << made;
+        EXPECT_EQ(st.st_mtim.tv_nsec, 123456789) << made;
+        // The set-user-ID bit is never handed on.
+        EXPECT_EQ(st.st_mode & 07777, 0750u) << made;
+    }
 }
 
 TEST(KvnTest, RefusesBadInputWithClearMessages) {
     TempDir dir;
     WriteFile(dir / "fake.kvn", "RIFF....");
-    ASSERT_EQ(mkfifo((dir / "pipe.wav").c_str(), 0600), 0);
     // An archive whose type text would climb out of the folder.
     WriteFile(dir / "evil.kvn", EncodeArchiveHeader("/../../escape", 1, 0) +
                                     test::PayloadOf(test::Compress("", DeltaMode::None).output));
     // An archive that would restore over itself.
     WriteFile(dir / "self.kvn", test::Compress("data", DeltaMode::None, "kvn").output);
     const std::string self = ReadFile(dir / "self.kvn");
-    // A damaged archive.
     std::string damaged = test::Compress(SoundWav(0.5), DeltaMode::Bits16).output;
     damaged[damaged.size() / 2] ^= 0x40;
     WriteFile(dir / "damaged.kvn", damaged);
+    MakeFolders(dir, {"x", "y"});
+    WriteFile(dir / "x/twice.wav", "x");
+    WriteFile(dir / "y/twice.wav", "y");
 
     struct Case {
         std::vector<std::string> args;
         std::string message;
     } cases[] = {
-        {{"expand", "fake.kvn"}, "fake.kvn: Bad file format"},
-        {{"expand", "evil.kvn"}, "evil.kvn: Bad file format (unsafe type text)"},
-        {{"expand", "-f", "self.kvn"}, "it is the source itself"},
-        {{"expand", "damaged.kvn"}, "damaged stream"},
-        {{"compress", "pipe.wav"}, "Illegal file attribute"},
-        {{"compress", "missing.wav"}, "missing.wav: no such file"},
-        {{"info", "fake.kvn"}, "Bad file format"},
-        {{"test", "damaged.kvn"}, ""},
+        {{"expand", "evil.kvn"}, "kvn: evil.kvn: Bad file format (unsafe type text)\n"},
+        {{"expand", "-f", "self.kvn"},
+         "kvn: Can't create file self.kvn: it is the source itself\n"},
+        {{"expand", "damaged.kvn"}, "kvn: damaged.kvn: damaged stream (CRC error or bad block)\n"},
+        {{"compress", "missing.wav"}, "kvn: missing.wav: no such file or folder\n"},
+        {{"compress", "-o", "out", "x", "y"},
+         "kvn: y/twice.wav: another file of this batch already goes to out/twice.kvn\n"},
+        {{"info", "fake.kvn"}, "kvn: fake.kvn: Bad file format\n"},
     };
     for (const Case& c : cases) {
         ProgramResult result = Kvn(c.args, dir.path());
         EXPECT_EQ(result.status, 1) << c.args[1];
-        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+        EXPECT_EQ(result.err, c.message);
     }
-    EXPECT_EQ(
-        ListFolder(dir.path()),
-        (std::vector<std::string>{"damaged.kvn", "evil.kvn", "fake.kvn", "pipe.wav", "self.kvn"}));
+    EXPECT_EQ(ListFolder(dir.path()),
+              (std::vector<std::string>{"damaged.kvn", "evil.kvn", "fake.kvn", "out", "self.kvn",
+                                        "x", "y"}));
+    EXPECT_EQ(ListFolder(dir / "out"), std::vector<std::string>{"twice.kvn"});
     EXPECT_EQ(ReadFile(dir / "self.kvn"), self);
     EXPECT_NE(Kvn({"test", "damaged.kvn"}, dir.path()).out.find("FAILED  damaged.kvn: damaged"),
               std::string::npos);
 }
 
 TEST(KvnTest, UsageErrorsAndHelp) {
-    EXPECT_EQ(Kvn({}).status, 2);
-    EXPECT_EQ(Kvn({"compress"}).status, 2);
-    EXPECT_EQ(Kvn({"compress", "-m", "12", "x"}).status, 2);
-    EXPECT_EQ(Kvn({"frobnicate"}).status, 2);
-    ProgramResult help = Kvn({"compress", "--help"});
+    for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+             {},
+             {"compress"},
+             {"compress", "-m", "12", "x"},
+             {"frobnicate"},
+             {"process", "-r", "x"},
+             {"process", "-j", "0", "x"},
+             {"expand", "-m", "16", "x.kvn"},
+         }) {
+        EXPECT_EQ(Kvn(args).status, 2) << testing::PrintToString(args);
+    }
+    ProgramResult help = Kvn({"p", "--help"});
     EXPECT_EQ(help.status, 0);
-    for (const char* option : {"--mode", "--output", "--force", "--no-progress"}) {
+    for (const char* option :
+         {"--mode", "--output", "--keep-tree", "--jobs", "--force", "--no-clobber",
+          "--delete-source", "--verify", "--json", "--quiet", "--no-progress"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
-    EXPECT_EQ(Kvn({"--version"}).status, 0);
+    ProgramResult version = Kvn({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("kvn ", 0), 0u) << version.out;
 }
 
-TEST(KvnTest, CtrlCCancelsAndLeavesNoPartialFile) {
+TEST(KvnTest, CtrlCCancelsEveryJobAndLeavesNoPartialFile) {
     TempDir dir;
-    WriteFile(dir / "big.raw", samples::MakeNoise(24 << 20, 8));
-    pid_t pid = fork();
+    MakeFolders(dir, {"in"});
+    WriteFile(dir / "in/a.raw", samples::MakeNoise(16 << 20, 8));
+    WriteFile(dir / "in/b.raw", samples::MakeNoise(16 << 20, 9));
+    WriteFile(dir / "in/c.raw", "small");
+    // Ctrl-C, and the signals of a shutdown and of a closed terminal, all stop cleanly.
+    for (auto [signalNumber, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+        SCOPED_TRACE(signalNumber);
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (chdir(dir.path().c_str()) != 0) _exit(127);
+            dup2(out[1], 1);
+            execl(KVN_PATH, KVN_PATH, "compress", "-j", "2", "-m", "none", "-o", "out", "in",
+                  static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        // Wait until both jobs are writing (two hidden temporary files exist).
+        for (int i = 0; i < 1000 && ListFolder(dir / "out").size() < 2; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        kill(pid, signalNumber);
+        std::string report;
+        char buffer[4096];
+        for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) report.append(buffer, n);
+        close(out[0]);
+        int waited = 0;
+        waitpid(pid, &waited, 0);
+        ASSERT_TRUE(WIFEXITED(waited));
+        EXPECT_EQ(WEXITSTATUS(waited), status);
+        EXPECT_EQ(ListFolder(dir / "out"), std::vector<std::string>{});
+        EXPECT_EQ(ListFolder(dir / "in"), (std::vector<std::string>{"a.raw", "b.raw", "c.raw"}));
+        EXPECT_NE(WithoutTimes(report).find("3 files: 0 done, 0 failed, 0 skipped, 3 canceled"),
+                  std::string::npos)
+            << report;
+    }
+}
+
+// Runs kvn on a pseudo-terminal and answers each overwrite question from `answers`.
+struct TerminalRun {
+    int status = -1;
+    int questions = 0;
+    std::string screen;
+};
+TerminalRun RunOnTerminal(const std::string& folder, std::vector<std::string> args,
+                          std::vector<std::string> answers) {
+    TerminalRun run;
+    int master = -1;
+    pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
     if (pid == 0) {
-        if (chdir(dir.path().c_str()) != 0) _exit(127);
-        freopen("/dev/null", "w", stdout);
-        execl(KVN_PATH, KVN_PATH, "compress", "-m", "none", "big.raw", static_cast<char*>(nullptr));
+        if (chdir(folder.c_str()) != 0) _exit(127);
+        args.insert(args.begin(), KVN_PATH);
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(KVN_PATH, argv.data());
         _exit(127);
     }
-    // Wait until the job has started writing (its hidden temporary file exists).
-    for (int i = 0; i < 500 && ListFolder(dir.path()).size() < 2; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const std::string question = "Overwrite? [Y]es, [n]o, [c]ancel, [a]ll: ";
+    const std::string reask = "Please answer y, n, c or a: ";
+    size_t seen = 0;
+    for (;;) {
+        pollfd fd{master, POLLIN, 0};
+        if (poll(&fd, 1, 20000) <= 0) break;  // a hang fails the assertions below
+        char buffer[4096];
+        ssize_t n = read(master, buffer, sizeof buffer);
+        if (n <= 0) break;  // EIO once the child has gone
+        run.screen.append(buffer, static_cast<size_t>(n));
+        for (;;) {
+            // The next prompt: the question, or the request for a valid answer.
+            size_t at = run.screen.find(question, seen);
+            size_t again = run.screen.find(reask, seen);
+            if (at == std::string::npos && again == std::string::npos) break;
+            if (at != std::string::npos && (again == std::string::npos || at < again)) {
+                seen = at + question.size();
+                ++run.questions;
+            } else {
+                seen = again + reask.size();
+            }
+            std::string answer = answers.empty() ? "" : answers.front();
+            if (!answers.empty()) answers.erase(answers.begin());
+            answer += "\n";
+            ssize_t written = write(master, answer.data(), answer.size());
+            (void)written;
+        }
     }
-    kill(pid, SIGINT);
+    close(master);
     int status = 0;
     waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 130);
-    EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"big.raw"});
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+}
+
+TEST(KvnTest, AsksBeforeOverwritingOnATerminal) {
+    TempDir dir;
+    const std::string wav = SoundWav(0.1);
+    std::vector<std::string> args = {"compress", "--no-progress", "-j", "2"};
+    for (const char* name : {"a", "b", "c", "d"}) {
+        WriteFile(dir / (std::string(name) + ".wav"), wav);
+        args.push_back(std::string(name) + ".wav");
+    }
+    auto reset = [&] {
+        for (const char* name : {"a", "b", "c", "d"}) {
+            WriteFile(dir / (std::string(name) + ".kvn"), "old");
+        }
+    };
+    auto kept = [&] {
+        std::string flags;
+        for (const char* name : {"a", "b", "c", "d"}) {
+            flags += ReadFile(dir / (std::string(name) + ".kvn")) == "old" ? 'k' : 'r';
+        }
+        return flags;
+    };
+
+    struct Case {
+        std::vector<std::string> answers;
+        int questions;
+        int status;
+        std::string kept;  // per file: k kept, r replaced
+    } cases[] = {
+        {{"n", "y", "all"}, 3, 0, "krrr"},     // All answers every later question
+        {{"", "No", "x", "c"}, 3, 1, "rkkk"},  // empty is Yes; "x" is asked again; Cancel stops
+    };
+    for (const Case& c : cases) {
+        reset();
+        TerminalRun run = RunOnTerminal(dir.path(), args, c.answers);
+        EXPECT_EQ(run.status, c.status) << run.screen;
+        EXPECT_EQ(run.questions, c.questions) << run.screen;
+        EXPECT_NE(run.screen.find("File already exists\r\na.kvn\r\nOverwrite?"), std::string::npos)
+            << run.screen;
+        EXPECT_EQ(kept(), c.kept);
+    }
+    EXPECT_NE(RunOnTerminal(dir.path(), args, {"c"})
+                  .screen.find("4 files: 0 done, 0 failed, 0 skipped, 4 canceled"),
+              std::string::npos);
 }
 
 }  // namespace

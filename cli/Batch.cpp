@@ -1,0 +1,265 @@
+#include "cli/Batch.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "cli/BatchJob.h"
+#include "cli/BatchReport.h"
+#include "cli/Commands.h"
+#include "cli/TerminalObserver.h"
+
+namespace kavrin::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A sixth of a second keeps the progress line readable and its cost negligible.
+constexpr auto kRefresh = std::chrono::milliseconds(166);
+
+bool StillWanted() {
+    return !Interrupted();
+}
+
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// The workers and what they share with the main thread. Items are handed over through `ready_`
+// and come back through `finished_`, both under `mutex_`.
+class WorkerPool {
+public:
+    WorkerPool(std::vector<BatchItem>& items, const JobSettings& settings)
+        : items_(items), settings_(settings), finished_(items.size(), false) {}
+
+    ~WorkerPool() { Stop(); }
+
+    // Starts up to `count` workers, each with its own engine. Returns how many started.
+    size_t Start(size_t count) {
+        for (size_t i = 0; i < count; ++i) {
+            std::unique_ptr<EngineContext> engine = EngineContext::Create();
+            if (!engine) break;
+            try {
+                threads_.emplace_back(&WorkerPool::Work, this, engine.get());
+            } catch (const std::system_error&) {
+                break;  // out of threads: run with the workers there are
+            }
+            engines_.push_back(std::move(engine));
+        }
+        return threads_.size();
+    }
+
+    void Submit(size_t index) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ready_.push_back(index);
+            ++inFlight_;
+        }
+        workAvailable_.notify_one();
+    }
+
+    // An item whose outcome the main thread settled itself.
+    void MarkFinished(size_t index) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        finished_[index] = true;
+    }
+
+    size_t InFlight() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return inFlight_;
+    }
+
+    // Waits until a job ends or `timeout` passes.
+    void WaitForNews(std::chrono::milliseconds timeout) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        news_.wait_for(lock, timeout, [&] { return newsFlag_; });
+        newsFlag_ = false;
+    }
+
+    bool IsFinished(size_t index) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return finished_[index];
+    }
+
+    uint64_t FilesDone() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return filesDone_;
+    }
+
+    std::atomic<uint64_t>& BytesDone() { return bytesDone_; }
+
+    void Stop() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            closing_ = true;
+        }
+        workAvailable_.notify_all();
+        for (std::thread& thread : threads_) thread.join();
+        threads_.clear();
+    }
+
+private:
+    void Work(EngineContext* engine) {
+        for (;;) {
+            size_t index = 0;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                workAvailable_.wait(lock, [&] { return closing_ || !ready_.empty(); });
+                if (ready_.empty()) return;
+                index = ready_.front();
+                ready_.pop_front();
+            }
+            RunPreparedItem(items_[index], *engine, settings_, bytesDone_);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                finished_[index] = true;
+                --inFlight_;
+                ++filesDone_;
+                newsFlag_ = true;
+            }
+            news_.notify_all();
+        }
+    }
+
+    std::vector<BatchItem>& items_;
+    const JobSettings settings_;
+    std::vector<std::unique_ptr<EngineContext>> engines_;
+    std::vector<std::thread> threads_;
+
+    std::mutex mutex_;
+    std::condition_variable workAvailable_;
+    std::condition_variable news_;
+    std::deque<size_t> ready_;
+    std::vector<bool> finished_;
+    size_t inFlight_ = 0;
+    uint64_t filesDone_ = 0;
+    bool newsFlag_ = false;
+    bool closing_ = false;
+    std::atomic<uint64_t> bytesDone_{0};
+};
+
+// Prints the report in input order and keeps the progress line fresh.
+class Reporter {
+public:
+    Reporter(const BatchOptions& options, Console& console, std::vector<BatchItem>& items,
+             WorkerPool& pool, Clock::time_point start)
+        : options_(options), console_(console), items_(items), pool_(pool), start_(start) {
+        for (const BatchItem& item : items) bytesTotal_ += item.size;
+        showProgress_ = options.progress && !options.quiet && console.ShowsProgress();
+    }
+
+    void Header() {
+        if (options_.json || options_.quiet) return;
+        console_.Out(TableHeader(layout_ = LayoutFor(items_)));
+    }
+
+    // Prints every finished item that is next in input order; then the progress line.
+    void Pump(uint64_t settledHere) {
+        while (next_ < items_.size() && pool_.IsFinished(next_)) {
+            const BatchItem& item = items_[next_++];
+            for (const std::string& message : item.outcome.messages) console_.Error(message);
+            if (!options_.quiet)
+                console_.Out(options_.json ? JsonLine(item) : TableLine(layout_, item));
+            totals_.Add(item.outcome);
+            problem_ = problem_ || item.outcome.problem;
+        }
+        if (!showProgress_) return;
+        Clock::time_point now = Clock::now();
+        if (now - lastDraw_ < kRefresh) return;
+        lastDraw_ = now;
+        console_.Progress(ProgressLine(pool_.FilesDone() + settledHere, items_.size(),
+                                       pool_.BytesDone().load(), bytesTotal_,
+                                       SecondsSince(start_)));
+    }
+
+    bool AllPrinted() const { return next_ == items_.size(); }
+
+    int Finish() {
+        if (showProgress_) console_.Progress("");
+        totals_.seconds = SecondsSince(start_);
+        int status = Interrupted() ? InterruptedStatus() : problem_ ? kExitFailed : kExitOk;
+        if (!options_.quiet) {
+            console_.Out(options_.json ? JsonTotals(totals_, status) : TotalsLine(totals_));
+        }
+        return status;
+    }
+
+private:
+    const BatchOptions& options_;
+    Console& console_;
+    std::vector<BatchItem>& items_;
+    WorkerPool& pool_;
+    Clock::time_point start_;
+    ReportLayout layout_;
+    BatchTotals totals_;
+    size_t next_ = 0;
+    uint64_t bytesTotal_ = 0;
+    bool showProgress_ = false;
+    bool problem_ = false;
+    Clock::time_point lastDraw_{};
+};
+
+}  // namespace
+
+unsigned DefaultJobs() {
+    unsigned cores = std::thread::hardware_concurrency();
+    return cores == 0 ? 1 : cores;
+}
+
+int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& options,
+             Console& console) {
+    const Clock::time_point start = Clock::now();
+    PlanOptions plan;
+    plan.command = options.command;
+    plan.outputFolder = options.outputFolder;
+    plan.keepTree = options.keepTree;
+    plan.overwrite = options.overwrite;
+    plan.leftoverAgeSeconds = options.leftoverAgeSeconds;
+    std::vector<BatchItem> items = CollectItems(inputs, plan);
+
+    JobSettings settings;
+    settings.mode = options.mode;
+    settings.verify = options.verify;
+    settings.deleteSource = options.deleteSource;
+    settings.stillWanted = StillWanted;
+    WorkerPool pool(items, settings);
+    size_t wanted = std::min<size_t>(std::max(options.jobs, 1u), std::max<size_t>(items.size(), 1));
+    size_t workers = pool.Start(wanted);
+    if (workers == 0) {
+        console.Error("No memory");
+        return kExitFailed;
+    }
+
+    Reporter reporter(options, console, items, pool, start);
+    reporter.Header();
+    Planner planner(plan, items, console);
+    uint64_t settledHere = 0;  // items the main thread finished itself
+    for (size_t i = 0; i < items.size(); ++i) {
+        while (pool.InFlight() >= workers) {
+            pool.WaitForNews(kRefresh);
+            reporter.Pump(settledHere);
+        }
+        // After Ctrl-C or the answer Cancel, the rest is reported canceled, never started.
+        if (!Interrupted() && !planner.Cancelled() && planner.Prepare(items[i])) {
+            pool.Submit(i);
+        } else {
+            ++settledHere;
+            pool.MarkFinished(i);
+        }
+        reporter.Pump(settledHere);
+    }
+    while (!reporter.AllPrinted()) {
+        pool.WaitForNews(kRefresh);
+        reporter.Pump(settledHere);
+    }
+    pool.Stop();
+    return reporter.Finish();
+}
+
+}  // namespace kavrin::cli

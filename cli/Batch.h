@@ -1,0 +1,44 @@
+// A `kvn` batch: the named files and folders walked with the queue's rules, each file
+// compressed or expanded on one of N worker threads (each with its own engine), and one report
+// line per file on stdout, in input order whatever order the jobs finish in, then the totals.
+//
+// The main thread walks, prepares each job in input order (the overwrite question included),
+// prints the report and the progress line; workers only run prepared jobs. Ctrl-C stops every
+// running job at its next chunk; nothing further starts.
+//
+// Exit status: 0 every file done or skipped (-n, or the answer No); 1 a file failed or was
+// refused, or the batch was canceled at a question; 130 interrupted by Ctrl-C.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/BatchPlan.h"
+#include "cli/Console.h"
+#include "engine/DeltaFilter.h"
+#include "jobs/Leftovers.h"
+
+namespace kavrin::cli {
+
+struct BatchOptions {
+    BatchCommand command = BatchCommand::Process;
+    DeltaMode mode = DeltaMode::Auto;  // for compressions
+    std::string outputFolder;          // "" for beside each source
+    bool keepTree = false;             // -r: keep the tree below each named folder
+    unsigned jobs = 1;                 // files at once
+    OverwritePolicy overwrite = OverwritePolicy::Ask;
+    bool deleteSource = false;
+    bool verify = false;
+    bool json = false;     // JSON objects instead of the table and totals line
+    bool quiet = false;    // only error messages
+    bool progress = true;  // the progress line, when stderr is a terminal
+    int64_t leftoverAgeSeconds = kLeftoverAgeSeconds;
+};
+
+int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& options, Console& console);
+
+// The number of files a batch runs at once by default: the number of cores.
+unsigned DefaultJobs();
+
+}  // namespace kavrin::cli

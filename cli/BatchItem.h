@@ -1,0 +1,66 @@
+// One file of a `kvn` batch, from the folder walk to its report line.
+//
+// The main thread creates every item when it walks the inputs, prepares them one after another
+// in input order (opening the source, naming and creating the destination, asking before an
+// overwrite), and hands a prepared item to one worker thread, which runs the job and fills in
+// the outcome. From the hand-over until the worker reports the item finished (under the batch's
+// lock), only that worker touches the item; afterwards only the main thread reads it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/DeltaFilter.h"
+#include "jobs/Destination.h"
+#include "platform/File.h"
+
+namespace kavrin::cli {
+
+// What a batch does with the files it is given.
+enum class BatchCommand {
+    Compress,  // every file is compressed
+    Expand,    // every file is expanded
+    Process,   // like the window: a path ending in ".kvn" that starts with the magic is
+               // expanded, anything else compressed
+};
+
+enum class ItemResult { Done, Failed, Skipped, Canceled };
+
+struct ItemOutcome {
+    ItemResult result = ItemResult::Canceled;
+    // The report's Action text: "compressed", "expanded", "canceled", "error" (the job failed
+    // while it ran), "ERROR" (it could not start), or "skipped" (-n, or the answer No).
+    std::string action = "canceled";
+    bool hasSizes = false;
+    DeltaMode mode = DeltaMode::None;   // the mode used (compression) or stored (expansion)
+    uint64_t oldSize = 0;               // payload bytes read, header excluded
+    uint64_t newSize = 0;               // payload bytes written, header excluded
+    bool verified = false;              // --verify compared the archive with its source
+    bool sourceDeleted = false;         // --delete-source removed the source
+    bool problem = false;               // makes the exit status 1 (failed, refused, not deleted)
+    std::vector<std::string> messages;  // for stderr, in order, without the "kvn: " prefix
+};
+
+struct BatchItem {
+    // From the walk.
+    std::string shownPath;       // the path as the user spelled it, joined with walked names
+    std::string path;            // the same made absolute
+    std::string relativeFolder;  // below the named folder ("" for a named file), for -r
+    bool legal = true;           // false: refused by the queue's attribute rules
+    uint64_t size = 0;           // the size when walked, for progress
+
+    // From the preparation.
+    bool expand = false;
+    platform::FileHandle source = platform::kInvalidFile;
+    platform::FileStamp stamp;  // taken on opening, before reading moves the access time
+    bool stamped = false;
+    std::string typeText;  // compression: the header's type text
+    DestinationFile destination;
+    Disposition disposition = Disposition::CreateNew;
+    std::string destinationPath;  // the final name, once known
+
+    ItemOutcome outcome;
+};
+
+}  // namespace kavrin::cli

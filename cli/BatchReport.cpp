@@ -1,0 +1,217 @@
+#include "cli/BatchReport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+#include "cli/Display.h"
+#include "jobs/FormatSize.h"
+#include "jobs/Naming.h"
+
+namespace kavrin::cli {
+namespace {
+
+constexpr size_t kMaxNameColumn = 40;
+constexpr const char* kHeaders[] = {"File",     "Path",     "Action", "Opt",
+                                    "Old size", "New size", "Ratio"};
+
+std::string Pad(const std::string& text, size_t width) {
+    size_t shown = DisplayWidth(text);
+    return shown >= width ? text : text + std::string(width - shown, ' ');
+}
+
+std::string Row(const ReportLayout& layout, const std::string& file, const std::string& path,
+                const std::string& action, const std::string& opt, const std::string& oldSize,
+                const std::string& newSize, const std::string& ratio) {
+    char sizes[64];
+    std::snprintf(sizes, sizeof sizes, "%-10s  %-6s  %9s  %9s  %5s", action.c_str(), opt.c_str(),
+                  oldSize.c_str(), newSize.c_str(), ratio.c_str());
+    std::string line =
+        Pad(file, layout.fileWidth) + "  " + Pad(path, layout.pathWidth) + "  " + sizes;
+    line.erase(line.find_last_not_of(' ') + 1);
+    return line + "\n";
+}
+
+const char* ResultName(ItemResult result) {
+    switch (result) {
+        case ItemResult::Done:
+            return "done";
+        case ItemResult::Failed:
+            return "failed";
+        case ItemResult::Skipped:
+            return "skipped";
+        case ItemResult::Canceled:
+            return "canceled";
+    }
+    return "failed";
+}
+
+// A file name for JSON: the text when it is valid UTF-8; otherwise the undecodable bytes are
+// replaced when printed and `<key>_hex` carries the exact bytes.
+void PutName(nlohmann::ordered_json& object, const char* key, const std::string& bytes) {
+    object[key] = bytes;
+    if (!IsValidUtf8(bytes)) object[std::string(key) + "_hex"] = HexBytes(bytes);
+}
+
+std::string Dump(const nlohmann::ordered_json& object) {
+    return object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+std::string Duration(double seconds) {
+    auto total = static_cast<uint64_t>(seconds + 0.5);
+    char text[32];
+    if (total >= 3600) {
+        std::snprintf(text, sizeof text, "%llu:%02llu:%02llu",
+                      static_cast<unsigned long long>(total / 3600),
+                      static_cast<unsigned long long>(total / 60 % 60),
+                      static_cast<unsigned long long>(total % 60));
+    } else {
+        std::snprintf(text, sizeof text, "%llu:%02llu", static_cast<unsigned long long>(total / 60),
+                      static_cast<unsigned long long>(total % 60));
+    }
+    return text;
+}
+
+}  // namespace
+
+void BatchTotals::Add(const ItemOutcome& outcome) {
+    ++files;
+    switch (outcome.result) {
+        case ItemResult::Done:
+            ++done;
+            bytesIn += outcome.oldSize;
+            bytesOut += outcome.newSize;
+            break;
+        case ItemResult::Failed:
+            ++failed;
+            break;
+        case ItemResult::Skipped:
+            ++skipped;
+            break;
+        case ItemResult::Canceled:
+            ++canceled;
+            break;
+    }
+}
+
+std::string ShownName(const BatchItem& item) {
+    std::string name, folder;
+    SplitPath(item.shownPath, &name, &folder);
+    return name;
+}
+
+std::string ShownFolder(const BatchItem& item) {
+    if (item.shownPath.find('/') == std::string::npos) return ".";
+    std::string name, folder;
+    SplitPath(item.shownPath, &name, &folder);
+    return folder.empty() ? "/" : folder;
+}
+
+ReportLayout LayoutFor(const std::vector<BatchItem>& items) {
+    ReportLayout layout;
+    for (const BatchItem& item : items) {
+        layout.fileWidth = std::max(layout.fileWidth, DisplayWidth(Printable(ShownName(item))));
+        layout.pathWidth = std::max(layout.pathWidth, DisplayWidth(Printable(ShownFolder(item))));
+    }
+    layout.fileWidth = std::min(layout.fileWidth, kMaxNameColumn);
+    layout.pathWidth = std::min(layout.pathWidth, kMaxNameColumn);
+    return layout;
+}
+
+std::string TableHeader(const ReportLayout& layout) {
+    return Row(layout, kHeaders[0], kHeaders[1], kHeaders[2], kHeaders[3], kHeaders[4], kHeaders[5],
+               kHeaders[6]);
+}
+
+std::string TableLine(const ReportLayout& layout, const BatchItem& item) {
+    const ItemOutcome& outcome = item.outcome;
+    const bool sizes = outcome.hasSizes;
+    return Row(layout, Printable(ShownName(item)), Printable(ShownFolder(item)), outcome.action,
+               sizes ? FormatModeBits(outcome.mode) : "", sizes ? FormatSize(outcome.oldSize) : "",
+               sizes ? FormatSize(outcome.newSize) : "",
+               sizes ? FormatRatio(outcome.newSize, outcome.oldSize) : "");
+}
+
+std::string FormatRate(uint64_t bytes, double seconds) {
+    if (seconds <= 0) return "-";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / 1e6 / seconds);
+    return text;
+}
+
+std::string TotalsLine(const BatchTotals& totals) {
+    char text[256];
+    std::snprintf(text, sizeof text,
+                  "%llu file%s: %llu done, %llu failed, %llu skipped, %llu canceled; %s in, %s "
+                  "out%s%s; %.1f s, %s MB/s\n",
+                  static_cast<unsigned long long>(totals.files), totals.files == 1 ? "" : "s",
+                  static_cast<unsigned long long>(totals.done),
+                  static_cast<unsigned long long>(totals.failed),
+                  static_cast<unsigned long long>(totals.skipped),
+                  static_cast<unsigned long long>(totals.canceled),
+                  FormatSize(totals.bytesIn).c_str(), FormatSize(totals.bytesOut).c_str(),
+                  totals.bytesIn ? ", " : "", FormatRatio(totals.bytesOut, totals.bytesIn).c_str(),
+                  totals.seconds, FormatRate(totals.bytesIn, totals.seconds).c_str());
+    return text;
+}
+
+std::string JsonLine(const BatchItem& item) {
+    const ItemOutcome& outcome = item.outcome;
+    nlohmann::ordered_json object;
+    object["type"] = "file";
+    PutName(object, "file", ShownName(item));
+    PutName(object, "path", ShownFolder(item));
+    PutName(object, "source", item.path);
+    if (!item.destinationPath.empty()) PutName(object, "destination", item.destinationPath);
+    object["action"] = outcome.action;
+    object["result"] = ResultName(outcome.result);
+    if (outcome.hasSizes) {
+        object["opt"] = FormatModeBits(outcome.mode);
+        object["old_size"] = outcome.oldSize;
+        object["new_size"] = outcome.newSize;
+        object["ratio"] = FormatRatio(outcome.newSize, outcome.oldSize);
+    }
+    object["verified"] = outcome.verified;
+    object["source_deleted"] = outcome.sourceDeleted;
+    if (!outcome.messages.empty()) {
+        std::string joined;
+        for (const std::string& message : outcome.messages) {
+            if (!joined.empty()) joined += '\n';
+            joined += message;
+        }
+        object["message"] = joined;
+    }
+    return Dump(object);
+}
+
+std::string JsonTotals(const BatchTotals& totals, int exitStatus) {
+    nlohmann::ordered_json object;
+    object["type"] = "totals";
+    object["files"] = totals.files;
+    object["done"] = totals.done;
+    object["failed"] = totals.failed;
+    object["skipped"] = totals.skipped;
+    object["canceled"] = totals.canceled;
+    object["bytes_in"] = totals.bytesIn;
+    object["bytes_out"] = totals.bytesOut;
+    object["ratio"] = FormatRatio(totals.bytesOut, totals.bytesIn);
+    object["seconds"] = totals.seconds;
+    object["exit_status"] = exitStatus;
+    return Dump(object);
+}
+
+std::string ProgressLine(uint64_t filesDone, uint64_t filesTotal, uint64_t bytesDone,
+                         uint64_t bytesTotal, double seconds) {
+    std::string line = std::to_string(filesDone) + "/" + std::to_string(filesTotal) + " files, " +
+                       FormatSize(bytesDone) + "/" + FormatSize(bytesTotal);
+    if (seconds >= 0.5 && bytesDone > 0) {
+        line += ", " + FormatRate(bytesDone, seconds) + " MB/s";
+        double rate = static_cast<double>(bytesDone) / seconds;
+        double left =
+            bytesTotal > bytesDone ? static_cast<double>(bytesTotal - bytesDone) / rate : 0;
+        line += ", " + Duration(left) + " left";
+    }
+    return line;
+}
+
+}  // namespace kavrin::cli

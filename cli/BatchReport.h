@@ -1,0 +1,58 @@
+// The texts of a `kvn` batch's report: the table (one line per file, with the window report's
+// columns File, Path, Action, Opt, Old size, New size and Ratio), the totals line, the JSON
+// objects that --json prints instead, and the progress line.
+//
+// Pure formatting; any thread.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "cli/BatchItem.h"
+
+namespace kavrin::cli {
+
+// The report's File and Path texts of an item: its name, and its folder as the user spelled
+// it ("." for a name without a folder, "/" for the root folder).
+std::string ShownName(const BatchItem& item);
+std::string ShownFolder(const BatchItem& item);
+
+struct BatchTotals {
+    uint64_t files = 0;
+    uint64_t done = 0;
+    uint64_t failed = 0;
+    uint64_t skipped = 0;
+    uint64_t canceled = 0;
+    uint64_t bytesIn = 0;   // old sizes of the done jobs
+    uint64_t bytesOut = 0;  // new sizes of the done jobs
+    double seconds = 0;
+
+    void Add(const ItemOutcome& outcome);
+};
+
+// The widths of the File and Path columns: the longest name and folder of the batch, within
+// limits, so that one very long name does not push every line far to the right.
+struct ReportLayout {
+    size_t fileWidth = 4;
+    size_t pathWidth = 4;
+};
+ReportLayout LayoutFor(const std::vector<BatchItem>& items);
+
+std::string TableHeader(const ReportLayout& layout);
+std::string TableLine(const ReportLayout& layout, const BatchItem& item);
+// "3 files: 2 done, 1 failed, 0 skipped, 0 canceled; 1.2M in, 800.0K out, 66%; 0.8 s, 1.5 MB/s"
+std::string TotalsLine(const BatchTotals& totals);
+
+// One JSON object on one line for a file, and one for the totals.
+std::string JsonLine(const BatchItem& item);
+std::string JsonTotals(const BatchTotals& totals, int exitStatus);
+
+// "12/128 files, 10.2M/33.0M, 7.9 MB/s, 0:04 left"
+std::string ProgressLine(uint64_t filesDone, uint64_t filesTotal, uint64_t bytesDone,
+                         uint64_t bytesTotal, double seconds);
+
+// The rate in megabytes (10^6 bytes) per second, "%.1f"; "-" when no time has passed.
+std::string FormatRate(uint64_t bytes, double seconds);
+
+}  // namespace kavrin::cli

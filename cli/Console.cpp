@@ -1,0 +1,111 @@
+#include "cli/Console.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+namespace kavrin::cli {
+namespace {
+
+// Reads one line from stdin byte by byte, so nothing after the answer is taken from a script
+// that feeds several answers. False at the end of the input or when Ctrl-C interrupts it.
+bool ReadAnswerLine(std::string* line) {
+    line->clear();
+    for (;;) {
+        char c = 0;
+        ssize_t n = read(STDIN_FILENO, &c, 1);
+        if (n < 0 && errno == EINTR) return false;  // the handler installed without SA_RESTART
+        if (n <= 0) return false;
+        if (c == '\n') return true;
+        if (c != '\r') line->push_back(c);
+    }
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string OverwriteQuestion(const std::string& shownPath) {
+    return "File already exists\n" + shownPath + "\nOverwrite?";
+}
+
+bool ParseOverwriteAnswer(const std::string& line, OverwriteAnswer* answer) {
+    size_t begin = line.find_first_not_of(" \t");
+    size_t end = line.find_last_not_of(" \t");
+    std::string word = begin == std::string::npos ? "" : Lower(line.substr(begin, end - begin + 1));
+    if (word.empty() || word == "y" || word == "yes") {
+        *answer = OverwriteAnswer::Yes;
+    } else if (word == "n" || word == "no") {
+        *answer = OverwriteAnswer::No;
+    } else if (word == "c" || word == "cancel") {
+        *answer = OverwriteAnswer::Cancel;
+    } else if (word == "a" || word == "all") {
+        *answer = OverwriteAnswer::All;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+TerminalConsole::TerminalConsole()
+    : canAsk_(isatty(STDIN_FILENO) && isatty(STDERR_FILENO)),
+      progressTerminal_(isatty(STDERR_FILENO)) {}
+
+TerminalConsole::~TerminalConsole() {
+    ClearProgress();
+}
+
+void TerminalConsole::Out(const std::string& text) {
+    ClearProgress();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+void TerminalConsole::Error(const std::string& text) {
+    ClearProgress();
+    std::fprintf(stderr, "kvn: %s\n", text.c_str());
+    std::fflush(stderr);
+}
+
+OverwriteAnswer TerminalConsole::AskOverwrite(const std::string& shownPath) {
+    ClearProgress();
+    std::fprintf(stderr, "%s [Y]es, [n]o, [c]ancel, [a]ll: ", OverwriteQuestion(shownPath).c_str());
+    std::fflush(stderr);
+    for (;;) {
+        std::string line;
+        if (!ReadAnswerLine(&line)) {
+            std::fputc('\n', stderr);
+            return OverwriteAnswer::Cancel;
+        }
+        OverwriteAnswer answer;
+        if (ParseOverwriteAnswer(line, &answer)) return answer;
+        std::fprintf(stderr, "Please answer y, n, c or a: ");
+        std::fflush(stderr);
+    }
+}
+
+void TerminalConsole::Progress(const std::string& line) {
+    if (!progressTerminal_) return;
+    if (line.empty()) {
+        ClearProgress();
+        return;
+    }
+    std::fprintf(stderr, "\r\033[K%s", line.c_str());
+    std::fflush(stderr);
+    progressShown_ = true;
+}
+
+void TerminalConsole::ClearProgress() {
+    if (!progressShown_) return;
+    std::fprintf(stderr, "\r\033[K");
+    std::fflush(stderr);
+    progressShown_ = false;
+}
+
+}  // namespace kavrin::cli

@@ -1,0 +1,58 @@
+// Where a `kvn` batch talks to its user: the report on stdout, messages and the progress line
+// on stderr, and the overwrite question. `TerminalConsole` is the real one; tests record.
+//
+// Only the batch's main thread calls a Console; worker threads never print.
+#pragma once
+
+#include <string>
+
+namespace kavrin::cli {
+
+enum class OverwriteAnswer { Yes, No, Cancel, All };
+
+class Console {
+public:
+    virtual ~Console() = default;
+    // One report line (or JSON object) for stdout; `text` ends with its '\n'.
+    virtual void Out(const std::string& text) = 0;
+    // One message line for stderr, without the "kvn: " prefix or the '\n'.
+    virtual void Error(const std::string& text) = 0;
+    // True when a question can be put to a person: stdin and stderr are terminals.
+    virtual bool CanAsk() = 0;
+    // Asks "File already exists\n<path>\nOverwrite?"; Yes is the default. Cancel also when
+    // the input ends or Ctrl-C interrupts the question.
+    virtual OverwriteAnswer AskOverwrite(const std::string& shownPath) = 0;
+    // True when a progress line can be shown (stderr is a terminal).
+    virtual bool ShowsProgress() = 0;
+    // Replaces the progress line with `line` (empty: removes it).
+    virtual void Progress(const std::string& line) = 0;
+};
+
+// stdout, stderr and stdin of the process.
+class TerminalConsole : public Console {
+public:
+    TerminalConsole();
+    ~TerminalConsole() override;
+    void Out(const std::string& text) override;
+    void Error(const std::string& text) override;
+    bool CanAsk() override { return canAsk_; }
+    OverwriteAnswer AskOverwrite(const std::string& shownPath) override;
+    bool ShowsProgress() override { return progressTerminal_; }
+    void Progress(const std::string& line) override;
+
+private:
+    void ClearProgress();
+
+    bool canAsk_;
+    bool progressTerminal_;
+    bool progressShown_ = false;
+};
+
+// The overwrite question as it is put: "File already exists\n<path>\nOverwrite?".
+std::string OverwriteQuestion(const std::string& shownPath);
+
+// Reads an answer to the overwrite question: y/yes/empty Yes, n/no No, c/cancel Cancel, a/all
+// All (any letter case). False for anything else, which is asked again.
+bool ParseOverwriteAnswer(const std::string& line, OverwriteAnswer* answer);
+
+}  // namespace kavrin::cli

@@ -1,0 +1,40 @@
+// Checking an archive just written against the file it was made from: the archive is decoded
+// by the engine into a pipe, and a second thread compares what comes out of the pipe with the
+// source, chunk by chunk. Neither file is ever held whole in memory.
+//
+// Runs on the calling thread (a batch worker) with one helper thread for the comparison; the
+// engine context must not be busy with another job.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/CodecStream.h"
+#include "platform/File.h"
+
+namespace kavrin::cli {
+
+enum class VerifyResult {
+    Match,        // the archive restores the source byte for byte
+    Mismatch,     // it decodes, but to other bytes (or another length)
+    Undecodable,  // it does not decode: damaged, truncated, or it could not be read
+    SourceError,  // the source could not be read back
+    Cancelled,    // the batch was interrupted
+    NoResources,  // no pipe or no thread could be had
+};
+
+struct VerifyReport {
+    VerifyResult result = VerifyResult::Undecodable;
+    uint64_t offset = 0;                          // Mismatch: the first byte that differs
+    EngineError engineError = EngineError::None;  // Undecodable: why
+};
+
+// Decodes the archive at `archivePath` and compares it with `source` from its first byte (the
+// source is read from there again). `stillWanted` is asked at every chunk, like a job's observer.
+VerifyReport VerifyArchive(EngineContext& engine, const std::string& archivePath,
+                           platform::FileHandle source, bool (*stillWanted)());
+
+// A short English text for a result, for messages.
+std::string DescribeVerify(const VerifyReport& report);
+
+}  // namespace kavrin::cli
