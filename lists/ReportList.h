@@ -21,11 +21,11 @@ namespace kavrin {
 class CFileListCtrl;
 class CImageList;
 
-// Passed for either size when a job has no sizes to report (cancelled, failed, not started).
-inline constexpr uint64_t kNoSize = UINT64_MAX;
-
 class CReportList {
 public:
+    // Passed for either size when a job has no sizes to report (cancelled, failed, not started).
+    static constexpr uint64_t kNoSize = UINT64_MAX;
+
     // Leaves the Clear Report button disabled.
     CReportList(CFileListCtrl& report, const CFileListCtrl& queue, QAbstractButton& clearButton);
     // Lets go of the report list: no selection change reaches the report afterwards.
