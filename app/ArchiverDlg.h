@@ -1,0 +1,114 @@
+// The main window: the input queue above, the report below, and between them the controls
+// that switch processing on and off, choose where results go and how sound is filtered.
+//
+// Every control sits at its place in dialog units of the window's font (DialogUnits.h); the
+// window has a fixed size. The queue and the report work here; Start, Stop, the destination
+// choice, the filter choice, Browse, Help, the lamps and the job progress bar are laid out and
+// wait for the job machinery.
+//
+// Messages go through the Prompt given to the constructor (message boxes when none is given).
+// The window owns its controls, the row images, the queue and the report. Window thread only.
+#pragma once
+
+#include <QDialog>
+#include <memory>
+#include <string>
+
+#include "lists/InputQueue.h"
+#include "lists/ReportList.h"
+#include "lists/RowImages.h"
+
+namespace kavrin {
+
+class CFileListCtrl;
+class Prompt;
+
+// The controls' ids; GetDlgItem finds a control by its id.
+enum ControlId : int {
+    IDC_QUEUE_LIST = 1000,
+    IDC_REPORT_LIST = 1001,
+    IDC_START = 1002,
+    IDC_STOP = 1003,
+    IDC_SAME_DIR = 1004,
+    IDC_DEFINED_DIR = 1005,
+    IDC_DELETE_SOURCE = 1006,
+    IDC_ADD_FILES = 1007,
+    IDC_DELETE_FILES = 1008,
+    IDC_BROWSE = 1009,
+    IDC_CLEAR_REPORT = 1010,
+    IDC_HELP = 1011,
+    IDC_OPTIMIZE = 1012,
+    IDC_QUEUE_GAUGE = 1013,
+    IDC_JOB_PROGRESS = 1014,
+    IDC_DEST_DIR = 1015,
+    IDC_ANALYSIS_LAMP = 1016,
+    IDC_TRANSFER_LAMP = 1017,
+    IDC_CODING_LAMP = 1018,
+};
+
+// A control of the window as laid out: its id, its rectangle in dialog units and its tooltip.
+struct DialogItem {
+    int id;
+    int x, y, width, height;
+    const char* tooltip;  // null for none
+};
+
+// The window's size and its controls in tab order.
+inline constexpr int kDialogWidth = 363;
+inline constexpr int kDialogHeight = 231;
+// clang-format off
+inline constexpr DialogItem kDialogItems[] = {
+    {IDC_QUEUE_LIST,     4,   4,   343, 109, "Input Files Queue"},
+    {IDC_START,          4,   117, 16,  14,  "Start"},
+    {IDC_STOP,           22,  117, 16,  14,  "Stop"},
+    {IDC_SAME_DIR,       280, 117, 16,  14,  "To Same Directory"},
+    {IDC_DEFINED_DIR,    300, 117, 16,  14,  "To Defined Directory"},
+    {IDC_DELETE_SOURCE,  257, 117, 16,  14,  "Delete Source"},
+    {IDC_ADD_FILES,      324, 117, 16,  14,  "Add Files to Input Queue"},
+    {IDC_DELETE_FILES,   343, 117, 16,  14,  "Delete Files from Input Queue"},
+    // A closed drop-down list is one row high; its open list reaches 99 units down.
+    {IDC_OPTIMIZE,       43,  117, 67,  14,  "Bit-depth Optimization"},
+    {IDC_QUEUE_GAUGE,    351, 4,   8,   108, nullptr},
+    {IDC_BROWSE,         300, 135, 16,  14,  "Browse..."},
+    {IDC_JOB_PROGRESS,   115, 120, 102, 8,   nullptr},
+    {IDC_DEST_DIR,       4,   136, 292, 12,  "Destination Directory"},
+    {IDC_TRANSFER_LAMP,  232, 121, 7,   6,   nullptr},
+    {IDC_CODING_LAMP,    243, 121, 7,   6,   nullptr},
+    {IDC_ANALYSIS_LAMP,  221, 121, 7,   6,   nullptr},
+    {IDC_REPORT_LIST,    4,   152, 355, 75,  "Report"},
+    {IDC_CLEAR_REPORT,   343, 135, 16,  14,  "Clear Report"},
+    {IDC_HELP,           324, 135, 16,  14,  "Help"},
+};
+// clang-format on
+
+class CArchiverDlg : public QDialog {
+public:
+    // `prompt` (not owned) receives every message; null means message boxes.
+    explicit CArchiverDlg(Prompt* prompt = nullptr, QWidget* parent = nullptr);
+    ~CArchiverDlg() override;
+
+    // The control with this id, or null.
+    QWidget* GetDlgItem(int id) const;
+
+    // The one way into the queue (see CInputQueue::AddToQueue).
+    int AddToQueue(const std::string& path) { return m_queue->AddToQueue(path); }
+
+    CInputQueue& Queue() { return *m_queue; }
+    CReportList& Report() { return *m_report; }
+
+private:
+    QWidget* CreateItem(const DialogItem& item);
+    // After a row is queued: starts the next job when processing is on and no job runs.
+    // Nothing switches processing on yet, so there is nothing to start.
+    void DispatchIfIdle() {}
+
+    std::unique_ptr<Prompt> m_ownPrompt;
+    Prompt* m_prompt;
+    CImageList m_imageList;
+    CFileListCtrl* m_queueList = nullptr;
+    CFileListCtrl* m_reportList = nullptr;
+    std::unique_ptr<CInputQueue> m_queue;
+    std::unique_ptr<CReportList> m_report;
+};
+
+}  // namespace kavrin

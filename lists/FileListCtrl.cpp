@@ -1,0 +1,266 @@
+#include "lists/FileListCtrl.h"
+
+#include <QDragEnterEvent>
+#include <QDragMoveEvent>
+#include <QDropEvent>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QMimeData>
+#include <QStyle>
+#include <QTimer>
+#include <QUrl>
+#include <algorithm>
+
+#include "jobs/Naming.h"
+#include "lists/DisplayText.h"
+#include "lists/RowImages.h"
+
+namespace kavrin {
+namespace {
+
+// The text alignment of each column, by list kind: names left, the short type or action text
+// centred, numbers right.
+Qt::Alignment ColumnAlignment(ListKind kind, int column) {
+    static constexpr Qt::AlignmentFlag kQueue[] = {Qt::AlignLeft, Qt::AlignLeft, Qt::AlignHCenter,
+                                                   Qt::AlignRight, Qt::AlignRight};
+    static constexpr Qt::AlignmentFlag kReport[] = {
+        Qt::AlignLeft,  Qt::AlignLeft,  Qt::AlignHCenter, Qt::AlignHCenter,
+        Qt::AlignRight, Qt::AlignRight, Qt::AlignRight};
+    std::span<const Qt::AlignmentFlag> table =
+        kind == ListKind::Queue ? std::span<const Qt::AlignmentFlag>(kQueue) : kReport;
+    Qt::Alignment horizontal =
+        column >= 0 && static_cast<size_t>(column) < table.size() ? table[column] : Qt::AlignLeft;
+    return horizontal | Qt::AlignVCenter;
+}
+
+// One row. Everything the row knows lives here; the view asks for it through data().
+class CFileListItem : public QTreeWidgetItem {
+public:
+    CFileListItem(std::string path, int image, int32_t itemData)
+        : QTreeWidgetItem(UserType), m_path(std::move(path)), m_image(image), m_data(itemData) {
+        setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    }
+
+    std::string Text(int column) const {
+        if (column == 0 || column == 1) {
+            std::string name, folder;
+            SplitPath(m_path, &name, &folder);
+            return column == 0 ? name : folder;
+        }
+        if (column < 0 || static_cast<size_t>(column) >= m_texts.size()) return "";
+        return m_texts[static_cast<size_t>(column)];
+    }
+
+    void SetText(int column, const std::string& text) {
+        if (column < 2) return;
+        if (m_texts.size() <= static_cast<size_t>(column)) m_texts.resize(column + 1);
+        m_texts[static_cast<size_t>(column)] = text;
+        emitDataChanged();
+    }
+
+    QVariant data(int column, int role) const override {
+        const auto* list = static_cast<const CFileListCtrl*>(treeWidget());
+        switch (role) {
+            case Qt::DisplayRole:
+                return DisplayText(Text(column));
+            case Qt::ToolTipRole:  // the whole path, for a name or folder cut short
+                return column == 0 || column == 1 ? QVariant(DisplayText(m_path)) : QVariant();
+            case Qt::DecorationRole:
+                if (column == 0 && list != nullptr && list->GetImageList() != nullptr) {
+                    return list->GetImageList()->Icon(m_image);
+                }
+                return {};
+            case Qt::TextAlignmentRole:
+                return list != nullptr ? QVariant(ColumnAlignment(list->m_kind, column).toInt())
+                                       : QVariant();
+            default:
+                return QTreeWidgetItem::data(column, role);
+        }
+    }
+
+    const std::string& Path() const { return m_path; }
+    int Image() const { return m_image; }
+    int32_t ItemData() const { return m_data; }
+    void SetItemData(int32_t itemData) {
+        m_data = itemData;
+        emitDataChanged();
+    }
+
+private:
+    std::string m_path;
+    int m_image;
+    int32_t m_data;
+    std::vector<std::string> m_texts;  // by column; columns 0 and 1 come from m_path
+};
+
+// Every item of a CFileListCtrl is a CFileListItem; null for a row out of range.
+CFileListItem* RowItem(const QTreeWidget& list, int row) {
+    return static_cast<CFileListItem*>(list.topLevelItem(row));
+}
+
+// The local paths of a drop, as exact bytes, in the order the drag source gave them.
+std::vector<std::string> DroppedPaths(const QMimeData* mime) {
+    std::vector<std::string> paths;
+    if (mime == nullptr || !mime->hasUrls()) return paths;
+    for (const QUrl& url : mime->urls()) {
+        if (!url.isLocalFile()) continue;
+        // The fully encoded path keeps bytes that are not UTF-8 as %XX; decoding the percent
+        // signs alone gives back the file system's exact bytes.
+        QByteArray bytes = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+        if (!bytes.isEmpty()) paths.push_back(bytes.toStdString());
+    }
+    return paths;
+}
+
+}  // namespace
+
+CFileListCtrl::CFileListCtrl(ListKind kind, QWidget* parent) : QTreeWidget(parent), m_kind(kind) {
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSortingEnabled(false);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(kind == ListKind::Queue ? QAbstractItemView::ExtendedSelection
+                                             : QAbstractItemView::SingleSelection);
+    setTextElideMode(Qt::ElideRight);
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    header()->setSectionsClickable(true);
+    header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+}
+
+void CFileListCtrl::InsertColumns(std::span<const ListColumn> columns) {
+    QStringList headers;
+    for (const ListColumn& column : columns) headers << QString::fromLatin1(column.header);
+    setColumnCount(static_cast<int>(columns.size()));
+    setHeaderLabels(headers);
+    const int width =
+        contentsRect().width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    for (size_t i = 0; i < columns.size(); ++i) {
+        setColumnWidth(static_cast<int>(i), width * columns[i].share / 30);
+    }
+}
+
+void CFileListCtrl::SetImageList(const CImageList* images) {
+    m_images = images;
+    if (images != nullptr) setIconSize(QSize(kRowImageSize, kRowImageSize));
+    RedrawBody();
+}
+
+int CFileListCtrl::RowCount() const {
+    return topLevelItemCount();
+}
+
+void CFileListCtrl::InsertRowAtTop(const std::string& path, int image, int32_t itemData) {
+    insertTopLevelItem(0, new CFileListItem(path, image, itemData));
+}
+
+void CFileListCtrl::SetRowText(int row, int column, const std::string& text) {
+    if (CFileListItem* item = RowItem(*this, row)) item->SetText(column, text);
+}
+
+std::string CFileListCtrl::RowText(int row, int column) const {
+    const CFileListItem* item = RowItem(*this, row);
+    return item != nullptr ? item->Text(column) : std::string();
+}
+
+std::string CFileListCtrl::RowPath(int row) const {
+    const CFileListItem* item = RowItem(*this, row);
+    return item != nullptr ? item->Path() : std::string();
+}
+
+int CFileListCtrl::RowImage(int row) const {
+    const CFileListItem* item = RowItem(*this, row);
+    return item != nullptr ? item->Image() : kPlainFileImage;
+}
+
+int32_t CFileListCtrl::ItemData(int row) const {
+    const CFileListItem* item = RowItem(*this, row);
+    return item != nullptr ? item->ItemData() : 0;
+}
+
+void CFileListCtrl::SetItemData(int row, int32_t itemData) {
+    if (CFileListItem* item = RowItem(*this, row)) item->SetItemData(itemData);
+}
+
+int CFileListCtrl::FindItemData(int32_t itemData) const {
+    for (int row = 0; row < RowCount(); ++row) {
+        if (RowItem(*this, row)->ItemData() == itemData) return row;
+    }
+    return -1;
+}
+
+void CFileListCtrl::DeleteRows(int first, int count) {
+    if (first < 0 || count <= 0 || first + count > RowCount()) return;
+    model()->removeRows(first, count);
+}
+
+void CFileListCtrl::DeleteAllRows() {
+    clear();
+}
+
+std::vector<int> CFileListCtrl::SelectedRows() const {
+    std::vector<int> rows;
+    for (const QModelIndex& index : selectionModel()->selectedRows()) rows.push_back(index.row());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+}
+
+void CFileListCtrl::RedrawBody() {
+    viewport()->update();
+}
+
+void CFileListCtrl::ShowSelectedRows(const QItemSelection& selected) {
+    if (selected.isEmpty()) return;
+    for (const QModelIndex& index : selected.indexes()) {
+        if (index.column() == 0) scrollTo(index, QAbstractItemView::EnsureVisible);
+    }
+    RedrawBody();
+}
+
+void CFileListCtrl::AcceptDroppedFiles(std::function<void(const std::string& path)> addToQueue) {
+    m_onDroppedFile = std::move(addToQueue);
+    const bool accept = static_cast<bool>(m_onDroppedFile);
+    setAcceptDrops(accept);
+    viewport()->setAcceptDrops(accept);
+    setDragDropMode(QAbstractItemView::DropOnly);
+    setDropIndicatorShown(false);
+}
+
+// A drop is taken as a copy, never as a move: a file manager deletes the source of a move.
+void CFileListCtrl::dragEnterEvent(QDragEnterEvent* event) {
+    if (m_onDroppedFile && (event->possibleActions() & Qt::CopyAction) &&
+        !DroppedPaths(event->mimeData()).empty()) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void CFileListCtrl::dragMoveEvent(QDragMoveEvent* event) {
+    if (m_onDroppedFile && (event->possibleActions() & Qt::CopyAction)) {
+        event->setDropAction(Qt::CopyAction);
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+void CFileListCtrl::dropEvent(QDropEvent* event) {
+    std::vector<std::string> paths = DroppedPaths(event->mimeData());
+    if (!m_onDroppedFile || !(event->possibleActions() & Qt::CopyAction) || paths.empty()) {
+        event->ignore();
+        return;
+    }
+    event->setDropAction(Qt::CopyAction);
+    event->accept();
+    QTimer::singleShot(0, this, [this, paths = std::move(paths)] {
+        for (const std::string& path : paths) {
+            if (m_onDroppedFile) m_onDroppedFile(path);
+        }
+    });
+}
+
+}  // namespace kavrin
