@@ -70,7 +70,7 @@ void Dispatcher::OnJobFinished(JobResult result, DeltaMode mode, bool fromWorker
             if (row >= 0) {
                 host_.AddReportRow(row, "canceled", DeltaMode::Auto, kNoSize, kNoSize);
                 // The row stays in the queue at its place, as a plain row again.
-                record_.activeTag &= ~kInProgressBit;
+                record_.activeTag &= ~InProgressBit;
                 host_.SetRowData(row, record_.activeTag);
                 host_.RedrawQueue();
                 host_.UpdateDeleteButton();
@@ -102,7 +102,7 @@ void Dispatcher::DispatchNext() {
         }
         if (PrepareJob(row)) {
             record_.deltaMode = static_cast<int32_t>(host_.Options().optimize);
-            record_.activeTag = host_.RowData(row) | kInProgressBit;
+            record_.activeTag = host_.RowData(row) | InProgressBit;
             host_.SetRowData(row, record_.activeTag);
             host_.RedrawQueue();
             jobInFlight_ = true;

@@ -14,13 +14,11 @@
 #include <string>
 
 #include "engine/JobProcedures.h"
+#include "jobs/FormatSize.h"
 #include "jobs/JobRecord.h"
 #include "jobs/Prompt.h"
 
 namespace kavrin {
-
-// The report's "no sizes" value.
-inline constexpr uint64_t kNoSize = ~0ull;
 
 // The window's options, read when a job is prepared: a change applies from the next job on.
 struct DispatchOptions {

@@ -8,6 +8,9 @@
 
 namespace kavrin {
 
+// The size a report row gets when a job has no sizes to report (cancelled, failed, refused).
+inline constexpr uint64_t kNoSize = ~0ull;
+
 // Below 1024 plain digits; below 1024000 "%.1fK" of 1024-byte kilobytes; from 1024000 on
 // "%.3fM" of 1024000-byte megabytes (so 4294967295 shows "4194.304M" and larger sizes go on
 // in M).

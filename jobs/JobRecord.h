@@ -29,8 +29,9 @@ enum class JobState : int32_t {
 // The event type of the worker's "job finished" notification, posted to the window.
 inline constexpr int WM_JOB_FINISHED = 1124;
 
-// Bit 31 of a queue row's item data marks the row whose job runs.
-inline constexpr uint32_t kInProgressBit = 0x80000000u;
+// Bit 31 of a queue row's item data marks the row whose job runs; read as a signed 32-bit
+// value, that row's item data is negative and every other row's is not.
+inline constexpr uint32_t InProgressBit = 0x80000000u;
 // `activeTag` while no row is in progress.
 inline constexpr uint32_t kNoActiveTag = 0x7FFFFFFFu;
 

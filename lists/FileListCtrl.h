@@ -21,15 +21,13 @@
 #include <string>
 #include <vector>
 
+#include "jobs/JobRecord.h"
+
 namespace kavrin {
 
 class CImageList;
 
 enum class ListKind : int32_t { Queue = 0, Report = 1 };
-
-// Set in the item data of the queue row whose job runs; read as a signed 32-bit value, that
-// row's item data is negative and every other row's is not.
-inline constexpr uint32_t InProgressBit = 0x80000000u;
 
 // A column: its header and its share of the list's width, in thirtieths.
 struct ListColumn {

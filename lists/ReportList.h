@@ -13,6 +13,7 @@
 #include <string>
 
 #include "engine/DeltaFilter.h"
+#include "jobs/FormatSize.h"
 
 class QAbstractButton;
 
@@ -23,9 +24,6 @@ class CImageList;
 
 class CReportList {
 public:
-    // Passed for either size when a job has no sizes to report (cancelled, failed, not started).
-    static constexpr uint64_t kNoSize = UINT64_MAX;
-
     // Leaves the Clear Report button disabled.
     CReportList(CFileListCtrl& report, const CFileListCtrl& queue, QAbstractButton& clearButton);
     // Lets go of the report list: no selection change reaches the report afterwards.
@@ -37,7 +35,8 @@ public:
     // `images` on the rows.
     void InitReportColumns(const CImageList* images);
 
-    // Writes a row at the top for queue row `queueRow`. With both sizes given it also shows
+    // Writes a row at the top for queue row `queueRow`. With both sizes given (not kNoSize) it
+    // also shows
     // the filter width of `mode`, both sizes and new x 100 / old (empty when old is 0);
     // otherwise only File, Path and the action. A queue row that does not exist (-1 included)
     // writes nothing.

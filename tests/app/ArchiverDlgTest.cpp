@@ -102,8 +102,7 @@ TEST(ArchiverDlgTest, ClosesCleanlyWhileShowingRows) {
         window.show();
         QCoreApplication::processEvents();
         window.AddToQueue(dir / "take.wav");
-        window.Report().AddReportRow(0, "canceled", DeltaMode::None, CReportList::kNoSize,
-                                     CReportList::kNoSize);
+        window.Report().AddReportRow(0, "canceled", DeltaMode::None, kNoSize, kNoSize);
         // Closing lays the shown lists out once more: their rows must not reach anything the
         // window has already let go of.
     }

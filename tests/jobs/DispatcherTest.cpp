@@ -58,7 +58,7 @@ TEST_F(DispatcherTest, ProcessesTheQueueOldestFirstAndStaysOn) {
     WriteFile(dir_ / "first.wav", Sound(0.5));
     Add(dir_ / "first.wav");
     EXPECT_TRUE(dispatcher_.JobInFlight());
-    EXPECT_EQ(window_.rows[0].data, kInProgressBit | 0);
+    EXPECT_EQ(window_.rows[0].data, InProgressBit | 0);
     DeliverAll();
     EXPECT_TRUE(window_.rows.empty());
     EXPECT_TRUE(dispatcher_.Running());  // an empty queue does not switch processing off
@@ -247,7 +247,7 @@ TEST_F(DispatcherTest, StartAgainBeforeTheStoppedJobReported) {
     dispatcher_.OnStart();
     Add(dir_ / "other.wav");
     EXPECT_EQ(record_.sourcePath, dir_ / "long.raw");
-    EXPECT_EQ(record_.activeTag, kInProgressBit | 0);
+    EXPECT_EQ(record_.activeTag, InProgressBit | 0);
     // The stopped job's outcome then carries processing on, from the same row.
     DeliverAll();
     EXPECT_EQ(Actions(), (std::vector<std::string>{"long.raw canceled", "long.raw compressed",

@@ -62,7 +62,7 @@ struct JobRun {
 // One job with `arm` run just before Start. With `older`, the destination folder exists and
 // holds an older result the user agrees to replace; without, the folder is missing.
 JobRun RunJob(bool expand, bool older, const std::string& original, const std::string& archive,
-           const std::function<void()>& arm) {
+              const std::function<void()>& arm) {
     TempDir dir;
     const std::string source = expand ? dir / "take.kvn" : dir / "take.wav";
     const std::string sourceBytes = expand ? archive : original;

@@ -64,14 +64,14 @@ TEST_F(ReportListTest, RowsShowActionFilterSizesAndRatio) {
         {kWaveRow,
          "canceled",
          DeltaMode::Bits16,
-         CReportList::kNoSize,
-         CReportList::kNoSize,
+         kNoSize,
+         kNoSize,
          {"take.wav", folder, "canceled", "", "", "", "", "0"}},
         {kArchiveRow,
          "ERROR",
          DeltaMode::Auto,
          5,
-         CReportList::kNoSize,
+         kNoSize,
          {"take.kvn", folder, "ERROR", "", "", "", "", "1"}},
     };
     for (const Case& c : cases) {
@@ -88,8 +88,8 @@ TEST_F(ReportListTest, RowsShowActionFilterSizesAndRatio) {
 }
 
 TEST_F(ReportListTest, NothingToReportWritesNothing) {
-    report.AddReportRow(-1, "ERROR", DeltaMode::None, CReportList::kNoSize, CReportList::kNoSize);
-    report.AddReportRow(2, "ERROR", DeltaMode::None, CReportList::kNoSize, CReportList::kNoSize);
+    report.AddReportRow(-1, "ERROR", DeltaMode::None, kNoSize, kNoSize);
+    report.AddReportRow(2, "ERROR", DeltaMode::None, kNoSize, kNoSize);
     EXPECT_EQ(reportList.RowCount(), 0);
     EXPECT_FALSE(clearButton.isEnabled());
     EXPECT_EQ(report.NextReportId(), 0);
@@ -105,8 +105,7 @@ TEST_F(ReportListTest, ClearReportKeepsCountingIds) {
     report.OnClearReport();
     EXPECT_EQ(reportList.RowCount(), 0);
     EXPECT_FALSE(clearButton.isEnabled());
-    report.AddReportRow(kWaveRow, "error", DeltaMode::Bits16, CReportList::kNoSize,
-                        CReportList::kNoSize);
+    report.AddReportRow(kWaveRow, "error", DeltaMode::Bits16, kNoSize, kNoSize);
     EXPECT_TRUE(clearButton.isEnabled());
     EXPECT_EQ(reportList.ItemData(0), 2);
     EXPECT_EQ(reportList.columnCount(), 7);  // clearing keeps the columns
