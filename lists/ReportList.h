@@ -36,10 +36,9 @@ public:
     void InitReportColumns(const CImageList* images);
 
     // Writes a row at the top for queue row `queueRow`. With both sizes given (not kNoSize) it
-    // also shows
-    // the filter width of `mode`, both sizes and new x 100 / old (empty when old is 0);
-    // otherwise only File, Path and the action. A queue row that does not exist (-1 included)
-    // writes nothing.
+    // also shows the filter width of `mode`, both sizes and new x 100 / old (empty when old is
+    // 0); otherwise only File, Path and the action. A queue row that does not exist (-1
+    // included) writes nothing.
     void AddReportRow(int queueRow, const std::string& action, DeltaMode mode, uint64_t oldSize,
                       uint64_t newSize);
     // The Clear Report button: deletes every row and disables the button.
