@@ -2,17 +2,26 @@
 // that switch processing on and off, choose where results go and how sound is filtered.
 //
 // Every control sits at its place in dialog units of the window's font (DialogUnits.h); the
-// window has a fixed size. The queue and the report work here; Start, Stop, the destination
-// choice, the filter choice, Browse, Help, the lamps and the job progress bar are laid out and
-// wait for the job machinery.
+// window has a fixed size. The window starts the worker thread when it opens and ends it when
+// it closes; between them, the dispatcher (jobs/Dispatcher.h) takes its rows through the
+// DispatchHost the window implements over its lists and controls, and the worker reports
+// through a sink that queues every update to this thread (WindowSink.h).
 //
 // Messages go through the Prompt given to the constructor (message boxes when none is given).
-// The window owns its controls, the row images, the queue and the report. Window thread only.
+// The window owns its controls, the row images, the queue, the report, the job record and the
+// engine. Window thread only.
 #pragma once
 
 #include <QDialog>
+#include <QPixmap>
+#include <array>
+#include <atomic>
 #include <memory>
 #include <string>
+
+#include "app/WindowSink.h"
+#include "jobs/Dispatcher.h"
+#include "jobs/JobRecord.h"
 
 #include "lists/InputQueue.h"
 #include "lists/ReportList.h"
@@ -81,7 +90,7 @@ inline constexpr DialogItem kDialogItems[] = {
 };
 // clang-format on
 
-class CArchiverDlg : public QDialog {
+class CArchiverDlg : public QDialog, private DispatchHost {
 public:
     // `prompt` (not owned) receives every message; null means message boxes.
     explicit CArchiverDlg(Prompt* prompt = nullptr, QWidget* parent = nullptr);
@@ -95,12 +104,45 @@ public:
 
     CInputQueue& Queue() { return *m_queue; }
     CReportList& Report() { return *m_report; }
+    Dispatcher& Dispatch() { return m_dispatcher; }
+    const JobRecord& Job() const { return m_job; }
+
+    // Start and Stop (buttons 1002 and 1003), and their display as a pressed/raised pair.
+    void OnStart() { m_dispatcher.OnStart(); }
+    void OnStop() { m_dispatcher.OnStop(); }
+    void UpdateRunButtons() override;
+
+protected:
+    // Takes the worker's "job finished" event (type 1124).
+    bool event(QEvent* event) override;
+    // Ends the worker (waiting for it) before the window goes.
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     QWidget* CreateItem(const DialogItem& item);
+    // Starts the worker: job event, thread, the engine's chunk buffers. On failure the window
+    // shows why and closes itself.
+    bool StartJobControl();
+    void OnClose();
     // After a row is queued: starts the next job when processing is on and no job runs.
-    // Nothing switches processing on yet, so there is nothing to start.
-    void DispatchIfIdle() {}
+    void DispatchIfIdle();
+
+    // DispatchHost, over the lists and controls.
+    int QueueRowCount() override;
+    std::string RowFile(int row) override;
+    std::string RowFolder(int row) override;
+    uint32_t RowData(int row) override;
+    void SetRowData(int row, uint32_t data) override;
+    int FindRowByData(uint32_t data) override;
+    void RemoveQueueRow(int row) override;
+    void UpdateDeleteButton() override;
+    void RedrawQueue() override;
+    void AddReportRow(int row, const std::string& action, DeltaMode mode, uint64_t oldSize,
+                      uint64_t newSize) override;
+    DispatchOptions Options() override;
+    void FocusDestinationEdit() override;
+    void RestoreIfMinimised() override;
+    void SetWaitCursor(bool on) override;
 
     std::unique_ptr<Prompt> m_ownPrompt;
     Prompt* m_prompt;
@@ -109,6 +151,22 @@ private:
     CFileListCtrl* m_reportList = nullptr;
     std::unique_ptr<CInputQueue> m_queue;
     std::unique_ptr<CReportList> m_report;
+
+    // The options the dispatcher reads when it prepares a job; "Delete Source" is also read by
+    // the worker at the end of each job, so it is atomic.
+    std::atomic<int32_t> m_bDeleteSource{0};
+    int32_t m_bSameDir = 1;
+    int32_t m_nOptimize = 0;
+    std::string m_szDestDir;
+
+    std::array<QPixmap, 3> m_hLampBitmaps;
+    JobRecord m_job;
+    std::unique_ptr<EngineContext> m_engine;
+    std::unique_ptr<CWindowSink> m_sink;
+    Dispatcher m_dispatcher{m_job, m_engine, *this, *m_prompt};
 };
+
+// The destination folder a first start offers: "Kavrin Archive/" in the user's home folder.
+std::string DefaultDestinationFolder();
 
 }  // namespace kavrin

@@ -18,5 +18,5 @@ bash "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug \
 
 bash "$root/scripts/build.sh" "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DKAVRIN_SANITIZE=thread
 (cd "$root/build-tsan" &&
-  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp" \
   ctest --output-on-failure -j "$jobs" -L threads)

@@ -1,0 +1,84 @@
+#include "app/WindowSink.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
+#include <QWidget>
+#include <algorithm>
+
+namespace kavrin {
+namespace {
+
+QPixmap Square(QColor colour) {
+    QPixmap picture(8, 8);
+    picture.fill(colour);
+    return picture;
+}
+
+}  // namespace
+
+std::array<QPixmap, 3> MakeLampBitmaps() {
+    return {Square(QColor(192, 192, 192)), Square(QColor(0, 255, 0)), Square(QColor(255, 255, 0))};
+}
+
+CWindowSink::CWindowSink(QWidget& window, QProgressBar& progress, QLabel& analysisLamp,
+                         QLabel& transferLamp, QLabel& codingLamp,
+                         const std::array<QPixmap, 3>& lamps)
+    : m_window(window),
+      m_progress(progress),
+      m_analysisLamp(analysisLamp),
+      m_transferLamp(transferLamp),
+      m_codingLamp(codingLamp),
+      m_lamps(lamps) {}
+
+void CWindowSink::BeginProgress(uint32_t steps) {
+    QProgressBar* bar = &m_progress;
+    const int maximum = static_cast<int>(std::min<uint32_t>(steps, INT32_MAX));
+    QMetaObject::invokeMethod(
+        bar,
+        [bar, maximum] {
+            bar->setRange(0, maximum);
+            bar->setValue(0);
+        },
+        Qt::QueuedConnection);
+}
+
+void CWindowSink::StepProgress() {
+    QProgressBar* bar = &m_progress;
+    QMetaObject::invokeMethod(
+        bar, [bar] { bar->setValue(std::min(bar->value() + 1, bar->maximum())); },
+        Qt::QueuedConnection);
+}
+
+void CWindowSink::ResetProgress() {
+    QProgressBar* bar = &m_progress;
+    QMetaObject::invokeMethod(
+        bar, [bar] { bar->setValue(0); }, Qt::QueuedConnection);
+}
+
+void CWindowSink::SetLamps(LampPhase phase) {
+    QLabel* transfer = &m_transferLamp;
+    QLabel* coding = &m_codingLamp;
+    const QPixmap& transferPicture = m_lamps[phase == LampPhase::Transfer ? kLampOn : kLampOff];
+    const QPixmap& codingPicture = m_lamps[phase == LampPhase::Coding ? kLampOn : kLampOff];
+    QMetaObject::invokeMethod(
+        transfer,
+        [transfer, coding, &transferPicture, &codingPicture] {
+            transfer->setPixmap(transferPicture);
+            coding->setPixmap(codingPicture);
+        },
+        Qt::QueuedConnection);
+}
+
+void CWindowSink::SetAnalysisLamp(bool on) {
+    QLabel* lamp = &m_analysisLamp;
+    const QPixmap& picture = m_lamps[on ? kLampAnalysis : kLampOff];
+    QMetaObject::invokeMethod(
+        lamp, [lamp, &picture] { lamp->setPixmap(picture); }, Qt::QueuedConnection);
+}
+
+void CWindowSink::PostJobFinished(JobResult result, DeltaMode mode) {
+    QCoreApplication::postEvent(&m_window, new JobFinishedEvent(result, mode));
+}
+
+}  // namespace kavrin

@@ -1,0 +1,190 @@
+// The window running jobs: Start and Stop through the real buttons, the worker's updates
+// queued to the window's thread, and closing while a job runs.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QProgressBar>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "app/ArchiverDlg.h"
+#include "app/WindowSink.h"
+#include "lists/FileListCtrl.h"
+#include "tests/support/ScriptedPrompt.h"
+#include "tests/support/TestSupport.h"
+#include "tools/SampleSound.h"
+
+namespace kavrin {
+namespace {
+
+using test::ListFolder;
+using test::TempDir;
+using test::WriteFile;
+
+// Processes the window's events until `done` holds; false after `limitMs`.
+bool WaitUntil(const std::function<bool()>& done, int limitMs = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limitMs) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+QRgb Colour(QWidget* lamp) {
+    return static_cast<QLabel*>(lamp)->pixmap().toImage().pixel(4, 4);
+}
+
+const QRgb kGrey = qRgb(192, 192, 192);
+const QRgb kGreen = qRgb(0, 255, 0);
+const QRgb kYellow = qRgb(255, 255, 0);
+
+class JobControlTest : public ::testing::Test {
+protected:
+    QAbstractButton* Button(int id) {
+        return static_cast<QAbstractButton*>(window_.GetDlgItem(id));
+    }
+    CFileListCtrl& QueueList() {
+        return *static_cast<CFileListCtrl*>(window_.GetDlgItem(IDC_QUEUE_LIST));
+    }
+    CFileListCtrl& ReportList() {
+        return *static_cast<CFileListCtrl*>(window_.GetDlgItem(IDC_REPORT_LIST));
+    }
+    QProgressBar& Progress() {
+        return *static_cast<QProgressBar*>(window_.GetDlgItem(IDC_JOB_PROGRESS));
+    }
+    std::string Action(int row) { return ReportList().RowText(row, 2); }
+
+    test::ScriptedPrompt prompt_;
+    CArchiverDlg window_{&prompt_};
+    TempDir dir_;
+};
+
+TEST_F(JobControlTest, StartProcessesRowsAsTheyComeAndLeavesLampsOff) {
+    // Before Start: Stop shows pressed and greyed.
+    EXPECT_TRUE(Button(IDC_STOP)->isChecked());
+    EXPECT_FALSE(Button(IDC_STOP)->isEnabled());
+    EXPECT_TRUE(Button(IDC_START)->isEnabled());
+
+    Button(IDC_START)->click();
+    EXPECT_TRUE(Button(IDC_START)->isChecked());
+    EXPECT_FALSE(Button(IDC_START)->isEnabled());
+    EXPECT_TRUE(Button(IDC_STOP)->isEnabled());
+
+    // A file queued while processing is on starts at once.
+    samples::SoundSpec spec;
+    spec.seconds = 2;
+    WriteFile(dir_ / "take.wav", samples::MakeWav(spec));
+    window_.AddToQueue(dir_ / "take.wav");
+    EXPECT_LT(QueueList().ItemData(0), 0);  // marked in progress
+    ASSERT_TRUE(WaitUntil([&] { return ReportList().RowCount() == 1; }));
+    EXPECT_EQ(Action(0), "compressed");
+    EXPECT_EQ(ReportList().RowText(0, 3), "32-bit");  // Auto's choice for 16-bit stereo
+    EXPECT_EQ(QueueList().RowCount(), 0);
+    EXPECT_TRUE(window_.Dispatch().Running());
+    for (int lamp : {IDC_ANALYSIS_LAMP, IDC_TRANSFER_LAMP, IDC_CODING_LAMP}) {
+        EXPECT_EQ(Colour(window_.GetDlgItem(lamp)), kGrey) << lamp;
+    }
+    EXPECT_EQ(Progress().value(), 0);
+    EXPECT_EQ(ListFolder(dir_.path()), (std::vector<std::string>{"take.kvn", "take.wav"}));
+}
+
+TEST_F(JobControlTest, StopCancelsTheRunningJobAndKeepsItsRow) {
+    WriteFile(dir_ / "long.raw", samples::MakeNoise(24 << 20, 3));
+    window_.AddToQueue(dir_ / "long.raw");
+    Button(IDC_START)->click();
+    ASSERT_TRUE(WaitUntil([&] { return Progress().value() >= 1; }));
+    Button(IDC_STOP)->click();
+    ASSERT_TRUE(WaitUntil([&] { return ReportList().RowCount() == 1; }));
+    EXPECT_EQ(Action(0), "canceled");
+    ASSERT_EQ(QueueList().RowCount(), 1);
+    EXPECT_EQ(QueueList().ItemData(0), 0);  // back in the queue, unmarked
+    EXPECT_FALSE(window_.Dispatch().Running());
+    EXPECT_TRUE(Button(IDC_START)->isEnabled());
+    EXPECT_EQ(ListFolder(dir_.path()), std::vector<std::string>{"long.raw"});
+}
+
+TEST_F(JobControlTest, ClosingDuringAJobReturnsPromptlyAndLeavesNothingPartial) {
+    WriteFile(dir_ / "long.raw", samples::MakeNoise(24 << 20, 4));
+    window_.AddToQueue(dir_ / "long.raw");
+    window_.show();
+    Button(IDC_START)->click();
+    ASSERT_TRUE(WaitUntil([&] { return Progress().value() >= 1; }));
+    QElapsedTimer timer;
+    timer.start();
+    window_.close();
+    EXPECT_LT(timer.elapsed(), 5000);  // at the next chunk, even under a sanitizer
+    EXPECT_FALSE(window_.Job().workerThread.joinable());
+    QApplication::processEvents();
+    EXPECT_EQ(ReportList().RowCount(), 0);  // nothing is reported after a close
+    EXPECT_EQ(ListFolder(dir_.path()), std::vector<std::string>{"long.raw"});
+}
+
+TEST_F(JobControlTest, AMinimisedWindowComesBackWhenTheQueueRunsEmpty) {
+    WriteFile(dir_ / "a.raw", "tiny");
+    window_.AddToQueue(dir_ / "a.raw");
+    window_.showMinimized();
+    ASSERT_TRUE(WaitUntil([&] { return window_.isMinimized(); }, 2000));
+    Button(IDC_START)->click();
+    ASSERT_TRUE(WaitUntil([&] { return ReportList().RowCount() == 1; }));
+    EXPECT_FALSE(window_.isMinimized());
+}
+
+// Records the progress bar and the lamps at the moment the job-finished event arrives.
+class FinishProbe : public QWidget {
+public:
+    bool event(QEvent* event) override {
+        if (event->type() != JobFinishedEvent::kType) return QWidget::event(event);
+        seen = true;
+        progressAtFinish = progress.value();
+        transferAtFinish = Colour(&transfer);
+        return true;
+    }
+    QProgressBar progress{this};
+    QLabel analysis{this}, transfer{this}, coding{this};
+    bool seen = false;
+    int progressAtFinish = -1;
+    QRgb transferAtFinish = 0;
+};
+
+TEST(WindowSinkTest, QueuesEveryUpdateToTheWindowInOrder) {
+    FinishProbe probe;
+    std::array<QPixmap, 3> lamps = MakeLampBitmaps();
+    CWindowSink sink(probe, probe.progress, probe.analysis, probe.transfer, probe.coding, lamps);
+    // From another thread, as the worker calls it; nothing happens until the window's thread
+    // takes its events.
+    std::thread worker([&] {
+        sink.SetAnalysisLamp(true);
+        sink.BeginProgress(7);
+        for (int i = 0; i < 3; ++i) sink.StepProgress();
+        sink.SetLamps(LampPhase::Transfer);
+    });
+    worker.join();
+    EXPECT_EQ(probe.progress.maximum(), 100);  // a new bar's range: nothing applied yet
+    QApplication::processEvents();
+    EXPECT_EQ(probe.progress.maximum(), 7);
+    EXPECT_EQ(probe.progress.value(), 3);
+    EXPECT_EQ(Colour(&probe.analysis), kYellow);
+    EXPECT_EQ(Colour(&probe.transfer), kGreen);
+    EXPECT_EQ(Colour(&probe.coding), kGrey);
+
+    std::thread finisher([&] {
+        sink.SetLamps(LampPhase::Coding);
+        sink.SetLamps(LampPhase::Off);
+        sink.ResetProgress();
+        sink.PostJobFinished(JobResult::Done, DeltaMode::Bits16);
+    });
+    finisher.join();
+    QApplication::processEvents();
+    ASSERT_TRUE(probe.seen);
+    EXPECT_EQ(probe.progressAtFinish, 0);
+    EXPECT_EQ(probe.transferAtFinish, kGrey);
+}
+
+}  // namespace
+}  // namespace kavrin
