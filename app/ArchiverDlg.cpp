@@ -4,15 +4,26 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QToolButton>
+#include <algorithm>
 #include <cstdlib>
 
+#include "app/AboutDlg.h"
+#include "app/ArchiverApp.h"
 #include "app/DialogUnits.h"
 #include "app/MessageBoxPrompt.h"
+#include "app/Settings.h"
+#include "lists/DisplayText.h"
 #include "lists/FileListCtrl.h"
+#include "res/Resources.h"
 
 namespace kavrin {
 namespace {
@@ -42,14 +53,16 @@ std::string DefaultDestinationFolder() {
     return folder + "/Kavrin Archive/";
 }
 
-CArchiverDlg::CArchiverDlg(Prompt* prompt, QWidget* parent)
+CArchiverDlg::CArchiverDlg(Prompt* prompt, QWidget* parent, WindowSeams seams)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_ownPrompt(prompt == nullptr ? std::make_unique<CMessageBoxPrompt>(this) : nullptr),
       m_prompt(prompt != nullptr ? prompt : m_ownPrompt.get()),
+      m_seams(std::move(seams)),
       m_imageList(CImageList::MakeRowImages()),
       m_szDestDir(DefaultDestinationFolder()),
-      m_hLampBitmaps(MakeLampBitmaps()) {
+      m_hIcon(res::ApplicationIcon()) {
+    // The template: every control at its place, bound to its member.
     setWindowTitle(QStringLiteral("Tellmark Kavrin"));
     const DialogUnits units(font());
     setFixedSize(units.X(kDialogWidth), units.Y(kDialogHeight));
@@ -59,45 +72,188 @@ CArchiverDlg::CArchiverDlg(Prompt* prompt, QWidget* parent)
         control->setGeometry(units.ToPixels(item.x, item.y, item.width, item.height));
         if (item.tooltip != nullptr) control->setToolTip(QString::fromLatin1(item.tooltip));
     }
-
     auto* radios = new QButtonGroup(this);
-    radios->addButton(static_cast<QToolButton*>(GetDlgItem(IDC_START)));
-    radios->addButton(static_cast<QToolButton*>(GetDlgItem(IDC_STOP)));
-    static_cast<QToolButton*>(GetDlgItem(IDC_STOP))->setChecked(true);
-    GetDlgItem(IDC_STOP)->setEnabled(false);
+    radios->addButton(Button(IDC_START));
+    radios->addButton(Button(IDC_STOP));
     auto* destinations = new QButtonGroup(this);
-    destinations->addButton(static_cast<QToolButton*>(GetDlgItem(IDC_SAME_DIR)));
-    destinations->addButton(static_cast<QToolButton*>(GetDlgItem(IDC_DEFINED_DIR)));
-    static_cast<QToolButton*>(GetDlgItem(IDC_SAME_DIR))->setChecked(true);
-    GetDlgItem(IDC_DEST_DIR)->setEnabled(false);
-    GetDlgItem(IDC_BROWSE)->setEnabled(false);
-
-    auto* addFiles = static_cast<QToolButton*>(GetDlgItem(IDC_ADD_FILES));
-    auto* deleteFiles = static_cast<QToolButton*>(GetDlgItem(IDC_DELETE_FILES));
-    auto* clearReport = static_cast<QToolButton*>(GetDlgItem(IDC_CLEAR_REPORT));
+    destinations->addButton(Button(IDC_SAME_DIR));
+    destinations->addButton(Button(IDC_DEFINED_DIR));
     m_queue = std::make_unique<CInputQueue>(
-        *m_queueList, *static_cast<QProgressBar*>(GetDlgItem(IDC_QUEUE_GAUGE)), *deleteFiles,
-        *m_prompt);
-    m_report = std::make_unique<CReportList>(*m_reportList, *m_queueList, *clearReport);
-    m_queue->InitQueueColumns(&m_imageList);
-    m_report->InitReportColumns(&m_imageList);
+        *m_queueList, *static_cast<QProgressBar*>(GetDlgItem(IDC_QUEUE_GAUGE)),
+        *Button(IDC_DELETE_FILES), *m_prompt);
+    m_report =
+        std::make_unique<CReportList>(*m_reportList, *m_queueList, *Button(IDC_CLEAR_REPORT));
     m_queue->SetAddFilesChooser(MakeAddFilesChooser(this));
     m_queue->SetDispatchIfIdle([this] { DispatchIfIdle(); });
-    connect(addFiles, &QToolButton::clicked, this, [this] { m_queue->OnAddFiles(); });
-    connect(deleteFiles, &QToolButton::clicked, this, [this] { m_queue->OnDeleteFiles(); });
-    connect(clearReport, &QToolButton::clicked, this, [this] { m_report->OnClearReport(); });
-    connect(static_cast<QToolButton*>(GetDlgItem(IDC_START)), &QToolButton::clicked, this,
-            [this] { OnStart(); });
-    connect(static_cast<QToolButton*>(GetDlgItem(IDC_STOP)), &QToolButton::clicked, this,
-            [this] { OnStop(); });
+    if (!m_seams.chooseFolder) m_seams.chooseFolder = [this] { return ChooseFolder(); };
+    ConnectControls();
+    OnInitDialog();
+}
+
+void CArchiverDlg::ConnectControls() {
+    connect(Button(IDC_START), &QAbstractButton::clicked, this, [this] { OnStart(); });
+    connect(Button(IDC_STOP), &QAbstractButton::clicked, this, [this] { OnStop(); });
+    connect(Button(IDC_SAME_DIR), &QAbstractButton::clicked, this, [this] { OnSameDir(); });
+    connect(Button(IDC_DEFINED_DIR), &QAbstractButton::clicked, this, [this] { OnDefinedDir(); });
+    connect(Button(IDC_DELETE_SOURCE), &QAbstractButton::clicked, this,
+            [this](bool checked) { m_bDeleteSource = checked ? 1 : 0; });
+    connect(Button(IDC_ADD_FILES), &QAbstractButton::clicked, this,
+            [this] { m_queue->OnAddFiles(); });
+    connect(Button(IDC_DELETE_FILES), &QAbstractButton::clicked, this,
+            [this] { m_queue->OnDeleteFiles(); });
+    connect(Button(IDC_BROWSE), &QAbstractButton::clicked, this, [this] { OnBrowse(); });
+    connect(Button(IDC_CLEAR_REPORT), &QAbstractButton::clicked, this,
+            [this] { m_report->OnClearReport(); });
+    // Help: Kavrin has no help, so the button does nothing.
+    connect(static_cast<QComboBox*>(GetDlgItem(IDC_OPTIMIZE)), &QComboBox::currentIndexChanged,
+            this, [this](int index) {
+                if (index >= 0) m_nOptimize = index;
+            });
+    connect(DestinationEdit(), &QLineEdit::textChanged, this,
+            [this](const QString& text) { OnDestinationChanged(text); });
+    // Both lists repaint whenever the program gains or loses the focus.
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this] {
+        m_queueList->RedrawBody();
+        m_reportList->RedrawBody();
+    });
+    // Enter and Escape never end the window nor press a button, whichever control has the focus.
+    qApp->installEventFilter(this);
+}
+
+void CArchiverDlg::OnInitDialog() {
+    // The system menu's "About" entry is the last of the window's own context menu
+    // (contextMenuEvent). The window's icon, and a window that stays on top.
+    setWindowIcon(m_hIcon);
+    setWindowFlag(Qt::WindowStaysOnTopHint, true);
+    // Only the queue list takes dropped files; the queue arranged that when it was bound.
+
+    // The worker: job event, thread, the engine's chunk buffers.
+    if (!StartJobControl()) {
+        // The message has been shown; the window closes as soon as its events are processed.
+        // The settings were not read, so they are not written either.
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
+    const WindowSettings stored =
+        ReadSettings({m_bDeleteSource.load(), m_bSameDir, m_nOptimize, m_szDestDir});
+    m_bDeleteSource = stored.deleteSource;
+    m_bSameDir = stored.sameDir;
+    m_nOptimize = stored.optimize;
+    m_szDestDir = stored.destDir;
+    m_bSettingsRead = true;
+
+    m_queue->InitQueueColumns(&m_imageList);
+    m_report->InitReportColumns(&m_imageList);
+    for (int i = 0; i < res::kButtonIcons; ++i) {
+        QAbstractButton* button = Button(IDC_START + i);
+        button->setIcon(res::ButtonIcon(i));
+        const int side = std::max(8, std::min(button->width(), button->height()) - 6);
+        button->setIconSize(QSize(side, side));
+    }
+    m_hLampBitmaps = MakeLampBitmaps(devicePixelRatioF());
     for (int lamp : {IDC_ANALYSIS_LAMP, IDC_TRANSFER_LAMP, IDC_CODING_LAMP}) {
         static_cast<QLabel*>(GetDlgItem(lamp))->setPixmap(m_hLampBitmaps[kLampOff]);
     }
+    Button(IDC_DELETE_FILES)->setEnabled(false);
     UpdateRunButtons();
-    if (!StartJobControl()) {
-        // The message has been shown; the window closes as soon as its events are processed.
-        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    static_cast<QComboBox*>(GetDlgItem(IDC_OPTIMIZE))->setCurrentIndex(m_nOptimize);
+    Button(IDC_DELETE_SOURCE)->setChecked(m_bDeleteSource != 0);
+    Button(m_bSameDir ? IDC_SAME_DIR : IDC_DEFINED_DIR)->setChecked(true);
+    UpdateDestControls();
+    DestinationEdit()->setText(DisplayText(m_szDestDir));  // not copied back: m_bEditSync is 0
+    Button(IDC_CLEAR_REPORT)->setEnabled(false);
+    if (g_pszStartupFile) {
+        const std::string path = *g_pszStartupFile;
+        g_pszStartupFile.reset();
+        AddToQueue(path);
     }
+    m_bEditSync = 1;
+}
+
+void CArchiverDlg::UpdateDestControls() {
+    DestinationEdit()->setEnabled(m_bSameDir == 0);
+    Button(IDC_BROWSE)->setEnabled(m_bSameDir == 0);
+}
+
+void CArchiverDlg::OnSameDir() {
+    if (m_bSameDir) return;
+    m_bSameDir = 1;
+    UpdateDestControls();
+}
+
+void CArchiverDlg::OnDefinedDir() {
+    if (!m_bSameDir) return;
+    m_bSameDir = 0;
+    UpdateDestControls();
+}
+
+void CArchiverDlg::OnDestinationChanged(const QString& text) {
+    if (!m_bEditSync) return;
+    m_szDestDir = CutToBytes(FileSystemBytes(text), kMaxDestDir);
+}
+
+std::optional<QUrl> CArchiverDlg::ChooseFolder() {
+    const QUrl chosen = QFileDialog::getExistingDirectoryUrl(
+        this, QStringLiteral("Select Destination Directory"),
+        QUrl::fromLocalFile(DisplayText(m_szDestDir)), QFileDialog::ShowDirsOnly);
+    if (chosen.isEmpty()) return std::nullopt;
+    return chosen;
+}
+
+void CArchiverDlg::OnBrowse() {
+    std::optional<QUrl> chosen = m_seams.chooseFolder();
+    if (!chosen) return;
+    std::string path;
+    if (chosen->isLocalFile()) path = FileSystemBytes(chosen->toLocalFile());
+    if (!path.empty() && path.back() != '/') path += '/';
+    // A folder without a file-system path, or one too long to keep with its trailing '/'.
+    if (path.empty() || path.size() > kMaxDestDir) {
+        m_prompt->ShowError("Shel Error");
+        return;
+    }
+    m_szDestDir = path;
+    m_bEditSync = 0;
+    DestinationEdit()->setText(DisplayText(m_szDestDir));
+    m_bEditSync = 1;
+}
+
+void CArchiverDlg::contextMenuEvent(QContextMenuEvent* event) {
+    // The window's own background stands in for the title bar's system menu.
+    if (childAt(event->pos()) != nullptr) return;
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Mi&nimize"), this, &QWidget::showMinimized);
+    menu.addAction(QStringLiteral("&Close"), this, &QWidget::close);
+    menu.addSeparator();
+    menu.addAction(QStringLiteral("&About Kavrin..."), this, [this] { OnAbout(); });
+    menu.exec(event->globalPos());
+}
+
+bool CArchiverDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+void CArchiverDlg::keyPressEvent(QKeyEvent* event) {
+    const int key = event->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return;
+    QDialog::keyPressEvent(event);
+}
+
+void CArchiverDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+QAbstractButton* CArchiverDlg::Button(int id) const {
+    return static_cast<QAbstractButton*>(GetDlgItem(id));
+}
+
+QLineEdit* CArchiverDlg::DestinationEdit() const {
+    return static_cast<QLineEdit*>(GetDlgItem(IDC_DEST_DIR));
 }
 
 bool CArchiverDlg::StartJobControl() {
@@ -107,6 +263,7 @@ bool CArchiverDlg::StartJobControl() {
         *static_cast<QLabel*>(GetDlgItem(IDC_TRANSFER_LAMP)),
         *static_cast<QLabel*>(GetDlgItem(IDC_CODING_LAMP)), m_hLampBitmaps);
     WorkerBinding binding{&m_job, &m_engine, &m_bDeleteSource, m_sink.get()};
+    if (m_seams.createEngine) return StartWorker(binding, *m_prompt, m_seams.createEngine);
     return StartWorker(binding, *m_prompt);
 }
 
@@ -199,8 +356,13 @@ void CArchiverDlg::SetWaitCursor(bool on) {
 }
 
 CArchiverDlg::~CArchiverDlg() {
+    qApp->removeEventFilter(this);
     // The worker must be gone before the record, the engine and the sink it uses.
     StopWorker(m_job);
+    // After a failed opening the stored settings were never read: they are left as they are.
+    if (m_bSettingsRead) {
+        WriteSettings({m_bDeleteSource.load(), m_bSameDir, m_nOptimize, m_szDestDir});
+    }
     // The queue and the report let go of the lists first; then the lists go while the row
     // images they draw with still exist (the base class would delete them after our members).
     m_report.reset();

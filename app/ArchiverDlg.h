@@ -12,11 +12,17 @@
 // engine. Window thread only.
 #pragma once
 
+#include <QAbstractButton>
 #include <QDialog>
+#include <QLineEdit>
+#include <QIcon>
 #include <QPixmap>
+#include <QUrl>
 #include <array>
 #include <atomic>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/WindowSink.h"
@@ -90,10 +96,21 @@ inline constexpr DialogItem kDialogItems[] = {
 };
 // clang-format on
 
+// What tests replace: the engine's allocation (to see a failed opening) and the folder
+// browser (so that no test opens a modal dialog). Empty members mean the real ones.
+struct WindowSeams {
+    std::function<std::unique_ptr<EngineContext>()> createEngine;
+    // The folder chosen in Browse, or nothing when the user cancelled.
+    std::function<std::optional<QUrl>()> chooseFolder;
+};
+
 class CArchiverDlg : public QDialog, private DispatchHost {
 public:
-    // `prompt` (not owned) receives every message; null means message boxes.
-    explicit CArchiverDlg(Prompt* prompt = nullptr, QWidget* parent = nullptr);
+    // `prompt` (not owned) receives every message; null means message boxes. The window opens
+    // as it is constructed: it starts the worker, reads the settings and queues the start-up
+    // file (g_pszStartupFile).
+    explicit CArchiverDlg(Prompt* prompt = nullptr, QWidget* parent = nullptr,
+                          WindowSeams seams = {});
     ~CArchiverDlg() override;
 
     // The control with this id, or null.
@@ -105,6 +122,8 @@ public:
     CInputQueue& Queue() { return *m_queue; }
     CReportList& Report() { return *m_report; }
     Dispatcher& Dispatch() { return m_dispatcher; }
+    // The defined destination folder as the dispatcher will read it.
+    const std::string& DestDir() const { return m_szDestDir; }
     const JobRecord& Job() const { return m_job; }
 
     // Start and Stop (buttons 1002 and 1003), and their display as a pressed/raised pair.
@@ -112,14 +131,37 @@ public:
     void OnStop() { m_dispatcher.OnStop(); }
     void UpdateRunButtons() override;
 
+    // Browse (1009): a folder chooser titled "Select Destination Directory".
+    void OnBrowse();
+    // The About box, from the context menu's last entry.
+    void OnAbout();
+
 protected:
     // Takes the worker's "job finished" event (type 1124).
     bool event(QEvent* event) override;
     // Ends the worker (waiting for it) before the window goes.
     void closeEvent(QCloseEvent* event) override;
+    // The window's own background offers what its system menu would: Minimize, Close and,
+    // last after a separator, "&About Kavrin...".
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    // Swallows Enter and Escape for every control of the window.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     QWidget* CreateItem(const DialogItem& item);
+    void ConnectControls();
+    // Everything the window does as it opens, in order; see the constructor.
+    void OnInitDialog();
+    // Enables the edit box and Browse exactly when results go to the defined folder.
+    void UpdateDestControls();
+    void OnSameDir();
+    void OnDefinedDir();
+    // Every change of the edit box is the destination folder, at most 259 bytes of it.
+    void OnDestinationChanged(const QString& text);
+    std::optional<QUrl> ChooseFolder();
+    QAbstractButton* Button(int id) const;
+    QLineEdit* DestinationEdit() const;
     // Starts the worker: job event, thread, the engine's chunk buffers. On failure the window
     // shows why and closes itself.
     bool StartJobControl();
@@ -146,6 +188,7 @@ private:
 
     std::unique_ptr<Prompt> m_ownPrompt;
     Prompt* m_prompt;
+    WindowSeams m_seams;
     CImageList m_imageList;
     CFileListCtrl* m_queueList = nullptr;
     CFileListCtrl* m_reportList = nullptr;
@@ -158,7 +201,12 @@ private:
     int32_t m_bSameDir = 1;
     int32_t m_nOptimize = 0;
     std::string m_szDestDir;
+    // 1 once the window has opened: from then on edits of the folder are taken.
+    int32_t m_bEditSync = 0;
+    // The stored settings were read, so they are written when the window goes.
+    bool m_bSettingsRead = false;
 
+    QIcon m_hIcon;
     std::array<QPixmap, 3> m_hLampBitmaps;
     JobRecord m_job;
     std::unique_ptr<EngineContext> m_engine;

@@ -1,13 +1,7 @@
 // kavrin: the desktop program, one window over the archive engine.
-#include <QApplication>
-
-#include "app/ArchiverDlg.h"
+#include "app/ArchiverApp.h"
 
 int main(int argc, char** argv) {
-    QApplication application(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Kavrin"));
-    QApplication::setOrganizationName(QStringLiteral("Tellmark"));
-    kavrin::CArchiverDlg window;
-    window.exec();
-    return 0;
+    kavrin::CArchiverApp application(argc, argv);
+    return application.InitInstance();
 }

@@ -6,19 +6,13 @@
 #include <QWidget>
 #include <algorithm>
 
+#include "res/Resources.h"
+
 namespace kavrin {
-namespace {
 
-QPixmap Square(QColor colour) {
-    QPixmap picture(8, 8);
-    picture.fill(colour);
-    return picture;
-}
-
-}  // namespace
-
-std::array<QPixmap, 3> MakeLampBitmaps() {
-    return {Square(QColor(192, 192, 192)), Square(QColor(0, 255, 0)), Square(QColor(255, 255, 0))};
+std::array<QPixmap, 3> MakeLampBitmaps(qreal devicePixelRatio) {
+    return {res::LampBitmap(kLampOff, devicePixelRatio), res::LampBitmap(kLampOn, devicePixelRatio),
+            res::LampBitmap(kLampAnalysis, devicePixelRatio)};
 }
 
 CWindowSink::CWindowSink(QWidget& window, QProgressBar& progress, QLabel& analysisLamp,

@@ -21,9 +21,9 @@ class QWidget;
 
 namespace kavrin {
 
-// The lamp pictures: 8 x 8 squares of one colour each.
+// The lamp pictures (resources 139 to 141): 8 x 8 squares of one colour each.
 enum LampPicture { kLampOff = 0, kLampOn = 1, kLampAnalysis = 2 };
-std::array<QPixmap, 3> MakeLampBitmaps();
+std::array<QPixmap, 3> MakeLampBitmaps(qreal devicePixelRatio = 1.0);
 
 // The posted "job finished" event, event type 1124.
 class JobFinishedEvent : public QEvent {

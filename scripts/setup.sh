@@ -9,7 +9,7 @@ packages=(
   libcli11-dev               # kvn's option parser
   nlohmann-json3-dev         # kvn's JSON report
   libgtest-dev               # tests
-  qt6-base-dev               # the window
+  qt6-base-dev qt6-svg-dev   # the window and its scalable pictures
   xvfb xauth                 # the window's tests and screenshots
 )
 

@@ -1,0 +1,35 @@
+#include "app/ArchiverApp.h"
+
+#include <QFile>
+
+#include "app/ArchiverDlg.h"
+#include "app/FileAssociation.h"
+#include "platform/File.h"
+
+namespace kavrin {
+
+std::optional<std::string> g_pszStartupFile;
+
+std::optional<std::string> StartupFileFromArguments(int argc, const char* const* argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i][0] != '-' && argv[i][0] != '\0') return platform::MakeAbsolute(argv[i]);
+    }
+    return std::nullopt;
+}
+
+CArchiverApp::CArchiverApp(int& argc, char** argv)
+    : QApplication(argc, argv), m_argc(argc), m_argv(argv) {
+    // The title of every message box, and the settings store's organisation and name.
+    setApplicationName(QStringLiteral("Kavrin"));
+    setOrganizationName(QStringLiteral("Tellmark"));
+}
+
+int CArchiverApp::InitInstance() {
+    RegisterFileType(QFile::encodeName(applicationFilePath()).toStdString(), CurrentXdgFolders());
+    g_pszStartupFile = StartupFileFromArguments(m_argc, m_argv);
+    CArchiverDlg window;
+    window.exec();
+    return 0;
+}
+
+}  // namespace kavrin

@@ -1,0 +1,233 @@
+// The whole main window: settings between runs, the destination choice and Browse, the
+// optimization choice, Delete Source, Enter and Escape, and the start-up file.
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QSettings>
+#include <functional>
+
+#include "app/ArchiverApp.h"
+#include "app/ArchiverDlg.h"
+#include "app/Settings.h"
+#include "lists/FileListCtrl.h"
+#include "tests/support/ScriptedPrompt.h"
+#include "tests/support/TestSupport.h"
+#include "tools/SampleSound.h"
+
+namespace kavrin {
+namespace {
+
+using test::TempDir;
+using test::WriteFile;
+
+bool WaitUntil(const std::function<bool()>& done, int limitMs = 20000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limitMs) return false;
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// The store the window uses; its values are under "Settings/".
+QSettings Store() {
+    return QSettings(QStringLiteral("Tellmark"), QStringLiteral("Kavrin"));
+}
+
+// One window over a fresh settings store, or over what an earlier window left.
+class WindowControlsTest : public ::testing::Test {
+protected:
+    void SetUp() override { Store().remove(QStringLiteral("Settings")); }
+
+    std::unique_ptr<CArchiverDlg> Open(WindowSeams seams = {}) {
+        return std::make_unique<CArchiverDlg>(&prompt_, nullptr, std::move(seams));
+    }
+    static QAbstractButton* Button(CArchiverDlg& window, int id) {
+        return static_cast<QAbstractButton*>(window.GetDlgItem(id));
+    }
+    static QLineEdit* Edit(CArchiverDlg& window) {
+        return static_cast<QLineEdit*>(window.GetDlgItem(IDC_DEST_DIR));
+    }
+    static QComboBox* Combo(CArchiverDlg& window) {
+        return static_cast<QComboBox*>(window.GetDlgItem(IDC_OPTIMIZE));
+    }
+
+    test::ScriptedPrompt prompt_;
+    TempDir dir_;
+};
+
+TEST_F(WindowControlsTest, AFirstStartShowsTheDefaults) {
+    auto window = Open();
+    EXPECT_FALSE(Button(*window, IDC_DELETE_SOURCE)->isChecked());
+    EXPECT_TRUE(Button(*window, IDC_SAME_DIR)->isChecked());
+    EXPECT_FALSE(Edit(*window)->isEnabled());
+    EXPECT_FALSE(Button(*window, IDC_BROWSE)->isEnabled());
+    EXPECT_EQ(Edit(*window)->text().toStdString(), DefaultDestinationFolder());
+    EXPECT_EQ(DefaultDestinationFolder().substr(DefaultDestinationFolder().size() - 16),
+              "/Kavrin Archive/");
+    EXPECT_EQ(Combo(*window)->currentText(), QStringLiteral("Auto"));
+    EXPECT_EQ(Combo(*window)->count(), 6);
+    EXPECT_TRUE(Button(*window, IDC_START)->isEnabled());
+    EXPECT_TRUE(Button(*window, IDC_STOP)->isChecked());
+    EXPECT_FALSE(Button(*window, IDC_STOP)->isEnabled());
+    EXPECT_FALSE(Button(*window, IDC_DELETE_FILES)->isEnabled());
+    EXPECT_FALSE(Button(*window, IDC_CLEAR_REPORT)->isEnabled());
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_FALSE(window->windowIcon().isNull());
+    for (int id = IDC_START; id <= IDC_HELP; ++id) {
+        EXPECT_FALSE(Button(*window, id)->icon().isNull()) << id;
+    }
+    EXPECT_TRUE(prompt_.shown.empty());
+}
+
+TEST_F(WindowControlsTest, SettingsChosenInOneRunAreShownInTheNext) {
+    {
+        auto window = Open();
+        Button(*window, IDC_DEFINED_DIR)->click();
+        EXPECT_TRUE(Edit(*window)->isEnabled());
+        EXPECT_TRUE(Button(*window, IDC_BROWSE)->isEnabled());
+        Edit(*window)->setText(QString::fromStdString(dir_ / "out"));
+        EXPECT_EQ(window->DestDir(), dir_ / "out");  // every change is taken at once
+        Combo(*window)->setCurrentIndex(3);
+        Button(*window, IDC_DELETE_SOURCE)->click();
+    }
+    EXPECT_EQ(Store().value("Settings/DelSrc").toInt(), 1);
+    EXPECT_EQ(Store().value("Settings/SameDir").toInt(), 0);
+    EXPECT_EQ(Store().value("Settings/Optimize").toInt(), 3);
+    {
+        auto window = Open();
+        EXPECT_TRUE(Button(*window, IDC_DELETE_SOURCE)->isChecked());
+        EXPECT_TRUE(Button(*window, IDC_DEFINED_DIR)->isChecked());
+        EXPECT_TRUE(Edit(*window)->isEnabled());
+        EXPECT_EQ(Edit(*window)->text().toStdString(), dir_ / "out");
+        EXPECT_EQ(Combo(*window)->currentText(), QStringLiteral("16 bit"));
+        // An emptied edit box leaves the stored folder alone.
+        Edit(*window)->clear();
+        EXPECT_EQ(window->DestDir(), "");
+        Button(*window, IDC_SAME_DIR)->click();
+    }
+    auto window = Open();
+    EXPECT_EQ(Edit(*window)->text().toStdString(), dir_ / "out");
+    EXPECT_TRUE(Button(*window, IDC_SAME_DIR)->isChecked());
+    EXPECT_FALSE(Edit(*window)->isEnabled());
+}
+
+TEST_F(WindowControlsTest, StoredValuesTheWindowCannotUseAreCorrected) {
+    Store().setValue("Settings/DelSrc", 7);
+    Store().setValue("Settings/SameDir", -1);
+    Store().setValue("Settings/Optimize", 9);
+    Store().setValue("Settings/DstDir", QString(300, QLatin1Char('d')));
+    {
+        auto window = Open();
+        EXPECT_FALSE(Button(*window, IDC_DELETE_SOURCE)->isChecked());
+        EXPECT_TRUE(Button(*window, IDC_SAME_DIR)->isChecked());
+        EXPECT_EQ(Combo(*window)->currentIndex(), 0);
+        EXPECT_EQ(window->DestDir(), std::string(kMaxDestDir, 'd'));
+        // Typed text is cut the same way, never inside a character.
+        Edit(*window)->setText(QString(258, QLatin1Char('e')) + QStringLiteral("\u00e9"));
+        EXPECT_EQ(window->DestDir(), std::string(258, 'e'));
+    }
+    EXPECT_EQ(CutToBytes("ab\xc3\xa9", 3), "ab");
+    EXPECT_EQ(CutToBytes("ab\xc3\xa9", 4), "ab\xc3\xa9");
+}
+
+TEST_F(WindowControlsTest, AFailedOpeningClosesAndKeepsTheStoredSettings) {
+    Store().setValue("Settings/Optimize", 4);
+    WindowSeams seams;
+    seams.createEngine = [] { return std::unique_ptr<EngineContext>(); };
+    {
+        auto window = Open(seams);
+        EXPECT_EQ(prompt_.shown, std::vector<std::string>{"No memory"});
+        window->show();
+        ASSERT_TRUE(WaitUntil([&] { return !window->isVisible(); }, 5000));
+    }
+    EXPECT_EQ(Store().value("Settings/Optimize").toInt(), 4);
+}
+
+TEST_F(WindowControlsTest, EnterAndEscapeNeverCloseTheWindow) {
+    auto window = Open();
+    window->show();
+    for (int id : {IDC_DEST_DIR, IDC_QUEUE_LIST, IDC_START, IDC_OPTIMIZE}) {
+        for (int key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter}) {
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+            QApplication::sendEvent(window->GetDlgItem(id), &press);
+            QApplication::processEvents();
+            EXPECT_TRUE(window->isVisible()) << id << " " << key;
+        }
+    }
+    EXPECT_FALSE(window->Dispatch().Running());  // Enter did not press Start either
+    window->close();
+    EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(WindowControlsTest, BrowseTakesALocalFolderWithItsSlash) {
+    std::optional<QUrl> next;
+    WindowSeams seams;
+    seams.chooseFolder = [&] { return next; };
+    auto window = Open(seams);
+    Button(*window, IDC_DEFINED_DIR)->click();
+
+    next = QUrl::fromLocalFile(QString::fromStdString(dir_ / "chosen"));
+    Button(*window, IDC_BROWSE)->click();
+    EXPECT_EQ(window->DestDir(), dir_ / "chosen/");
+    EXPECT_EQ(Edit(*window)->text().toStdString(), dir_ / "chosen/");
+    next = QUrl::fromLocalFile(QStringLiteral("/"));
+    Button(*window, IDC_BROWSE)->click();
+    EXPECT_EQ(window->DestDir(), "/");  // already ends with its slash
+
+    // Cancelled: nothing changes. No file-system path, or no room for the slash: "Shel Error".
+    next.reset();
+    Button(*window, IDC_BROWSE)->click();
+    next = QUrl(QStringLiteral("sftp://host/music"));
+    Button(*window, IDC_BROWSE)->click();
+    next = QUrl::fromLocalFile(QStringLiteral("/") + QString(kMaxDestDir - 1, QLatin1Char('x')));
+    Button(*window, IDC_BROWSE)->click();
+    EXPECT_EQ(prompt_.shown, (std::vector<std::string>{"Shel Error", "Shel Error"}));
+    EXPECT_EQ(window->DestDir(), "/");
+}
+
+TEST_F(WindowControlsTest, TheStartupFileIsQueuedAndWaitsForStart) {
+    const char* argv[] = {"kavrin", "-reverse", "take.kvn", "second.kvn"};
+    std::optional<std::string> startup = StartupFileFromArguments(4, argv);
+    ASSERT_TRUE(startup.has_value());
+    EXPECT_EQ(startup->front(), '/');
+    EXPECT_EQ(startup->substr(startup->size() - 9), "/take.kvn");
+    const char* switchesOnly[] = {"kavrin", "-style", "-x"};
+    EXPECT_FALSE(StartupFileFromArguments(3, switchesOnly).has_value());
+
+    WriteFile(dir_ / "take.raw", "some bytes");
+    g_pszStartupFile = dir_ / "take.raw";
+    auto window = Open();
+    EXPECT_FALSE(g_pszStartupFile.has_value());  // taken once
+    auto* queue = static_cast<CFileListCtrl*>(window->GetDlgItem(IDC_QUEUE_LIST));
+    ASSERT_EQ(queue->RowCount(), 1);
+    EXPECT_EQ(queue->RowFileName(0), "take.raw");
+    QApplication::processEvents();
+    EXPECT_FALSE(window->Dispatch().Running());
+    EXPECT_EQ(queue->ItemData(0), 0);  // queued, not in progress
+}
+
+TEST_F(WindowControlsTest, AJobThroughTheRealControls) {
+    samples::SoundSpec spec;
+    spec.channels = 1;
+    WriteFile(dir_ / "take.wav", samples::MakeWav(spec));
+    auto window = Open();
+    auto* report = static_cast<CFileListCtrl*>(window->GetDlgItem(IDC_REPORT_LIST));
+    window->AddToQueue(dir_ / "take.wav");
+    Combo(*window)->setCurrentIndex(3);  // "16 bit"
+    Button(*window, IDC_DELETE_SOURCE)->click();
+    Button(*window, IDC_START)->click();
+    ASSERT_TRUE(WaitUntil([&] { return report->RowCount() == 1; }));
+    EXPECT_EQ(report->RowText(0, 2), "compressed");
+    EXPECT_EQ(report->RowText(0, 3), "16-bit");
+    EXPECT_EQ(test::ListFolder(dir_.path()), std::vector<std::string>{"take.kvn"});
+}
+
+}  // namespace
+}  // namespace kavrin
