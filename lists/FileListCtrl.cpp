@@ -6,12 +6,15 @@
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMimeData>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
 
 #include "jobs/Naming.h"
+#include "lists/CompareItems.h"
 #include "lists/DisplayText.h"
 #include "lists/RowImages.h"
 
@@ -78,6 +81,13 @@ public:
         }
     }
 
+    // The sort order of a header click: the list's sort column, compared by CompareItems.
+    bool operator<(const QTreeWidgetItem& other) const override {
+        const auto& that = static_cast<const CFileListItem&>(other);
+        const int column = treeWidget() != nullptr ? treeWidget()->sortColumn() : 0;
+        return CompareItems(m_data, that.m_data, Text(column), that.Text(column), column) < 0;
+    }
+
     const std::string& Path() const { return m_path; }
     int Image() const { return m_image; }
     int32_t ItemData() const { return m_data; }
@@ -114,7 +124,37 @@ std::vector<std::string> DroppedPaths(const QMimeData* mime) {
 
 }  // namespace
 
-CFileListCtrl::CFileListCtrl(ListKind kind, QWidget* parent) : QTreeWidget(parent), m_kind(kind) {
+QColor CaptionShadow(QColor background) {
+    auto shade = [](int b) { return b > 64 ? b - 32 : b + 32; };
+    return QColor(shade(background.red()), shade(background.green()), shade(background.blue()));
+}
+
+QColor CaptionFace(QColor background) {
+    auto shade = [](int b) { return b > 64 ? b - 16 : b + 16; };
+    return QColor(shade(background.red()), shade(background.green()), shade(background.blue()));
+}
+
+namespace {
+
+QFont CaptionFont() {
+    QFont font;
+    font.setPixelSize(40);
+    font.setBold(true);
+    return font;
+}
+
+}  // namespace
+
+CFileListCtrl::CFileListCtrl(ListKind kind, QWidget* parent)
+    : QTreeWidget(parent),
+      m_kind(kind),
+      m_crBack(palette().color(QPalette::Base)),
+      m_crText(palette().color(QPalette::Text)),
+      m_crSelText(palette().color(QPalette::Highlight)),
+      m_crBusyText(palette().color(QPalette::Button)),
+      m_crShadow(CaptionShadow(m_crBack)),
+      m_crFace(CaptionFace(m_crBack)),
+      m_captionFont(CaptionFont()) {
     setRootIsDecorated(false);
     setItemsExpandable(false);
     setUniformRowHeights(true);
@@ -128,6 +168,82 @@ CFileListCtrl::CFileListCtrl(ListKind kind, QWidget* parent) : QTreeWidget(paren
     header()->setSectionsMovable(false);
     header()->setSectionsClickable(true);
     header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // The rows are drawn over the caption: every change of the columns repaints the whole body.
+    connect(header(), &QHeaderView::sectionResized, this, [this] { RedrawBody(); });
+    connect(header(), &QHeaderView::sectionMoved, this, [this] { RedrawBody(); });
+    connect(header(), &QHeaderView::sectionClicked, this,
+            [this](int column) { OnColumnClick(column); });
+}
+
+const char* CFileListCtrl::Caption() const {
+    return m_kind == ListKind::Queue ? "Drop Target" : "Report";
+}
+
+QColor CFileListCtrl::RowTextColour(int32_t itemData, bool selected) const {
+    if (itemData < 0) return m_crBusyText;
+    return selected ? m_crSelText : m_crText;
+}
+
+void CFileListCtrl::OnColumnClick(int column) {
+    // Always ascending, no sort mark in the header. The items compare from themselves, so the
+    // sort never has to search the list.
+    sortItems(column, Qt::AscendingOrder);
+    RedrawBody();
+}
+
+void CFileListCtrl::paintEvent(QPaintEvent* event) {
+    {
+        QPainter painter(viewport());
+        painter.fillRect(event->rect(), m_crBack);
+        // The whole caption, centred, whatever part is being repainted: the shadow, then the
+        // face 3 pixels up and to the left.
+        painter.setFont(m_captionFont);
+        const QRect area = viewport()->rect();
+        const QString caption = QString::fromLatin1(Caption());
+        painter.setPen(m_crShadow);
+        painter.drawText(area, Qt::AlignCenter | Qt::TextSingleLine, caption);
+        painter.setPen(m_crFace);
+        painter.drawText(area.translated(-3, -3), Qt::AlignCenter | Qt::TextSingleLine, caption);
+    }
+    QTreeWidget::paintEvent(event);
+}
+
+void CFileListCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                            const QModelIndex& index) const {
+    const auto* item = static_cast<const CFileListItem*>(itemFromIndex(index));
+    if (item == nullptr) return;
+    painter->save();
+    painter->setPen(RowTextColour(item->ItemData(), selectionModel()->isSelected(index)));
+    painter->setFont(option.font);
+    const QRect row = option.rect;
+    const int origin = header()->sectionViewportPosition(0);
+    if (m_images != nullptr) {
+        m_images->Icon(item->Image())
+            .paint(painter, QRect(QPoint(origin, row.top()), QSize(kRowImageSize, kRowImageSize)));
+    }
+    for (int column = 0; column < columnCount(); ++column) {
+        const std::string text = item->Text(column);
+        if (text.empty() || header()->isSectionHidden(column)) continue;
+        const int left = header()->sectionViewportPosition(column) + (column == 0 ? 18 : 3);
+        const int right =
+            header()->sectionViewportPosition(column) + header()->sectionSize(column) - 3;
+        const QRect cell(QPoint(left, row.top() + 1), QPoint(right, row.bottom() - 1));
+        if (cell.width() <= 0) continue;
+        painter->drawText(cell,
+                          static_cast<int>(ColumnAlignment(m_kind, column)) | Qt::TextSingleLine,
+                          DisplayText(text));
+    }
+    painter->restore();
+}
+
+void CFileListCtrl::scrollContentsBy(int dx, int dy) {
+    QTreeWidget::scrollContentsBy(dx, dy);
+    RedrawBody();
+}
+
+void CFileListCtrl::resizeEvent(QResizeEvent* event) {
+    QTreeWidget::resizeEvent(event);
+    RedrawBody();
 }
 
 void CFileListCtrl::InsertColumns(std::span<const ListColumn> columns) {

@@ -11,9 +11,18 @@
 // order of the drop, goes to the owner's callback once the drop itself has ended, so the
 // program that started the drag never waits on a message box of ours.
 //
+// The list draws its rows itself: no selection bar and no focus frame, the state shows as the
+// text colour alone (plain, selected, or greyed for the row whose job runs); the row picture at
+// the left; column 0's text 18 pixels in. Behind the rows, a large embossed caption names the
+// list ("Drop Target", "Report"). Because the caption sits behind the rows, the whole body is
+// repainted after every scroll, resize and column change. A click on a column header sorts the
+// rows ascending (CompareItems.h); rows added later still go to the top.
+//
 // The row images belong to the owner and must outlive the list. Window thread only.
 #pragma once
 
+#include <QColor>
+#include <QFont>
 #include <QTreeWidget>
 #include <cstdint>
 #include <functional>
@@ -35,12 +44,24 @@ struct ListColumn {
     int share;
 };
 
+// The caption's embossing: each of the red, green and blue bytes b of the background becomes
+// b - 32 (shadow) or b - 16 (face) when b > 64, else b + 32 or b + 16.
+QColor CaptionShadow(QColor background);
+QColor CaptionFace(QColor background);
+
 class CFileListCtrl : public QTreeWidget {
 public:
-    // The queue allows several selected rows, the report one.
+    // The queue allows several selected rows, the report one. The colours are taken from the
+    // palette now, once.
     explicit CFileListCtrl(ListKind kind, QWidget* parent = nullptr);
 
     const ListKind m_kind;
+    // The caption behind the rows: "Drop Target" or "Report".
+    const char* Caption() const;
+    // The text colour of a row with this item data.
+    QColor RowTextColour(int32_t itemData, bool selected) const;
+    // Sorts the rows ascending by `column`, as a click on its header does.
+    void OnColumnClick(int column);
 
     // Creates the columns. Each gets (client width - scroll bar width) x share / 30 pixels, so
     // the columns fill the list exactly when its vertical scroll bar shows. The user may
@@ -81,11 +102,23 @@ public:
     void AcceptDroppedFiles(std::function<void(const std::string& path)> addToQueue);
 
 protected:
+    void drawRow(QPainter* painter, const QStyleOptionViewItem& option,
+                 const QModelIndex& index) const override;
+    void paintEvent(QPaintEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void resizeEvent(QResizeEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
+    const QColor m_crBack;      // background: the palette's base
+    const QColor m_crText;      // a plain row
+    const QColor m_crSelText;   // a selected row: the highlight colour
+    const QColor m_crBusyText;  // the row whose job runs: the button face colour
+    const QColor m_crShadow;
+    const QColor m_crFace;
+    const QFont m_captionFont;  // bold, 40 pixels high
     const CImageList* m_images = nullptr;
     std::function<void(const std::string& path)> m_onDroppedFile;
 };

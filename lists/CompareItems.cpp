@@ -1,0 +1,34 @@
+#include "lists/CompareItems.h"
+
+#include <cstdlib>
+#include <string>
+
+namespace kavrin {
+
+double SortValue(std::string_view text) {
+    const std::string terminated(text);
+    double value = std::atof(terminated.c_str());
+    if (text.find('K') != std::string_view::npos) {
+        value *= 1024;
+    } else if (text.find('M') != std::string_view::npos) {
+        value *= 1024000;
+    }
+    return value;
+}
+
+int CompareItems(int32_t a, int32_t b, std::string_view textA, std::string_view textB, int column) {
+    if (a < 0) return 1;
+    if (b < 0) return -1;
+    if (column <= 2) {
+        // Byte by byte as unsigned characters, the shorter text first when it is a prefix.
+        const int order = textA.compare(textB);
+        if (order != 0) return order < 0 ? -1 : 1;
+    } else {
+        const double valueA = SortValue(textA);
+        const double valueB = SortValue(textB);
+        if (valueA != valueB) return valueA < valueB ? -1 : 1;
+    }
+    return a < b ? -1 : (a > b ? 1 : 0);
+}
+
+}  // namespace kavrin
