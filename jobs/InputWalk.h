@@ -17,12 +17,35 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace kavrin {
 
 enum class InputKind {
     File,              // a regular file to process
     IllegalAttribute,  // missing, hidden or not a regular file: refused with the message
+};
+
+// The same walk one step at a time, so that a long walk can yield between steps. It keeps the
+// names of the folders it is in, never more.
+class InputWalker {
+public:
+    explicit InputWalker(std::string path);
+    // The next path the walk finds and what it is; false when the walk is over.
+    bool Next(std::string* path, InputKind* kind);
+
+private:
+    struct Level {
+        std::string prefix;  // the folder with its '/'
+        std::vector<std::string> names;
+        size_t next = 0;
+    };
+    // Reports `found` (true) or, for a folder, enters it (false).
+    bool Visit(const std::string& found, bool named, std::string* path, InputKind* kind);
+
+    std::string start_;
+    bool started_ = false;
+    std::vector<Level> levels_;
 };
 
 // Calls `visit(path, kind)` for `path` itself or, for a folder, for everything the walk finds

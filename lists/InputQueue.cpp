@@ -1,6 +1,7 @@
 #include "lists/InputQueue.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QProgressBar>
 
 #include "engine/ArchiveFormat.h"
@@ -53,6 +54,9 @@ CInputQueue::CInputQueue(CFileListCtrl& list, QProgressBar& gauge, QAbstractButt
     m_selectionChanged =
         QObject::connect(m_list.selectionModel(), &QItemSelectionModel::selectionChanged, &m_list,
                          [this](const QItemSelection& selected) { OnQueueItemChanged(selected); });
+    m_walkTimer.setSingleShot(true);
+    m_walkTimer.setInterval(0);
+    QObject::connect(&m_walkTimer, &QTimer::timeout, [this] { ContinueWalks(); });
 }
 
 CInputQueue::~CInputQueue() {
@@ -78,17 +82,47 @@ int CInputQueue::AddToQueue(const std::string& named) {
     // the working folder, so that its row still knows its folder.
     const std::string path =
         !named.empty() && named[0] != '/' ? platform::MakeAbsolute(named) : named;
-    int result = 1;
-    WalkInput(path, [&](const std::string& found, InputKind kind) {
+    m_walks.push_back(PendingWalk{InputWalker(path), path, false});
+    if (m_bWalking) return 1;  // a walk in progress takes this one on after its own
+    ContinueWalks();
+    // This walk came last: when nothing is left, it has ended within this call and its result
+    // is known. A walk that goes on later was handled.
+    return m_walks.empty() && m_lastWalkRefused ? 0 : 1;
+}
+
+void CInputQueue::ContinueWalks() {
+    if (m_bWalking) return;
+    m_bWalking = true;
+    // The gauge would repaint itself at once for every row, and with it every widget waiting
+    // to be drawn: it is drawn once, when the slice ends.
+    m_gauge.setUpdatesEnabled(false);
+    QElapsedTimer slice;
+    slice.start();
+    while (!m_walks.empty()) {
+        PendingWalk& walk = m_walks.front();
+        std::string found;
+        InputKind kind;
+        if (!walk.walker.Next(&found, &kind)) {
+            m_lastWalkRefused = walk.namedRefused;
+            m_walks.pop_front();
+            continue;
+        }
         bool added = false;
         if (kind == InputKind::File) {
             added = AddFile(found);
         } else {
             Refuse(kIllegalAttribute, found);
         }
-        if (!added && found == path) result = 0;
-    });
-    return result;
+        if (!added && found == walk.named) walk.namedRefused = true;
+        // A long walk (a folder of thousands of files) goes on in later turns of the event
+        // loop, so that the window keeps answering while it fills.
+        if (slice.elapsed() >= kWalkSliceMs && !m_walks.empty()) {
+            m_walkTimer.start();
+            break;
+        }
+    }
+    m_gauge.setUpdatesEnabled(true);
+    m_bWalking = false;
 }
 
 void CInputQueue::Refuse(const char* format, const std::string& path) {

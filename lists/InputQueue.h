@@ -11,10 +11,13 @@
 #pragma once
 
 #include <QItemSelection>
+#include <QTimer>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <string>
 
+#include "jobs/InputWalk.h"
 #include "lists/AddFilesDialog.h"
 
 class QAbstractButton;
@@ -42,8 +45,12 @@ public:
 
     // Queues the file or walks the folder at `path` (exact bytes). Returns 1 when the path was
     // handled (a row added, a folder walked, or a folder that cannot be listed) and 0 when it
-    // was refused with a message. Every refusal in a walk shows its own message.
+    // was refused with a message. Every refusal in a walk shows its own message. A walk that
+    // takes longer than a moment goes on in later turns of the event loop (rows keep arriving
+    // in walk order, and paths added meanwhile follow them), so the window never freezes.
     int AddToQueue(const std::string& path);
+    // True while a walk still has entries to add.
+    bool Walking() const { return !m_walks.empty(); }
 
     // The Add Files button: the chooser's files go to AddToQueue in the order it gives them.
     void OnAddFiles();
@@ -66,6 +73,16 @@ public:
     int FilterIndex() const { return m_nFilterIndex; }
 
 private:
+    struct PendingWalk {
+        InputWalker walker;
+        std::string named;          // the path AddToQueue was given
+        bool namedRefused = false;  // that path itself was refused with a message
+    };
+    // The time one turn of walking may take before it lets the event loop run.
+    static constexpr int kWalkSliceMs = 20;
+
+    // Adds what the pending walks find, in order, for one slice of time.
+    void ContinueWalks();
     // Opens the regular file at `path` and adds its row. False when refused with a message.
     bool AddFile(const std::string& path);
     void Refuse(const char* format, const std::string& path);
@@ -78,6 +95,11 @@ private:
     QMetaObject::Connection m_selectionChanged;
     std::function<void()> m_dispatchIfIdle;
     AddFilesChooser m_chooseFiles;
+
+    std::deque<PendingWalk> m_walks;
+    QTimer m_walkTimer;  // the next slice of a long walk
+    bool m_bWalking = false;
+    bool m_lastWalkRefused = false;
 
     int m_nQueued = 0;             // rows in the queue
     int32_t m_nNextQueueId = 0;    // the id the next row gets
