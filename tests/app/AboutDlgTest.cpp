@@ -9,21 +9,15 @@
 #include <QPushButton>
 
 #include "app/WebLink.h"
+#include "tests/support/WidgetTestSupport.h"
 
 namespace kavrin {
 namespace {
 
+using test::CountColour;
+
 const QColor kBlue(0, 0, 255);
 const QColor kPurple(128, 0, 128);
-
-int CountColour(QWidget& widget, QColor colour) {
-    const QImage image = widget.grab().toImage();
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) count += image.pixelColor(x, y) == colour;
-    }
-    return count;
-}
 
 TEST(AboutDlgTest, ShowsTheProductAndALinkThatTurnsPurpleOnceOpened) {
     std::vector<QString> opened;

@@ -16,25 +16,17 @@
 #include "lists/FileListCtrl.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WidgetTestSupport.h"
 #include "tools/SampleSound.h"
 
 namespace kavrin {
 namespace {
 
+using test::WaitUntil;
+
 using test::ListFolder;
 using test::TempDir;
 using test::WriteFile;
-
-// Processes the window's events until `done` holds; false after `limitMs`.
-bool WaitUntil(const std::function<bool()>& done, int limitMs = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limitMs) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 QRgb Colour(QWidget* lamp) {
     return static_cast<QLabel*>(lamp)->pixmap().toImage().pixel(4, 4);

@@ -53,7 +53,8 @@ private:
 };
 
 TEST(LoadTest, TenThousandFilesWithStopAndStartAtRandom) {
-    const int kFiles = std::getenv("KAVRIN_LOAD_FILES") ? std::atoi(std::getenv("KAVRIN_LOAD_FILES")) : 10000;
+    const int kFiles =
+        std::getenv("KAVRIN_LOAD_FILES") ? std::atoi(std::getenv("KAVRIN_LOAD_FILES")) : 10000;
     test::TempDir dir;
     const std::string folder = dir / "library";
     test::MakeFolders(folder);

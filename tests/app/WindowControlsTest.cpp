@@ -17,23 +17,16 @@
 #include "lists/FileListCtrl.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WidgetTestSupport.h"
 #include "tools/SampleSound.h"
 
 namespace kavrin {
 namespace {
 
+using test::WaitUntil;
+
 using test::TempDir;
 using test::WriteFile;
-
-bool WaitUntil(const std::function<bool()>& done, int limitMs = 20000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limitMs) return false;
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // The store the window uses; its values are under "Settings/".
 QSettings Store() {

@@ -10,6 +10,7 @@
 
 #include "lists/CompareItems.h"
 #include "tests/lists/QueueFixture.h"
+#include "tests/support/WidgetTestSupport.h"
 
 namespace kavrin {
 namespace {
@@ -100,12 +101,7 @@ TEST(CaptionColourTest, EmbossFromTheBackground) {
 
 // How many pixels of `list`'s body show exactly `colour`.
 int CountColour(CFileListCtrl& list, QColor colour) {
-    const QImage image = list.viewport()->grab().toImage();
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y) {
-        for (int x = 0; x < image.width(); ++x) count += image.pixelColor(x, y) == colour;
-    }
-    return count;
+    return test::CountColour(*list.viewport(), colour);
 }
 
 TEST(ListDrawingTest, CaptionAndRowColoursShowInTheList) {
