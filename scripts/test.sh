@@ -8,13 +8,13 @@ bash "$root/scripts/setup.sh"
 jobs=$(nproc)
 
 bash "$root/scripts/build.sh" "$root/build"
-(cd "$root/build" && ctest --output-on-failure -j "$jobs")
+(cd "$root/build" && ctest --output-on-failure -j "$jobs" -LE long)
 
 bash "$root/scripts/build.sh" "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug \
   -DKAVRIN_SANITIZE=address,undefined
 (cd "$root/build-asan" &&
   ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --output-on-failure -j "$jobs")
+  ctest --output-on-failure -j "$jobs" -LE long)
 
 bash "$root/scripts/build.sh" "$root/build-tsan" -DCMAKE_BUILD_TYPE=Debug -DKAVRIN_SANITIZE=thread
 (cd "$root/build-tsan" &&

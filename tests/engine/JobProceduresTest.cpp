@@ -18,14 +18,7 @@ using test::Compress;
 using test::Expand;
 using test::RecordingObserver;
 
-std::string Sound(uint32_t channels, uint32_t bits, double seconds, uint32_t seed = 1) {
-    samples::SoundSpec spec;
-    spec.channels = channels;
-    spec.bitsPerSample = bits;
-    spec.seconds = seconds;
-    spec.seed = seed;
-    return samples::MakePcm(spec);
-}
+using test::Sound;
 
 TEST(JobProceduresTest, EveryModeRestoresTheSourceAndCountsBytes) {
     const std::string inputs[] = {
@@ -144,28 +137,6 @@ TEST(JobProceduresTest, DamagedArchivesFailAndGoodOnesIgnoreWhatFollows) {
     EXPECT_EQ(Expand(reserved).output, source);
 }
 
-// The filtered source as the compressor sees it.
-std::string Filtered(const std::string& source, DeltaMode mode) {
-    std::string data = source;
-    DeltaState state;
-    for (size_t at = 0; at < data.size(); at += kChunkSize) {
-        DeltaEncode(mode, reinterpret_cast<uint8_t*>(data.data()) + at,
-                    std::min<size_t>(kChunkSize, data.size() - at), at == 0, state);
-    }
-    return data;
-}
-
-std::string Bzip2(const std::string& data, const std::vector<std::string>& flags) {
-    test::TempDir dir;
-    test::WriteFile(dir / "data", data);
-    std::vector<std::string> argv = {"/bin/bzip2"};
-    argv.insert(argv.end(), flags.begin(), flags.end());
-    argv.push_back(dir / "data");
-    test::ProgramResult result = test::RunProgram(argv);
-    EXPECT_EQ(result.status, 0) << result.err;
-    return result.out;
-}
-
 TEST(JobProceduresTest, PayloadIsExactlyWhatTheBzip2ProgramMakes) {
     // Over two 900 000-byte blocks, so block joins are covered too.
     const std::string source = Sound(2, 16, 13) + samples::MakeNoise(70000, 5);
@@ -173,10 +144,10 @@ TEST(JobProceduresTest, PayloadIsExactlyWhatTheBzip2ProgramMakes) {
     for (DeltaMode mode : {DeltaMode::None, DeltaMode::Bits16, DeltaMode::Bits32}) {
         SCOPED_TRACE(static_cast<int>(mode));
         std::string payload = test::PayloadOf(Compress(source, mode, "wav").output);
-        EXPECT_TRUE("BZh9" + payload == Bzip2(Filtered(source, mode), {"-9", "-c"}));
+        EXPECT_TRUE("BZh9" + payload == test::Bzip2(test::Filtered(source, mode), {"-9", "-c"}));
     }
     // And the other way: the bzip2 program's output, minus its stream header, expands.
-    std::string foreign = Bzip2(source, {"-9", "-c"});
+    std::string foreign = test::Bzip2(source, {"-9", "-c"});
     std::string archive =
         EncodeArchiveHeader("wav", 1, static_cast<uint32_t>(source.size())) + foreign.substr(4);
     test::JobRun run = Expand(archive);
