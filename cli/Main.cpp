@@ -8,6 +8,7 @@
 
 #include "cli/Commands.h"
 #include "cli/TerminalObserver.h"
+#include "engine/CodecStream.h"
 
 namespace {
 
@@ -35,6 +36,12 @@ int main(int argc, char** argv) {
     std::string modeText = "auto";
     kavrin::cli::TransferOptions options;
     bool quietProgress = false;
+    uint32_t threads = 0;  // 0: one per core
+    auto addThreadsOption = [&](CLI::App* command) {
+        command->add_option("-T,--threads", threads, "Threads per file (default: one per core)")
+            ->check(CLI::Range(1u, kavrin::kMaxEngineThreads))
+            ->type_name("N");
+    };
 
     auto addTransferOptions = [&](CLI::App* command) {
         command
@@ -45,6 +52,7 @@ int main(int argc, char** argv) {
         command->add_flag("-f,--force", options.force,
                           "Replace existing results (default: skip them with a message)");
         command->add_flag("--no-progress", quietProgress, "No progress line on stderr");
+        addThreadsOption(command);
     };
 
     CLI::App* compress = app.add_subcommand(
@@ -70,6 +78,7 @@ int main(int argc, char** argv) {
     CLI::App* test = app.add_subcommand(
         "test", "Decode each archive fully without writing anything and say whether it is sound");
     test->add_flag("--no-progress", quietProgress, "No progress line on stderr");
+    addThreadsOption(test);
     test->add_option("ARCHIVE", files, "Archives to test")->required();
 
     try {
@@ -81,6 +90,7 @@ int main(int argc, char** argv) {
         return kavrin::cli::kExitUsage;
     }
 
+    kavrin::SetDefaultEngineThreads(threads);
     options.mode = kModes.at(modeText);
     options.progress = !quietProgress;
     kavrin::cli::InstallInterruptHandler();

@@ -20,11 +20,13 @@ using test::RecordingObserver;
 using test::ExpectSamePayload;
 
 TEST(ParallelCompressTest, EveryModeAndThreadCountWritesTheOneThreadPayload) {
+    // The mode only changes the bytes before the blocks are cut; the thread count only how
+    // they are cut and joined. Every mode once on two threads, every thread count on the rest.
     const std::string sound = test::Sound(2, 16, 5.5);  // 970 000 bytes: two blocks
     ASSERT_GT(sound.size(), 900000u);
     for (uint32_t m = 0; m <= 5; ++m) {
         SCOPED_TRACE("mode " + std::to_string(m));
-        ExpectSamePayload(sound, static_cast<DeltaMode>(m), {2, 3, 8}, true);
+        ExpectSamePayload(sound, static_cast<DeltaMode>(m), {2}, true);
     }
     struct Case {
         const char* name;
