@@ -3,12 +3,11 @@
 #include <bzlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "engine/BlockBoundary.h"
@@ -16,6 +15,7 @@
 #include "engine/ByteBuffer.h"
 #include "engine/CodecMemory.h"
 #include "engine/StreamBits.h"
+#include "engine/WorkerThreads.h"
 
 namespace kavrin {
 namespace {
@@ -59,8 +59,6 @@ public:
 
 private:
     // Workers.
-    bool StartWorkers();
-    void StopWorkers();
     void Worker();
     Segment* FirstUntaken();
     void CompressSegment(Segment& segment, CodecMemory& memory);
@@ -95,10 +93,10 @@ private:
     std::deque<Segment*> inFlight_;  // oldest first; written out from the front
     std::vector<Piece*> sparePieces_;
     size_t piecesMade_ = 0;
-    bool abort_ = false;
+    std::atomic<bool> abort_{false};
 
     // The job's thread only.
-    std::vector<std::thread> workers_;
+    WorkerThreads workers_;
     std::vector<std::unique_ptr<Segment>> segments_;
     std::vector<Segment*> spareSegments_;
     std::vector<std::unique_ptr<Piece>> pieces_;
@@ -118,32 +116,12 @@ bool CompressInParallel(EngineContext& engine) {
 
 bool ParallelCompressor::Run() {
     // Without a single worker the pass runs on this thread: nothing has been taken yet.
-    if (!StartWorkers()) return e_.CompressStream();
-    e_.passStats.threadsUsed = static_cast<uint32_t>(workers_.size());
+    const size_t workers = workers_.Start(e_.threads, [this] { Worker(); });
+    if (workers == 0) return e_.CompressStream();
+    e_.passStats.threadsUsed = static_cast<uint32_t>(workers);
     Pump();
-    StopWorkers();
+    workers_.StopAndJoin(mutex_, abort_, workersWake_);
     return !codecFailed_;
-}
-
-bool ParallelCompressor::StartWorkers() {
-    for (uint32_t i = 0; i < e_.threads; ++i) {
-        try {
-            workers_.emplace_back([this] { Worker(); });
-        } catch (const std::system_error&) {
-            break;  // the system has no more threads for us: go on with those we have
-        }
-    }
-    return !workers_.empty();
-}
-
-void ParallelCompressor::StopWorkers() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        abort_ = true;
-    }
-    workersWake_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
-    workers_.clear();
 }
 
 Segment* ParallelCompressor::FirstUntaken() {

@@ -8,14 +8,14 @@
 #include <cstring>
 #include <deque>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "engine/BlockCrc.h"
 #include "engine/ByteBuffer.h"
 #include "engine/CodecMemory.h"
+#include "engine/DecoderLead.h"
 #include "engine/StreamBits.h"
+#include "engine/WorkerThreads.h"
 
 namespace kavrin {
 namespace {
@@ -58,8 +58,6 @@ public:
 
 private:
     // Workers.
-    bool StartWorkers();
-    void StopWorkers();
     void Worker();
     void Decode(Task& task, CodecMemory& memory);
 
@@ -85,7 +83,6 @@ private:
     bool Redecode(Task& task);
     bool FinishAtEnd();
     bool Fallback();
-    bool MakeLead(ByteBuffer* lead, size_t* skip);
     void PutBytes(const uint8_t* bytes, size_t length);
     void TopUpRefills();
     bool Halted() const { return e_.stopped_ || e_.reader.failed || e_.writer.failed; }
@@ -102,7 +99,7 @@ private:
     std::atomic<bool> abort_{false};
 
     // The job's thread only.
-    std::vector<std::thread> workers_;
+    WorkerThreads workers_;
     std::vector<std::unique_ptr<Task>> allTasks_;
     std::vector<Task*> spareTasks_;
     ByteBuffer window_;                // payload bytes from windowBase_ on
@@ -128,37 +125,18 @@ bool ExpandInParallel(EngineContext& engine) {
 
 bool ParallelExpander::Run() {
     // Without its window or a single worker the pass runs on this thread: nothing is taken yet.
-    if (!window_.Reserve(windowLimit_ + kChunkSize) || !StartWorkers()) return e_.ExpandStream();
-    e_.passStats.threadsUsed = static_cast<uint32_t>(workers_.size());
+    if (!window_.Reserve(windowLimit_ + kChunkSize)) return e_.ExpandStream();
+    const size_t workers = workers_.Start(e_.threads, [this] { Worker(); });
+    if (workers == 0) return e_.ExpandStream();
+    e_.passStats.threadsUsed = static_cast<uint32_t>(workers);
     TakeChunk(true);
     const bool ok = Chain();
-    StopWorkers();
+    workers_.StopAndJoin(mutex_, abort_, workersWake_);
     if (!Halted()) {
         TopUpRefills();
         e_.reader.consumed = consumedEnd_;
     }
     return ok;
-}
-
-bool ParallelExpander::StartWorkers() {
-    for (uint32_t i = 0; i < e_.threads; ++i) {
-        try {
-            workers_.emplace_back([this] { Worker(); });
-        } catch (const std::system_error&) {
-            break;  // the system has no more threads for us: go on with those we have
-        }
-    }
-    return !workers_.empty();
-}
-
-void ParallelExpander::StopWorkers() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        abort_ = true;
-    }
-    workersWake_.notify_all();
-    for (std::thread& worker : workers_) worker.join();
-    workers_.clear();
 }
 
 void ParallelExpander::Worker() {
@@ -512,62 +490,10 @@ bool ParallelExpander::FinishAtEnd() {
     return true;
 }
 
-// A one-block stream of a few bytes whose block CRC is the stream CRC so far, cut so that the
-// decoder's input continues at the head's bit: the lead that lets a fresh decoder go on from
-// the head exactly as the one-thread decoder would.
-bool ParallelExpander::MakeLead(ByteBuffer* lead, size_t* skip) {
-    const auto offset = static_cast<unsigned>(head_ % 8);
-    uint8_t content[64 + 4];
-    char stream[1024];
-    for (unsigned fill = 0; fill < 64; ++fill) {
-        for (unsigned i = 0; i < fill; ++i) content[i] = static_cast<uint8_t>(i * 37 + fill);
-        ForgeBlockCrc(content, fill, combinedCrc_, content + fill);
-        bz_stream compressor{};
-        memory_.Attach(compressor);
-        if (BZ2_bzCompressInit(&compressor, 9, 0, 0) != BZ_OK) {
-            e_.NoteError(EngineError::CodecMemory);
-            return false;
-        }
-        compressor.next_in = reinterpret_cast<char*>(content);
-        compressor.avail_in = fill + 4;
-        compressor.next_out = stream;
-        compressor.avail_out = sizeof stream;
-        const int result = BZ2_bzCompress(&compressor, BZ_FINISH);
-        const size_t length = sizeof stream - compressor.avail_out;
-        BZ2_bzCompressEnd(&compressor);
-        OneBlock block;
-        if (result != BZ_STREAM_END ||
-            !ParseOneBlockStream(reinterpret_cast<uint8_t*>(stream), length, &block)) {
-            continue;
-        }
-        if ((kHeaderBits + block.blockBits) % 8 != offset) continue;
-        lead->Clear();
-        if (!lead->Reserve(length + 2)) {
-            e_.NoteError(EngineError::CodecMemory);
-            return false;
-        }
-        BitAppender appender;
-        uint8_t* out = lead->data();
-        size_t written = appender.Append(reinterpret_cast<uint8_t*>(stream), 0,
-                                         kHeaderBits + block.blockBits, out);
-        if (offset != 0) {
-            // Complete the byte with the head's own first bits; the window follows from the
-            // next byte on.
-            written +=
-                appender.Append(window_.data(), head_ - 8 * windowBase_, 8 - offset, out + written);
-        }
-        lead->Commit(written);
-        *skip = fill + 4;
-        return true;
-    }
-    e_.NoteError(EngineError::CodecError);
-    return false;
-}
-
 // Decodes the rest of the stream on this thread, from the head on, exactly as the one-thread
 // decoder does from there: same output, same end, same verdict.
 bool ParallelExpander::Fallback() {
-    StopWorkers();
+    workers_.StopAndJoin(mutex_, abort_, workersWake_);
     e_.passStats.sequentialTail = true;
     ByteBuffer lead;
     size_t skip = 0;
@@ -575,7 +501,23 @@ bool ParallelExpander::Fallback() {
     if (head_ == 0) {
         lead.Append(kBzipHeader, sizeof kBzipHeader);
     } else {
-        if (!MakeLead(&lead, &skip)) return false;
+        // A tiny block carries the stream CRC so far; the head's first bits complete its last
+        // byte, and the window follows from the next byte on.
+        const auto offset = static_cast<unsigned>(head_ % 8);
+        DecoderLead made;
+        if (!MakeDecoderLead(combinedCrc_, offset, memory_, &made) ||
+            !lead.Reserve(made.bytes.size() + 2)) {
+            e_.NoteError(EngineError::CodecMemory);
+            return false;
+        }
+        BitAppender appender;
+        size_t written = appender.Append(made.bytes.data(), 0, made.bits, lead.data());
+        if (offset != 0) {
+            written += appender.Append(window_.data(), head_ - 8 * windowBase_, 8 - offset,
+                                       lead.data() + written);
+        }
+        lead.Commit(written);
+        skip = made.restoredBytes;
         position = (head_ + 7) / 8;
     }
     bz_stream stream{};

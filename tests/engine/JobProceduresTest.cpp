@@ -156,7 +156,7 @@ TEST(JobProceduresTest, PayloadIsExactlyWhatTheBzip2ProgramMakes) {
 }
 
 TEST(JobProceduresTest, ReadAndWriteFailuresEndFailedWithoutStaleBytes) {
-    const std::string source = samples::MakeNoise(3 * kChunkSize + 100, 6);
+    const std::string source = samples::MakeNoise(6 * kChunkSize + 100, 6);  // two blocks
     const std::string archive = Compress(source, DeltaMode::Bits16).output;
     using platform::FaultOp;
     struct Case {
@@ -177,14 +177,21 @@ TEST(JobProceduresTest, ReadAndWriteFailuresEndFailedWithoutStaleBytes) {
         {"archive shrank", true, FaultOp::Read, 4, 0, true, EngineError::SourceChanged},
         {"restored write fails", true, FaultOp::Write, 2, ENOSPC, false, EngineError::WriteError},
     };
-    for (const Case& c : cases) {
-        platform::InjectFault(c.op, c.nth, c.error, c.shortRead);
-        test::JobRun run = c.expand ? Expand(archive) : Compress(source, DeltaMode::Bits16);
-        platform::ClearFaults();
-        EXPECT_EQ(run.outcome.result, JobResult::Failed) << c.name;
-        EXPECT_EQ(run.error, c.expected) << c.name;
-        // Nothing beyond the bytes read before the fault reached the codec.
-        EXPECT_LE(run.consumed, c.expand ? archive.size() : source.size()) << c.name;
+    // On one thread and on several: the workers are stopped and joined as well.
+    const int threadsBefore = test::ThreadsAtRest();
+    for (uint32_t threads : {1u, 3u}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(threads) + " threads");
+            platform::InjectFault(c.op, c.nth, c.error, c.shortRead);
+            test::JobRun run = c.expand ? test::ExpandOn(threads, archive)
+                                        : test::CompressOn(threads, source, DeltaMode::Bits16);
+            platform::ClearFaults();
+            EXPECT_EQ(run.outcome.result, JobResult::Failed);
+            EXPECT_EQ(run.error, c.expected);
+            // Nothing beyond the bytes read before the fault reached the codec.
+            EXPECT_LE(run.consumed, c.expand ? archive.size() : source.size());
+            EXPECT_EQ(test::ThreadsInProcess(), threadsBefore);
+        }
     }
 }
 

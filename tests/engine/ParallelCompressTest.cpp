@@ -1,14 +1,12 @@
 // Compression on several threads writes the one-thread payload byte for byte, which is what the
-// bzip2 program writes for the filtered source; it counts, steps and stops as one thread does.
+// bzip2 program writes for the filtered source, and counts and steps as one thread does.
+// (ParallelThreadsTest.cpp holds the short cases that also run under ThreadSanitizer.)
 #include "engine/ParallelCompress.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
 #include "engine/BlockBoundary.h"
 #include "engine/JobProcedures.h"
-#include "platform/FaultInjection.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 
@@ -84,45 +82,6 @@ TEST(ParallelCompressTest, ScannerFindsTheByteThatFillsABlock) {
     BlockBoundaryScanner runs;
     EXPECT_EQ(runs.Scan(reinterpret_cast<const uint8_t*>(split.data()), split.size()),
               899977u + 255u);
-}
-
-TEST(ParallelCompressTest, StopEndsCancelledWithNothingWrittenAfterItAndNoThreadLeft) {
-    const std::string noise = samples::MakeNoise(12 * kChunkSize, 8);
-    const int threadsBefore = test::ThreadsInProcess();
-    for (int stopAfter : {1, 3, 6, 11}) {
-        SCOPED_TRACE("stop after " + std::to_string(stopAfter));
-        test::StoppedRun run = test::RunStopped(false, noise, stopAfter, 3);
-        EXPECT_EQ(run.outcome.result, JobResult::Cancelled);
-        EXPECT_EQ(static_cast<long long>(run.output.size()), run.sizeAtStop);
-        EXPECT_LT(run.output.size(), noise.size());
-        EXPECT_EQ(test::ThreadsInProcess(), threadsBefore);
-    }
-}
-
-TEST(ParallelCompressTest, ReadAndWriteFailuresEndFailed) {
-    const std::string source = samples::MakeNoise(6 * kChunkSize + 100, 6);
-    using platform::FaultOp;
-    struct Case {
-        const char* name;
-        FaultOp op;
-        int nth;
-        int error;
-        bool shortRead;
-        EngineError expected;
-    } cases[] = {
-        {"a read fails", FaultOp::Read, 3, EIO, false, EngineError::ReadError},
-        {"the source shrank", FaultOp::Read, 5, 0, true, EngineError::SourceChanged},
-        {"a chunk write fails", FaultOp::Write, 2, ENOSPC, false, EngineError::WriteError},
-    };
-    const int threadsBefore = test::ThreadsInProcess();
-    for (const Case& c : cases) {
-        platform::InjectFault(c.op, c.nth, c.error, c.shortRead);
-        test::JobRun run = test::CompressOn(3, source, DeltaMode::Bits16);
-        platform::ClearFaults();
-        EXPECT_EQ(run.outcome.result, JobResult::Failed) << c.name;
-        EXPECT_EQ(run.error, c.expected) << c.name;
-        EXPECT_EQ(test::ThreadsInProcess(), threadsBefore) << c.name;
-    }
 }
 
 }  // namespace

@@ -1,16 +1,14 @@
 // Expansion on several threads restores what one thread restores, and gives the same verdict,
 // counters and progress on damaged, cut, padded and foreign payloads, and on payloads made to
-// hold false magics.
+// hold false magics. (ParallelThreadsTest.cpp holds the short cases that also run under
+// ThreadSanitizer.)
 #include "engine/ParallelExpand.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-
 #include "engine/ArchiveFormat.h"
 #include "engine/JobProcedures.h"
 #include "engine/StreamBits.h"
-#include "platform/FaultInjection.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 
@@ -184,47 +182,6 @@ TEST(ParallelExpandTest, FalseMagicsCostABoundedRetry) {
         // The budget, plus what was under way when it ran out.
         EXPECT_LE(run.stats.failedAttempts, 8u + 1u + 3u + 2u);
         ExpectSameExpansion(archive, {2});
-    }
-}
-
-TEST(ParallelExpandTest, StopEndsCancelledWithNothingWrittenAfterItAndNoThreadLeft) {
-    const std::string noise = samples::MakeNoise(14 * kChunkSize, 3);
-    const std::string archive = test::CompressOn(1, noise, DeltaMode::Bits16).output;
-    const int threadsBefore = test::ThreadsInProcess();
-    for (int stopAfter : {1, 4, 9, 14}) {
-        SCOPED_TRACE("stop after " + std::to_string(stopAfter));
-        test::StoppedRun run = test::RunStopped(true, archive, stopAfter, 3);
-        EXPECT_EQ(run.outcome.result, JobResult::Cancelled);
-        EXPECT_EQ(static_cast<long long>(run.output.size()), run.sizeAtStop);
-        EXPECT_LT(run.output.size(), noise.size());
-        EXPECT_EQ(test::ThreadsInProcess(), threadsBefore);
-    }
-}
-
-TEST(ParallelExpandTest, ReadAndWriteFailuresEndFailed) {
-    const std::string source = samples::MakeNoise(6 * kChunkSize + 100, 6);
-    const std::string archive = test::CompressOn(1, source, DeltaMode::Bits16).output;
-    using platform::FaultOp;
-    struct Case {
-        const char* name;
-        FaultOp op;
-        int nth;
-        int error;
-        bool shortRead;
-        EngineError expected;
-    } cases[] = {
-        {"an archive read fails", FaultOp::Read, 4, EIO, false, EngineError::ReadError},
-        {"the archive shrank", FaultOp::Read, 5, 0, true, EngineError::SourceChanged},
-        {"a restored chunk write fails", FaultOp::Write, 2, ENOSPC, false, EngineError::WriteError},
-    };
-    const int threadsBefore = test::ThreadsInProcess();
-    for (const Case& c : cases) {
-        platform::InjectFault(c.op, c.nth, c.error, c.shortRead);
-        test::JobRun run = test::ExpandOn(3, archive);
-        platform::ClearFaults();
-        EXPECT_EQ(run.outcome.result, JobResult::Failed) << c.name;
-        EXPECT_EQ(run.error, c.expected) << c.name;
-        EXPECT_EQ(test::ThreadsInProcess(), threadsBefore) << c.name;
     }
 }
 

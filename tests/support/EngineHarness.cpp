@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 #include "engine/ArchiveFormat.h"
 #include "platform/File.h"
@@ -166,6 +167,11 @@ int ThreadsInProcess() {
         ++count;
     }
     return count;
+}
+
+int ThreadsAtRest() {
+    std::thread([] {}).join();
+    return ThreadsInProcess();
 }
 
 namespace {

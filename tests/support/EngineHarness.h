@@ -59,6 +59,9 @@ void ExpectSamePayload(const std::string& source, DeltaMode mode,
 
 // The threads this process has now.
 int ThreadsInProcess();
+// The same, once any helper thread a sanitizer starts with the first thread has started: the
+// count to compare with after a job.
+int ThreadsAtRest();
 
 // A job stopped after `stopAfter` IsRunning calls, with the destination's size at that moment,
 // so a test can tell whether anything was written after the stop.
