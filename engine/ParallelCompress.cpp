@@ -50,8 +50,9 @@ class ParallelCompressor {
 public:
     explicit ParallelCompressor(EngineContext& engine)
         : e_(engine),
-          maxInFlight_(engine.threads + 2),
-          maxPieces_((engine.threads + 2) * kPiecesPerBlock) {}
+          threads_(std::clamp<uint32_t>(engine.threads, 1, kMaxEngineThreads)),
+          maxInFlight_(threads_ + 2),
+          maxPieces_((threads_ + 2) * kPiecesPerBlock) {}
     ParallelCompressor(const ParallelCompressor&) = delete;
     ParallelCompressor& operator=(const ParallelCompressor&) = delete;
 
@@ -83,6 +84,7 @@ private:
     }
 
     EngineContext& e_;
+    const uint32_t threads_;
     const size_t maxInFlight_;
     const size_t maxPieces_;
 
@@ -116,7 +118,7 @@ bool CompressInParallel(EngineContext& engine) {
 
 bool ParallelCompressor::Run() {
     // Without a single worker the pass runs on this thread: nothing has been taken yet.
-    const size_t workers = workers_.Start(e_.threads, [this] { Worker(); });
+    const size_t workers = workers_.Start(threads_, [this] { Worker(); });
     if (workers == 0) return e_.CompressStream();
     e_.passStats.threadsUsed = static_cast<uint32_t>(workers);
     Pump();

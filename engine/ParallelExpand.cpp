@@ -50,7 +50,10 @@ struct Task {
 class ParallelExpander {
 public:
     explicit ParallelExpander(EngineContext& engine)
-        : e_(engine), maxTasks_(engine.threads + 2), windowLimit_((engine.threads + 3) * kMiB) {}
+        : e_(engine),
+          threads_(std::clamp<uint32_t>(engine.threads, 1, kMaxEngineThreads)),
+          maxTasks_(threads_ + 2),
+          windowLimit_((threads_ + 3) * kMiB) {}
     ParallelExpander(const ParallelExpander&) = delete;
     ParallelExpander& operator=(const ParallelExpander&) = delete;
 
@@ -88,6 +91,7 @@ private:
     bool Halted() const { return e_.stopped_ || e_.reader.failed || e_.writer.failed; }
 
     EngineContext& e_;
+    const uint32_t threads_;
     const size_t maxTasks_;
     const size_t windowLimit_;
 
@@ -126,7 +130,7 @@ bool ExpandInParallel(EngineContext& engine) {
 bool ParallelExpander::Run() {
     // Without its window or a single worker the pass runs on this thread: nothing is taken yet.
     if (!window_.Reserve(windowLimit_ + kChunkSize)) return e_.ExpandStream();
-    const size_t workers = workers_.Start(e_.threads, [this] { Worker(); });
+    const size_t workers = workers_.Start(threads_, [this] { Worker(); });
     if (workers == 0) return e_.ExpandStream();
     e_.passStats.threadsUsed = static_cast<uint32_t>(workers);
     TakeChunk(true);
