@@ -6,16 +6,18 @@
 #
 # Default files: FluidR3_GM.sf2 (Debian's fluid-soundfont-gm, 148 MB), TimGM6mb.sf2 (Debian's
 # timgm6mb-soundfont) and 148 MB of silence (memory with blocks of runs). ROUNDS=N sets the
-# rounds (default 5); THREADS=N the parallel thread count (default 2); BASELINE=REV the git
-# revision whose kvn is "the one-thread engine" (default main; BASELINE= skips it). Commands
-# alternate within each round, so a slow moment of the machine hits them all alike. The load
-# average is printed before and after: run it on a quiet machine.
+# rounds (default 5; three times as many for files under 32 MiB); THREADS=N the parallel thread
+# count (default 2); BASELINE=REV the git revision whose kvn is "the one-thread engine" (default
+# main; BASELINE= skips it). Commands alternate within each round, each round starting one
+# command later, so a slow moment of the machine hits them all alike. The load average is
+# printed before and after: run it on a quiet machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${ROUNDS:-5}
 threads=${THREADS:-2}
 baseline=${BASELINE-main}
 
+echo "load at start: $(uptime)"
 bash "$root/scripts/setup.sh"
 need=()
 for package in fluid-soundfont-gm timgm6mb-soundfont lbzip2 pbzip2 time; do
@@ -76,27 +78,48 @@ row() {  # row LABEL NAME
 }
 ratio() { awk -v a="$(seconds "$1")" -v b="$(seconds "$2")" 'BEGIN {printf "%.3f", a / b}'; }
 
-echo "load before: $(uptime)"
+# one NAME: one timed run of the command NAME stands for, on $src and the archives in $out.
+one() {
+  case $1 in
+    c-par) run c-par "$kvn" compress --no-progress -f -T "$threads" -m none -o "$out/par" "$src" ;;
+    c-one) run c-one "$kvn" compress --no-progress -f -T 1 -m none -o "$out/one" "$src" ;;
+    c-old) run c-old "$old" compress --no-progress -f -m none -o "$out/old" "$src" ;;
+    c-bzip2) run c-bzip2 sh -c "bzip2 -9 -c '$src' >'$out/src.bz2'" ;;
+    c-lbzip2) run c-lbzip2 sh -c "lbzip2 -9 -n $threads -c '$src' >'$out/src.lbz2'" ;;
+    c-pbzip2) run c-pbzip2 sh -c "pbzip2 -9 -p$threads -c '$src' >'$out/src.pbz2'" ;;
+    x-par) run x-par "$kvn" expand --no-progress -f -T "$threads" -o "$out/par-x" "$out/par/src.kvn" ;;
+    x-one) run x-one "$kvn" expand --no-progress -f -T 1 -o "$out/one-x" "$out/par/src.kvn" ;;
+    x-old) run x-old "$old" expand --no-progress -f -o "$out/old-x" "$out/par/src.kvn" ;;
+    x-bzip2) run x-bzip2 sh -c "bzip2 -d -c '$out/src.bz2' >'$out/bzip2.out'" ;;
+    x-lbzip2) run x-lbzip2 sh -c "lbzip2 -d -n $threads -c '$out/src.lbz2' >'$out/lbzip2.out'" ;;
+    x-pbzip2) run x-pbzip2 sh -c "pbzip2 -d -p$threads -c '$out/src.pbz2' >'$out/pbzip2.out'" ;;
+  esac
+}
+
 for file in "${files[@]}"; do
+  echo "load before $(basename "$file"): $(uptime)"
   name=$(basename "$file")
   src="$work/src.${name#*.}"
   cp "$file" "$src"
   out="$work/out"
   rm -rf "$out" "$rec"
   mkdir -p "$out" "$rec"
-  for ((i = 0; i < rounds; i++)); do
-    run c-par "$kvn" compress --no-progress -f -T "$threads" -m none -o "$out/par" "$src"
-    run c-one "$kvn" compress --no-progress -f -T 1 -m none -o "$out/one" "$src"
-    [ -z "$old" ] || run c-old "$old" compress --no-progress -f -m none -o "$out/old" "$src"
-    run c-bzip2 sh -c "bzip2 -9 -c '$src' >'$out/src.bz2'"
-    run c-lbzip2 sh -c "lbzip2 -9 -n $threads -c '$src' >'$out/src.lbz2'"
-    run c-pbzip2 sh -c "pbzip2 -9 -p$threads -c '$src' >'$out/src.pbz2'"
-    run x-par "$kvn" expand --no-progress -f -T "$threads" -o "$out/par-x" "$out/par/src.kvn"
-    run x-one "$kvn" expand --no-progress -f -T 1 -o "$out/one-x" "$out/par/src.kvn"
-    [ -z "$old" ] || run x-old "$old" expand --no-progress -f -o "$out/old-x" "$out/par/src.kvn"
-    run x-bzip2 sh -c "bzip2 -d -c '$out/src.bz2' >'$out/bzip2.out'"
-    run x-lbzip2 sh -c "lbzip2 -d -n $threads -c '$out/src.lbz2' >'$out/lbzip2.out'"
-    run x-pbzip2 sh -c "pbzip2 -d -p$threads -c '$out/src.pbz2' >'$out/pbzip2.out'"
+  # One round runs every command once; each round starts one command later, so that no
+  # command always follows the same one. Small files get three times the rounds.
+  commands=(c-par c-one c-old c-bzip2 c-lbzip2 c-pbzip2 x-par x-one x-old x-bzip2 x-lbzip2 x-pbzip2)
+  [ -n "$old" ] || commands=(c-par c-one c-bzip2 c-lbzip2 c-pbzip2 x-par x-one x-bzip2 x-lbzip2
+                             x-pbzip2)
+  n=$rounds
+  [ "$(stat -c %s "$file")" -ge 33554432 ] || n=$((rounds * 3))
+  # Archives to expand first, so that any command may come first.
+  "$kvn" compress --no-progress -f -T "$threads" -m none -o "$out/par" "$src" >/dev/null
+  bzip2 -9 -c "$src" >"$out/src.bz2"
+  lbzip2 -9 -n "$threads" -c "$src" >"$out/src.lbz2"
+  pbzip2 -9 -p"$threads" -c "$src" >"$out/src.pbz2"
+  for ((i = 0; i < n; i++)); do
+    for ((k = 0; k < ${#commands[@]}; k++)); do
+      one "${commands[$(((i + k) % ${#commands[@]}))]}"
+    done
   done
   # The same archive whatever the thread count, and exactly what bzip2 makes.
   cmp "$out/par/src.kvn" "$out/one/src.kvn"
@@ -107,7 +130,7 @@ for file in "${files[@]}"; do
   cmp "$src" "$out/one-x/$(basename "$src")"
 
   printf '\n%s (%s bytes), median of %s rounds, %s threads\n' "$name" "$(stat -c %s "$file")" \
-    "$rounds" "$threads"
+    "$n" "$threads"
   printf '  %-34s %9s %9s %9s\n' "command" "seconds" "CPU s" "MiB peak"
   row "kvn compress -T $threads -m none" c-par
   row "kvn compress -T 1 -m none" c-one
