@@ -8,14 +8,14 @@
 # timgm6mb-soundfont) and 148 MB of silence (memory with blocks of runs). ROUNDS=N sets the
 # rounds (default 5; three times as many for files under 32 MiB); THREADS=N the parallel thread
 # count (default 2); BASELINE=REV the git revision whose kvn is "the one-thread engine" (default
-# main; BASELINE= skips it). Commands alternate within each round, each round starting one
+# f039cb2, the last commit before the parallel passes; BASELINE= skips it). Commands alternate within each round, each round starting one
 # command later, so a slow moment of the machine hits them all alike. The load average is
 # printed before and after: run it on a quiet machine.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${ROUNDS:-5}
 threads=${THREADS:-2}
-baseline=${BASELINE-main}
+baseline=${BASELINE-f039cb2}
 
 echo "load at start: $(uptime)"
 bash "$root/scripts/setup.sh"
