@@ -104,7 +104,8 @@ public:
     EngineError error = EngineError::None;
     // Threads a job's main codec pass may use (1 to kMaxEngineThreads). 1 runs the codec on
     // the job's thread alone; more compress or expand blocks side by side, with the same
-    // payload, counters, progress steps and results. Set between jobs only.
+    // payload, counters, progress steps and results (only a failed expansion may have read
+    // further ahead than one thread). Set between jobs only.
     uint32_t threads = 1;
     PassStats passStats;
 
