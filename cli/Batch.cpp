@@ -40,11 +40,13 @@ public:
 
     ~WorkerPool() { Stop(); }
 
-    // Starts up to `count` workers, each with its own engine. Returns how many started.
-    size_t Start(size_t count) {
+    // Starts up to `count` workers, each with its own engine using `threadsPerFile` threads.
+    // Returns how many started.
+    size_t Start(size_t count, unsigned threadsPerFile) {
         for (size_t i = 0; i < count; ++i) {
             std::unique_ptr<EngineContext> engine = EngineContext::Create();
             if (!engine) break;
+            engine->threads = std::clamp<uint32_t>(threadsPerFile, 1, kMaxEngineThreads);
             try {
                 threads_.emplace_back(&WorkerPool::Work, this, engine.get());
             } catch (const std::system_error&) {
@@ -230,7 +232,12 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& options
     settings.stillWanted = StillWanted;
     WorkerPool pool(items, settings);
     size_t wanted = std::min<size_t>(std::max(options.jobs, 1u), std::max<size_t>(items.size(), 1));
-    size_t workers = pool.Start(wanted);
+    // The cores are shared: N files at once get cores / N threads each, so one large file
+    // uses every core and a folder of many files does not start cores x cores threads.
+    const unsigned threadsPerFile =
+        options.threads != 0 ? options.threads
+                             : std::max<unsigned>(1, DefaultJobs() / static_cast<unsigned>(wanted));
+    size_t workers = pool.Start(wanted, threadsPerFile);
     if (workers == 0) {
         console.Error("No memory");
         return kExitFailed;

@@ -27,6 +27,7 @@ struct BatchOptions {
     std::string outputFolder;          // "" for beside each source
     bool keepTree = false;             // -r: keep the tree below each named folder
     unsigned jobs = 1;                 // files at once
+    unsigned threads = 0;              // threads per file; 0: the cores shared among the jobs
     OverwritePolicy overwrite = OverwritePolicy::Ask;
     bool deleteSource = false;
     bool verify = false;

@@ -10,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/TerminalObserver.h"
+#include "engine/CodecStream.h"
 
 namespace {
 
@@ -43,6 +44,15 @@ int main(int argc, char** argv) {
     bool force = false;
     bool noClobber = false;
     bool quietProgress = false;
+    uint32_t threads = 0;  // 0: one per core
+    auto addThreadsOption = [&](CLI::App* command) {
+        command
+            ->add_option("-T,--threads", threads,
+                         "Threads per file (default: the cores shared among the files running "
+                         "at once)")
+            ->check(CLI::Range(1u, kavrin::kMaxEngineThreads))
+            ->type_name("N");
+    };
 
     auto addModeOption = [&](CLI::App* command) {
         command
@@ -87,6 +97,7 @@ int main(int argc, char** argv) {
                           "table");
         command->add_flag("-q,--quiet", options.quiet, "Print only error messages");
         command->add_flag("--no-progress", quietProgress, "No progress line on stderr");
+        addThreadsOption(command);
     };
 
     CLI::App* process = app.add_subcommand(
@@ -116,6 +127,7 @@ int main(int argc, char** argv) {
     CLI::App* test = app.add_subcommand(
         "test", "Decode each archive fully without writing anything and say whether it is sound");
     test->add_flag("--no-progress", quietProgress, "No progress line on stderr");
+    addThreadsOption(test);
     test->add_option("ARCHIVE", files, "Archives to test")->required();
 
     try {
@@ -129,7 +141,10 @@ int main(int argc, char** argv) {
 
     kavrin::cli::InstallInterruptHandler();
     if (*info) return kavrin::cli::RunInfo(files);
-    if (*test) return kavrin::cli::RunTest(files, !quietProgress);
+    if (*test) {
+        kavrin::SetDefaultEngineThreads(threads);
+        return kavrin::cli::RunTest(files, !quietProgress);
+    }
 
     options.command = *compress ? kavrin::cli::BatchCommand::Compress
                       : *expand ? kavrin::cli::BatchCommand::Expand
@@ -139,6 +154,7 @@ int main(int argc, char** argv) {
                         : noClobber ? kavrin::cli::OverwritePolicy::NoClobber
                                     : kavrin::cli::OverwritePolicy::Ask;
     options.progress = !quietProgress;
+    options.threads = threads;
     kavrin::cli::TerminalConsole console;
     return kavrin::cli::RunBatch(files, options, console);
 }

@@ -3,7 +3,12 @@
 #include <bzlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <new>
+#include <thread>
+
+#include "engine/ParallelCompress.h"
+#include "engine/ParallelExpand.h"
 
 namespace kavrin {
 namespace {
@@ -11,7 +16,23 @@ namespace {
 constexpr int kBlockSize100k = 9;
 constexpr char kStreamHeader[4] = {'B', 'Z', 'h', '9'};
 
+std::atomic<uint32_t> g_defaultThreads{0};  // 0: the number of cores
+
+uint32_t ClampThreads(uint32_t threads) {
+    return std::clamp<uint32_t>(threads, 1, kMaxEngineThreads);
+}
+
 }  // namespace
+
+uint32_t DefaultEngineThreads() {
+    uint32_t threads = g_defaultThreads.load(std::memory_order_relaxed);
+    if (threads == 0) threads = std::thread::hardware_concurrency();
+    return ClampThreads(threads);
+}
+
+void SetDefaultEngineThreads(uint32_t threads) {
+    g_defaultThreads.store(threads == 0 ? 0 : ClampThreads(threads), std::memory_order_relaxed);
+}
 
 const char* DescribeEngineError(EngineError error) {
     switch (error) {
@@ -51,6 +72,7 @@ std::unique_ptr<EngineContext> EngineContext::Create() {
     if (!context->inputChunk_ || !context->outputChunk_) return nullptr;
     context->reader.buffer = context->inputChunk_.get();
     context->writer.buffer = context->outputChunk_.get();
+    context->threads = DefaultEngineThreads();
     return context;
 }
 
@@ -67,6 +89,8 @@ void EngineContext::BeginJob(Direction jobDirection, platform::FileHandle source
     writer.failed = false;
     delta.decodeFirst = false;
     error = EngineError::None;
+    stopped_ = false;
+    passStats = PassStats{};
 }
 
 void EngineContext::ResetCounters() {
@@ -94,6 +118,7 @@ void EngineContext::FailWrite() {
 
 void EngineContext::Refill(bool first) {
     if (!observer->IsRunning()) {
+        stopped_ = true;
         reader.budget = 0;
         reader.pos = 0;
         return;
@@ -153,6 +178,7 @@ void EngineContext::PutByte(uint8_t byte) {
 void EngineContext::Flush() {
     if (writer.fill == 0) return;
     if (!observer->IsRunning()) {
+        stopped_ = true;
         writer.fill = 0;
         return;
     }
@@ -213,6 +239,14 @@ bool EngineContext::CompressStream() {
     BZ2_bzCompressEnd(&stream);
     if (!ok) NoteError(EngineError::CodecError);
     return ok;
+}
+
+bool EngineContext::CompressPass() {
+    return threads > 1 ? CompressInParallel(*this) : CompressStream();
+}
+
+bool EngineContext::ExpandPass() {
+    return threads > 1 ? ExpandInParallel(*this) : ExpandStream();
 }
 
 bool EngineContext::ExpandStream() {

@@ -11,7 +11,9 @@
 // working memory aside). The files belong to the caller, who opens and closes them.
 //
 // Threads: one job at a time per context, on the thread that calls the job procedure. Several
-// contexts may run at once on different threads.
+// contexts may run at once on different threads. With `threads` above 1, a job's main codec
+// pass starts worker threads of its own (ParallelCompress.h, ParallelExpand.h) and ends them
+// before it returns; the observer is still called from the job's thread only.
 //
 // Errors: the reader and the writer keep their first error. After a failed or short read, or a
 // failed write, the input ends at once (so the codec finishes quickly), nothing more is read
@@ -50,6 +52,14 @@ enum class EngineError {
 // A short English description of an error, for messages.
 const char* DescribeEngineError(EngineError error);
 
+// The most threads one job uses, whatever it is asked for.
+inline constexpr uint32_t kMaxEngineThreads = 64;
+// The thread count EngineContext::Create() gives a new context: the number of cores unless a
+// front end has set another (kvn -T). Any thread may call these.
+uint32_t DefaultEngineThreads();
+// Sets the default; 0 goes back to the number of cores. Clamped to 1..kMaxEngineThreads.
+void SetDefaultEngineThreads(uint32_t threads);
+
 struct ChunkReader {
     platform::FileHandle source = platform::kInvalidFile;
     uint8_t* buffer = nullptr;
@@ -68,9 +78,18 @@ struct ChunkWriter {
     bool failed = false;    // a write failed; kept for the whole job
 };
 
+// What the last main pass did, for tests and benchmarks.
+struct PassStats {
+    uint32_t threadsUsed = 0;     // workers that ran; 0 when the pass ran on the job's thread
+    uint32_t blocks = 0;          // blocks compressed or expanded by the workers
+    uint32_t failedAttempts = 0;  // expansion: block decodes that did not end where tried
+    bool sequentialTail = false;  // expansion: the stream was finished on the job's thread
+};
+
 class EngineContext {
 public:
-    // Allocates the two chunk buffers. Returns null when memory is short.
+    // Allocates the two chunk buffers and sets `threads` to DefaultEngineThreads(). Returns
+    // null when memory is short.
     static std::unique_ptr<EngineContext> Create();
 
     EngineContext(const EngineContext&) = delete;
@@ -83,6 +102,12 @@ public:
     DeltaState delta;
     EngineObserver* observer = nullptr;
     EngineError error = EngineError::None;
+    // Threads a job's main codec pass may use (1 to kMaxEngineThreads). 1 runs the codec on
+    // the job's thread alone; more compress or expand blocks side by side, with the same
+    // payload, counters, progress steps and results (only a failed expansion may have read
+    // further ahead than one thread). Set between jobs only.
+    uint32_t threads = 1;
+    PassStats passStats;
 
     // Starts a job on two open files: counters, failure flags and error cleared.
     void BeginJob(Direction jobDirection, platform::FileHandle source,
@@ -107,7 +132,15 @@ public:
     // end-of-stream marker was reached with every CRC right.
     bool ExpandStream();
 
+    // A job's main pass: CompressStream() or ExpandStream() with one thread, the parallel
+    // passes with more. Same results either way; only the time differs.
+    bool CompressPass();
+    bool ExpandPass();
+
 private:
+    friend class ParallelCompressor;
+    friend class ParallelExpander;
+
     EngineContext() = default;
 
     // The input the codec may take now: the rest of the chunk, at most budget - consumed.
@@ -123,6 +156,8 @@ private:
     // A write failed: nothing more is written, and the input ends so the codec stops early.
     void FailWrite();
 
+    // The observer said the job is no longer running (seen by Refill or Flush).
+    bool stopped_ = false;
     std::unique_ptr<uint8_t[]> inputChunk_;
     std::unique_ptr<uint8_t[]> outputChunk_;
 };

@@ -56,7 +56,7 @@ JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source,
     }
     observer.BeginProgress(sourceSize / kChunkSize + 1);
     engine.Refill(true);
-    bool ok = engine.CompressStream();
+    bool ok = engine.CompressPass();
     engine.Flush();
 
     if (!ok || IoFailed(engine)) return Outcome(JobResult::Failed, engine.mode);
@@ -95,7 +95,7 @@ JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source,
     observer.BeginProgress(static_cast<uint32_t>(engine.reader.budget / kChunkSize + 1));
     engine.delta.decodeFirst = true;
     engine.Refill(false);
-    bool ok = engine.ExpandStream();
+    bool ok = engine.ExpandPass();
     engine.Flush();
 
     // A stop cuts the input off, so a stopped expansion also fails to decode: it is Cancelled.

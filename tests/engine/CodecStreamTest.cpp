@@ -3,7 +3,6 @@
 #include "engine/CodecStream.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include "engine/ArchiveFormat.h"
 #include "tests/support/EngineHarness.h"
@@ -73,68 +72,29 @@ TEST(CodecStreamTest, ByteOperationsKeepTheChunkContract) {
     platform::CloseFile(sink);
 }
 
-// Stops the job after a number of IsRunning calls and notes the destination's size at that
-// moment, so a test can tell whether anything was written afterwards.
-class StoppingObserver : public RecordingObserver {
-public:
-    StoppingObserver(int stopAfter, std::string destination)
-        : RecordingObserver(stopAfter), destination_(std::move(destination)) {}
-    bool IsRunning() override {
-        bool running = RecordingObserver::IsRunning();
-        if (!running && sizeAtStop < 0) {
-            struct stat st {};
-            sizeAtStop = stat(destination_.c_str(), &st) == 0 ? st.st_size : -2;
-        }
-        return running;
-    }
-    long long sizeAtStop = -1;
-
-private:
-    std::string destination_;
-};
-
-JobOutcome RunStopped(bool expand, const std::string& input, int stopAfter, DeltaMode mode,
-                      std::string* output, long long* sizeAtStop) {
-    test::TempDir dir;
-    test::WriteFile(dir / "in", input);
-    platform::FileHandle source = platform::OpenForRead(dir / "in");
-    platform::FileHandle destination = platform::CreateNewForWrite(dir / "out");
-    auto engine = EngineContext::Create();
-    StoppingObserver observer(stopAfter, dir / "out");
-    JobOutcome outcome = expand ? ExpandJob(*engine, source, destination, observer)
-                                : CompressJob(*engine, source, destination, mode, "raw", observer);
-    platform::CloseFile(source);
-    platform::CloseFile(destination);
-    *output = test::ReadFile(dir / "out");
-    *sizeAtStop = observer.sizeAtStop;
-    return outcome;
-}
-
 TEST(CodecStreamTest, StopTakesEffectAtTheNextChunk) {
     const std::string noise = samples::MakeNoise(6 * kChunkSize, 3);
-    std::string output;
-    long long sizeAtStop = 0;
 
     // Compression: a few chunks in, the job stops; no byte is written after the stop.
-    JobOutcome outcome = RunStopped(false, noise, 6, DeltaMode::None, &output, &sizeAtStop);
-    EXPECT_EQ(outcome.result, JobResult::Cancelled);
-    EXPECT_GT(sizeAtStop, 0);
-    EXPECT_EQ(static_cast<long long>(output.size()), sizeAtStop);
-    EXPECT_LT(output.size(), noise.size());
+    test::StoppedRun run = test::RunStopped(false, noise, 6, 1);
+    EXPECT_EQ(run.outcome.result, JobResult::Cancelled);
+    EXPECT_GT(run.sizeAtStop, 0);
+    EXPECT_EQ(static_cast<long long>(run.output.size()), run.sizeAtStop);
+    EXPECT_LT(run.output.size(), noise.size());
 
     // Expansion: the cut-off input fails to decode, and the job is Cancelled, not Failed.
     std::string archive = test::Compress(noise, DeltaMode::Bits16).output;
-    outcome = RunStopped(true, archive, 5, DeltaMode::None, &output, &sizeAtStop);
-    EXPECT_EQ(outcome.result, JobResult::Cancelled);
-    EXPECT_EQ(static_cast<long long>(output.size()), sizeAtStop);
-    EXPECT_LT(output.size(), noise.size());
+    run = test::RunStopped(true, archive, 5, 1);
+    EXPECT_EQ(run.outcome.result, JobResult::Cancelled);
+    EXPECT_EQ(static_cast<long long>(run.output.size()), run.sizeAtStop);
+    EXPECT_LT(run.output.size(), noise.size());
 
     // A stop during the Auto trial: the trial completes, the header is written, the main pass
     // reads nothing.
-    outcome = RunStopped(false, noise, 2, DeltaMode::Auto, &output, &sizeAtStop);
-    EXPECT_EQ(outcome.result, JobResult::Cancelled);
-    EXPECT_NE(outcome.mode, DeltaMode::Auto);
-    EXPECT_EQ(output.size(), kHeaderFixedBytes + 3);
+    run = test::RunStopped(false, noise, 2, 1, DeltaMode::Auto);
+    EXPECT_EQ(run.outcome.result, JobResult::Cancelled);
+    EXPECT_NE(run.outcome.mode, DeltaMode::Auto);
+    EXPECT_EQ(run.output.size(), kHeaderFixedBytes + 3);
 }
 
 }  // namespace

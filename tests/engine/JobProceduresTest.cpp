@@ -18,14 +18,7 @@ using test::Compress;
 using test::Expand;
 using test::RecordingObserver;
 
-std::string Sound(uint32_t channels, uint32_t bits, double seconds, uint32_t seed = 1) {
-    samples::SoundSpec spec;
-    spec.channels = channels;
-    spec.bitsPerSample = bits;
-    spec.seconds = seconds;
-    spec.seed = seed;
-    return samples::MakePcm(spec);
-}
+using test::Sound;
 
 TEST(JobProceduresTest, EveryModeRestoresTheSourceAndCountsBytes) {
     const std::string inputs[] = {
@@ -144,28 +137,6 @@ TEST(JobProceduresTest, DamagedArchivesFailAndGoodOnesIgnoreWhatFollows) {
     EXPECT_EQ(Expand(reserved).output, source);
 }
 
-// The filtered source as the compressor sees it.
-std::string Filtered(const std::string& source, DeltaMode mode) {
-    std::string data = source;
-    DeltaState state;
-    for (size_t at = 0; at < data.size(); at += kChunkSize) {
-        DeltaEncode(mode, reinterpret_cast<uint8_t*>(data.data()) + at,
-                    std::min<size_t>(kChunkSize, data.size() - at), at == 0, state);
-    }
-    return data;
-}
-
-std::string Bzip2(const std::string& data, const std::vector<std::string>& flags) {
-    test::TempDir dir;
-    test::WriteFile(dir / "data", data);
-    std::vector<std::string> argv = {"/bin/bzip2"};
-    argv.insert(argv.end(), flags.begin(), flags.end());
-    argv.push_back(dir / "data");
-    test::ProgramResult result = test::RunProgram(argv);
-    EXPECT_EQ(result.status, 0) << result.err;
-    return result.out;
-}
-
 TEST(JobProceduresTest, PayloadIsExactlyWhatTheBzip2ProgramMakes) {
     // Over two 900 000-byte blocks, so block joins are covered too.
     const std::string source = Sound(2, 16, 13) + samples::MakeNoise(70000, 5);
@@ -173,10 +144,10 @@ TEST(JobProceduresTest, PayloadIsExactlyWhatTheBzip2ProgramMakes) {
     for (DeltaMode mode : {DeltaMode::None, DeltaMode::Bits16, DeltaMode::Bits32}) {
         SCOPED_TRACE(static_cast<int>(mode));
         std::string payload = test::PayloadOf(Compress(source, mode, "wav").output);
-        EXPECT_TRUE("BZh9" + payload == Bzip2(Filtered(source, mode), {"-9", "-c"}));
+        EXPECT_TRUE("BZh9" + payload == test::Bzip2(test::Filtered(source, mode), {"-9", "-c"}));
     }
     // And the other way: the bzip2 program's output, minus its stream header, expands.
-    std::string foreign = Bzip2(source, {"-9", "-c"});
+    std::string foreign = test::Bzip2(source, {"-9", "-c"});
     std::string archive =
         EncodeArchiveHeader("wav", 1, static_cast<uint32_t>(source.size())) + foreign.substr(4);
     test::JobRun run = Expand(archive);
@@ -185,7 +156,7 @@ TEST(JobProceduresTest, PayloadIsExactlyWhatTheBzip2ProgramMakes) {
 }
 
 TEST(JobProceduresTest, ReadAndWriteFailuresEndFailedWithoutStaleBytes) {
-    const std::string source = samples::MakeNoise(3 * kChunkSize + 100, 6);
+    const std::string source = samples::MakeNoise(6 * kChunkSize + 100, 6);  // two blocks
     const std::string archive = Compress(source, DeltaMode::Bits16).output;
     using platform::FaultOp;
     struct Case {
@@ -206,14 +177,21 @@ TEST(JobProceduresTest, ReadAndWriteFailuresEndFailedWithoutStaleBytes) {
         {"archive shrank", true, FaultOp::Read, 4, 0, true, EngineError::SourceChanged},
         {"restored write fails", true, FaultOp::Write, 2, ENOSPC, false, EngineError::WriteError},
     };
-    for (const Case& c : cases) {
-        platform::InjectFault(c.op, c.nth, c.error, c.shortRead);
-        test::JobRun run = c.expand ? Expand(archive) : Compress(source, DeltaMode::Bits16);
-        platform::ClearFaults();
-        EXPECT_EQ(run.outcome.result, JobResult::Failed) << c.name;
-        EXPECT_EQ(run.error, c.expected) << c.name;
-        // Nothing beyond the bytes read before the fault reached the codec.
-        EXPECT_LE(run.consumed, c.expand ? archive.size() : source.size()) << c.name;
+    // On one thread and on several: the workers are stopped and joined as well.
+    const int threadsBefore = test::ThreadsAtRest();
+    for (uint32_t threads : {1u, 3u}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", " + std::to_string(threads) + " threads");
+            platform::InjectFault(c.op, c.nth, c.error, c.shortRead);
+            test::JobRun run = c.expand ? test::ExpandOn(threads, archive)
+                                        : test::CompressOn(threads, source, DeltaMode::Bits16);
+            platform::ClearFaults();
+            EXPECT_EQ(run.outcome.result, JobResult::Failed);
+            EXPECT_EQ(run.error, c.expected);
+            // Nothing beyond the bytes read before the fault reached the codec.
+            EXPECT_LE(run.consumed, c.expand ? archive.size() : source.size());
+            EXPECT_EQ(test::ThreadsInProcess(), threadsBefore);
+        }
     }
 }
 
