@@ -28,7 +28,8 @@ struct XdgFolders {
     std::vector<std::string> dataDirs;  // $XDG_DATA_DIRS or /usr/local/share:/usr/share
 };
 
-// The folders from the environment, with the specification's defaults.
+// The folders from the environment (XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_DATA_DIRS), with the
+// usual defaults when they are unset or not absolute.
 XdgFolders CurrentXdgFolders();
 
 // Writes the three files for the program at `executablePath` (absolute). Starts the two update
@@ -44,7 +45,8 @@ bool SetClassesRootValue(const std::string& path, const std::string& contents);
 // through an installed package description or the compiled glob lists.
 bool ExtensionClaimedByAnotherType(const XdgFolders& folders);
 
-// The Exec line's program, quoted as the desktop entry specification asks when needed.
+// The Exec line's program, quoted the way desktop entries require when it holds spaces or
+// other reserved characters.
 std::string QuoteExecArgument(const std::string& path);
 
 }  // namespace kavrin
