@@ -19,16 +19,8 @@ baseline=${BASELINE-f039cb2}
 
 echo "load at start: $(uptime)"
 bash "$root/scripts/setup.sh"
-need=()
-for package in fluid-soundfont-gm timgm6mb-soundfont lbzip2 pbzip2 time; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
-    need+=("$package")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  sudo=""; [ "$(id -u)" -eq 0 ] || sudo="sudo"
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${need[@]}"
-fi
+source "$root/bench/common.sh"
+bench_install fluid-soundfont-gm timgm6mb-soundfont lbzip2 pbzip2 time
 export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
 bash "$root/scripts/build.sh" "$root/build-release" -DCMAKE_BUILD_TYPE=Release \
   -DKAVRIN_BUILD_TESTS=OFF
@@ -56,22 +48,7 @@ if [ ${#files[@]} -eq 0 ]; then
          "$work/silence.raw")
 fi
 
-# run NAME COMMAND...: one timed run; appends "microseconds peak-KiB cpu-seconds" to $rec/NAME.
 rec="$work/records"
-run() {
-  local name=$1; shift
-  local start end
-  start=$(date +%s%N)
-  /usr/bin/time -f '%M %U %S' -o "$work/usage" "$@" >/dev/null 2>&1
-  end=$(date +%s%N)
-  read -r peak user system <"$work/usage"
-  echo "$(( (end - start) / 1000 )) $peak $(awk -v u="$user" -v s="$system" 'BEGIN {print u + s}')" \
-    >>"$rec/$name"
-}
-median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
-seconds() { cut -d' ' -f1 "$rec/$1" | median | awk '{printf "%.3f", $1/1e6}'; }
-cpu() { cut -d' ' -f3 "$rec/$1" | median | awk '{printf "%.2f", $1}'; }
-peak() { cut -d' ' -f2 "$rec/$1" | sort -n | tail -1 | awk '{printf "%.1f", $1/1024}'; }
 row() {  # row LABEL NAME
   [ -f "$rec/$2" ] || return 0
   printf '  %-34s %9s %9s %9s\n' "$1" "$(seconds "$2")" "$(cpu "$2")" "$(peak "$2")"
