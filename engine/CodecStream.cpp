@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <new>
 #include <thread>
 
@@ -167,6 +168,16 @@ void EngineContext::AcceptOutput(uint32_t length) {
     writer.fill += length;
     writer.produced += length;
     if (writer.fill == kChunkSize) Flush();
+}
+
+void EngineContext::PutBytes(const uint8_t* bytes, size_t length) {
+    while (length > 0 && !Halted()) {
+        const size_t take = std::min<size_t>(length, kChunkSize - writer.fill);
+        std::memcpy(writer.buffer + writer.fill, bytes, take);
+        AcceptOutput(static_cast<uint32_t>(take));
+        bytes += take;
+        length -= take;
+    }
 }
 
 void EngineContext::PutByte(uint8_t byte) {

@@ -20,6 +20,7 @@
 // or written, and the job procedures report `Failed`.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -149,6 +150,11 @@ private:
     void Advance(uint32_t taken);
     // Moves `length` bytes the codec wrote into the writer's buffer at fill.
     void AcceptOutput(uint32_t length);
+    // The job stopped or a read or write failed: a parallel pass ends at its next step.
+    bool Halted() const { return stopped_ || reader.failed || writer.failed; }
+    // Copies `length` bytes into the writer, writing each chunk as it fills, until all are
+    // taken or the job halts.
+    void PutBytes(const uint8_t* bytes, size_t length);
     // Records `why` unless an earlier error is already recorded.
     void NoteError(EngineError why);
     // A read failed or came short: the input ends here, no stale byte reaches the codec.

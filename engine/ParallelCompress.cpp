@@ -76,8 +76,7 @@ private:
     bool WaitFor(Ready ready);
     bool WriteReady();
     bool WriteFront();
-    void PutBytes(const uint8_t* bytes, size_t length);
-    bool Halted() const { return e_.stopped_ || e_.reader.failed || e_.writer.failed; }
+    bool Halted() const { return e_.Halted(); }
     void Fail(EngineError why) {
         e_.NoteError(why);
         codecFailed_ = true;
@@ -255,7 +254,7 @@ void ParallelCompressor::Pump() {
     size_t length = appender_.AppendValue(kEndMagic, kMagicBits, end);
     length += appender_.AppendValue(combinedCrc_, kCrcBits, end + length);
     length += appender_.Finish(end + length);
-    PutBytes(end, length);
+    e_.PutBytes(end, length);
 }
 
 bool ParallelCompressor::Feed(const uint8_t* bytes, size_t length) {
@@ -391,18 +390,8 @@ bool ParallelCompressor::WriteFront() {
         appender_.Append(segment->stream.data(), kHeaderBits, block.blockBits, staging_.data());
     combinedCrc_ = CombineBlockCrc(combinedCrc_, block.blockCrc);
     ++e_.passStats.blocks;
-    PutBytes(staging_.data(), length);
+    e_.PutBytes(staging_.data(), length);
     return !Halted();
-}
-
-void ParallelCompressor::PutBytes(const uint8_t* bytes, size_t length) {
-    while (length > 0 && !Halted()) {
-        const size_t take = std::min<size_t>(length, kChunkSize - e_.writer.fill);
-        std::memcpy(e_.writer.buffer + e_.writer.fill, bytes, take);
-        e_.AcceptOutput(static_cast<uint32_t>(take));  // writes the chunk when it is full
-        bytes += take;
-        length -= take;
-    }
 }
 
 }  // namespace kavrin

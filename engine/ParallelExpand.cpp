@@ -88,7 +88,7 @@ private:
     bool Fallback();
     void PutBytes(const uint8_t* bytes, size_t length);
     void TopUpRefills();
-    bool Halted() const { return e_.stopped_ || e_.reader.failed || e_.writer.failed; }
+    bool Halted() const { return e_.Halted(); }
 
     EngineContext& e_;
     const uint32_t threads_;
@@ -586,14 +586,8 @@ bool ParallelExpander::Fallback() {
 
 void ParallelExpander::PutBytes(const uint8_t* bytes, size_t length) {
     if (e_.writer.produced >= e_.writer.cap) return;
-    length = static_cast<size_t>(std::min<uint64_t>(length, e_.writer.cap - e_.writer.produced));
-    while (length > 0 && !Halted()) {
-        const size_t take = std::min<size_t>(length, kChunkSize - e_.writer.fill);
-        std::memcpy(e_.writer.buffer + e_.writer.fill, bytes, take);
-        e_.AcceptOutput(static_cast<uint32_t>(take));  // writes the chunk when it is full
-        bytes += take;
-        length -= take;
-    }
+    e_.PutBytes(
+        bytes, static_cast<size_t>(std::min<uint64_t>(length, e_.writer.cap - e_.writer.produced)));
 }
 
 // The one-thread decoder loads the next chunk as soon as it has taken the last byte of one,
