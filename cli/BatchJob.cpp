@@ -151,7 +151,7 @@ void RunPreparedItem(BatchItem& item, EngineContext& engine, const JobSettings& 
         if (job.result == JobResult::Cancelled) {
             Cancel(outcome);
         } else {
-            Fail(outcome, Printable(item.shownPath) + ": " + DescribeEngineError(engine.error));
+            Fail(outcome, Printable(item.shownPath) + ": " + DescribeFailure(job));
         }
     }
     platform::CloseFile(item.source);

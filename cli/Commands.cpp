@@ -109,7 +109,7 @@ int RunTest(const std::vector<std::string>& archives, bool progress) {
             std::printf("OK      %s\n", Printable(given).c_str());
         } else {
             std::printf("FAILED  %s: %s\n", Printable(given).c_str(),
-                        DescribeEngineError(engine->error));
+                        DescribeFailure(outcome).c_str());
             status = kExitFailed;
         }
         std::fflush(stdout);

@@ -17,6 +17,8 @@ namespace kavrin {
 
 inline constexpr char kArchiveMagic[4] = {'K', 'V', 'N', '1'};
 inline constexpr uint32_t kMaxTypeText = 255;
+// The header stores the source size in 32 bits: archives hold files of at most this size.
+inline constexpr uint64_t kMaxSourceSize = 0xFFFFFFFFull;
 // The fixed part: magic, type length, mode, source size and reserved.
 inline constexpr uint32_t kHeaderFixedBytes = 14;
 

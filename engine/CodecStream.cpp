@@ -10,12 +10,13 @@
 
 #include "engine/ParallelCompress.h"
 #include "engine/ParallelExpand.h"
+#include "engine/PayloadDecoder.h"
 
 namespace kavrin {
 namespace {
 
 constexpr int kBlockSize100k = 9;
-constexpr char kStreamHeader[4] = {'B', 'Z', 'h', '9'};
+constexpr uint8_t kStreamHeader[4] = {'B', 'Z', 'h', '9'};
 
 std::atomic<uint32_t> g_defaultThreads{0};  // 0: the number of cores
 
@@ -46,7 +47,7 @@ const char* DescribeEngineError(EngineError error) {
         case EngineError::ReadError:
             return "read error";
         case EngineError::SourceChanged:
-            return "the file shrank while it was read";
+            return "the source changed while it was read";
         case EngineError::WriteError:
             return "write error";
         case EngineError::SourceTooLarge:
@@ -61,6 +62,10 @@ const char* DescribeEngineError(EngineError error) {
             return "truncated stream";
         case EngineError::StreamDamaged:
             return "damaged stream (CRC error or bad block)";
+        case EngineError::SizeShort:
+            return "damaged archive: it restores fewer bytes than its header gives";
+        case EngineError::SizeLong:
+            return "damaged archive: it holds more bytes than its header gives";
     }
     return "unknown error";
 }
@@ -115,6 +120,11 @@ void EngineContext::FailWrite() {
     NoteError(EngineError::WriteError);
     writer.failed = true;
     reader.budget = reader.consumed;
+}
+
+bool EngineContext::StillRunning() {
+    if (!stopped_ && !observer->IsRunning()) stopped_ = true;
+    return !stopped_;
 }
 
 void EngineContext::Refill(bool first) {
@@ -261,57 +271,21 @@ bool EngineContext::ExpandPass() {
 }
 
 bool EngineContext::ExpandStream() {
-    bz_stream stream{};
-    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
-        NoteError(EngineError::CodecMemory);
-        return false;
+    PayloadDecoder decoder(*this, nullptr);
+    if (!decoder.Start(0, false)) return false;
+    // The archive leaves out the first stream's header; the decoder gets it first, uncounted.
+    size_t taken = 0;
+    PayloadDecoder::Step step = decoder.Decode(kStreamHeader, sizeof kStreamHeader, &taken);
+    while (step == PayloadDecoder::Step::NeedInput) {
+        const uint32_t span = InputSpan();
+        if (span == 0) {
+            step = decoder.EndOfInput();
+            break;
+        }
+        step = decoder.Decode(reader.buffer + reader.pos, span, &taken);
+        Advance(static_cast<uint32_t>(taken));
     }
-    // Output past the cap is decoded (the CRCs must still be checked) and dropped here.
-    char discard[4096];
-    // The archive leaves out the stream header; the decoder gets it first, uncounted.
-    stream.next_in = const_cast<char*>(kStreamHeader);
-    stream.avail_in = sizeof kStreamHeader;
-    bool feedingHeader = true;
-
-    bool ok = false;
-    for (;;) {
-        if (feedingHeader && stream.avail_in == 0) feedingHeader = false;
-        uint32_t span = 0;
-        if (!feedingHeader) {
-            span = InputSpan();
-            stream.next_in = reinterpret_cast<char*>(reader.buffer) + reader.pos;
-            stream.avail_in = span;
-        }
-        bool capped = writer.produced >= writer.cap;
-        uint32_t room = capped ? sizeof discard
-                               : static_cast<uint32_t>(std::min<uint64_t>(
-                                     kChunkSize - writer.fill, writer.cap - writer.produced));
-        stream.next_out = capped ? discard : reinterpret_cast<char*>(writer.buffer) + writer.fill;
-        stream.avail_out = room;
-
-        int result = BZ2_bzDecompress(&stream);
-        uint32_t written = room - stream.avail_out;
-        uint32_t taken = feedingHeader ? 0 : span - stream.avail_in;
-        if (!capped && written > 0) AcceptOutput(written);
-        if (!feedingHeader) Advance(taken);
-
-        if (result == BZ_STREAM_END) {
-            ok = true;
-            break;
-        }
-        if (result != BZ_OK) {
-            NoteError(result == BZ_MEM_ERROR ? EngineError::CodecMemory
-                                             : EngineError::StreamDamaged);
-            break;
-        }
-        if (!feedingHeader && taken == 0 && written == 0) {
-            // Nothing left to give the decoder and nothing more comes out of it.
-            NoteError(EngineError::StreamTruncated);
-            break;
-        }
-    }
-    BZ2_bzDecompressEnd(&stream);
-    return ok;
+    return step == PayloadDecoder::Step::Finished;
 }
 
 }  // namespace kavrin

@@ -40,7 +40,7 @@ enum class EngineError {
     CodecMemory,      // the codec could not start
     CodecError,       // the codec reported an internal error
     ReadError,        // a read failed
-    SourceChanged,    // a read came back short: the source shrank while it was read
+    SourceChanged,    // the source changed while it was read (a short read, or new times)
     WriteError,       // a write failed (disk full, I/O error)
     SourceTooLarge,   // 4 GiB or more: the header stores a 32-bit size
     InvalidRequest,   // a mode above 5 or a type text above 255 bytes
@@ -48,6 +48,8 @@ enum class EngineError {
     HeaderTruncated,  // the file ends inside the header
     StreamTruncated,  // the input ended before the end-of-stream marker
     StreamDamaged,    // a block or stream CRC mismatch, or any other format error
+    SizeShort,        // the payload restores fewer bytes than the header's size
+    SizeLong,         // the payload holds more than the header's size
 };
 
 // A short English description of an error, for messages.
@@ -141,6 +143,7 @@ public:
 private:
     friend class ParallelCompressor;
     friend class ParallelExpander;
+    friend class PayloadDecoder;
 
     EngineContext() = default;
 
@@ -150,8 +153,11 @@ private:
     void Advance(uint32_t taken);
     // Moves `length` bytes the codec wrote into the writer's buffer at fill.
     void AcceptOutput(uint32_t length);
-    // The job stopped or a read or write failed: a parallel pass ends at its next step.
+    // The job stopped or a read or write failed: a pass ends at its next step.
     bool Halted() const { return stopped_ || reader.failed || writer.failed; }
+    // Asks the observer whether the job is still wanted, for the waits and steps of a pass
+    // that neither read nor write a chunk. False (and the job stopped) once it is not.
+    bool StillRunning();
     // Copies `length` bytes into the writer, writing each chunk as it fills, until all are
     // taken or the job halts.
     void PutBytes(const uint8_t* bytes, size_t length);

@@ -5,10 +5,15 @@
 namespace kavrin {
 namespace {
 
-constexpr uint64_t kLargestSource = 0xFFFFFFFFull;
-
-JobOutcome Outcome(JobResult result, DeltaMode mode) {
-    return JobOutcome{result, mode};
+JobOutcome Outcome(const EngineContext& engine, JobResult result, DeltaMode mode) {
+    JobOutcome outcome;
+    outcome.result = result;
+    outcome.error = result == JobResult::Failed ? engine.error : EngineError::None;
+    outcome.mode = mode;
+    outcome.bytesRead = engine.reader.consumed;
+    outcome.bytesWritten = engine.writer.produced;
+    outcome.headerSize = engine.direction == Direction::Expand ? engine.writer.cap : 0;
+    return outcome;
 }
 
 bool IoFailed(const EngineContext& engine) {
@@ -17,6 +22,19 @@ bool IoFailed(const EngineContext& engine) {
 
 }  // namespace
 
+std::string DescribeFailure(const JobOutcome& outcome) {
+    switch (outcome.error) {
+        case EngineError::SizeShort:
+            return "damaged archive: it restores " + std::to_string(outcome.bytesWritten) +
+                   " bytes, but its header gives " + std::to_string(outcome.headerSize);
+        case EngineError::SizeLong:
+            return "damaged archive: it holds more than the " + std::to_string(outcome.headerSize) +
+                   " bytes its header gives";
+        default:
+            return DescribeEngineError(outcome.error);
+    }
+}
+
 JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source,
                        platform::FileHandle destination, DeltaMode mode,
                        const std::string& typeText, EngineObserver& observer) {
@@ -24,26 +42,26 @@ JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source,
     engine.mode = mode;
     if (static_cast<uint32_t>(mode) > 5 || typeText.size() > kMaxTypeText) {
         engine.error = EngineError::InvalidRequest;
-        return Outcome(JobResult::Failed, mode);
+        return Outcome(engine, JobResult::Failed, mode);
     }
     // A size the header cannot hold is refused before anything is written: a length stored
     // modulo 2^32 would restore a truncated file.
     uint64_t length = 0;
     if (!platform::GetFileSize(source, &length)) {
         engine.error = EngineError::ReadError;
-        return Outcome(JobResult::Failed, mode);
+        return Outcome(engine, JobResult::Failed, mode);
     }
-    if (length > kLargestSource) {
+    if (length > kMaxSourceSize) {
         engine.error = EngineError::SourceTooLarge;
-        return Outcome(JobResult::Failed, mode);
+        return Outcome(engine, JobResult::Failed, mode);
     }
 
     if (mode == DeltaMode::Auto) RunAutoTrial(engine);
 
-    if (!platform::GetFileSize(source, &length) || length > kLargestSource) {
+    if (!platform::GetFileSize(source, &length) || length > kMaxSourceSize) {
         engine.error =
-            length > kLargestSource ? EngineError::SourceTooLarge : EngineError::ReadError;
-        return Outcome(JobResult::Failed, engine.mode);
+            length > kMaxSourceSize ? EngineError::SourceTooLarge : EngineError::ReadError;
+        return Outcome(engine, JobResult::Failed, engine.mode);
     }
     const auto sourceSize = static_cast<uint32_t>(length);
     engine.reader.budget = sourceSize;
@@ -52,16 +70,16 @@ JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source,
                             static_cast<uint8_t>(static_cast<uint32_t>(engine.mode)), sourceSize)) {
         engine.writer.failed = true;
         engine.error = EngineError::WriteError;
-        return Outcome(JobResult::Failed, engine.mode);
+        return Outcome(engine, JobResult::Failed, engine.mode);
     }
     observer.BeginProgress(sourceSize / kChunkSize + 1);
     engine.Refill(true);
     bool ok = engine.CompressPass();
     engine.Flush();
 
-    if (!ok || IoFailed(engine)) return Outcome(JobResult::Failed, engine.mode);
-    if (!observer.IsRunning()) return Outcome(JobResult::Cancelled, engine.mode);
-    return Outcome(JobResult::Done, engine.mode);
+    if (!ok || IoFailed(engine)) return Outcome(engine, JobResult::Failed, engine.mode);
+    if (!observer.IsRunning()) return Outcome(engine, JobResult::Cancelled, engine.mode);
+    return Outcome(engine, JobResult::Done, engine.mode);
 }
 
 JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source,
@@ -71,7 +89,7 @@ JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source,
     uint64_t length = 0;
     if (!platform::GetFileSize(source, &length)) {
         engine.error = EngineError::ReadError;
-        return Outcome(JobResult::Failed, engine.mode);
+        return Outcome(engine, JobResult::Failed, engine.mode);
     }
 
     ArchiveHeader header;
@@ -80,13 +98,13 @@ JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source,
             break;
         case HeaderStatus::NotArchive:
             engine.error = EngineError::NotArchive;
-            return Outcome(JobResult::Failed, engine.mode);
+            return Outcome(engine, JobResult::Failed, engine.mode);
         case HeaderStatus::Truncated:
             engine.error = EngineError::HeaderTruncated;
-            return Outcome(JobResult::Failed, engine.mode);
+            return Outcome(engine, JobResult::Failed, engine.mode);
         case HeaderStatus::ReadError:
             engine.error = EngineError::ReadError;
-            return Outcome(JobResult::Failed, engine.mode);
+            return Outcome(engine, JobResult::Failed, engine.mode);
     }
     engine.mode = static_cast<DeltaMode>(header.deltaMode);
     engine.writer.cap = header.sourceSize;
@@ -99,9 +117,9 @@ JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source,
     engine.Flush();
 
     // A stop cuts the input off, so a stopped expansion also fails to decode: it is Cancelled.
-    if (!observer.IsRunning()) return Outcome(JobResult::Cancelled, engine.mode);
-    if (!ok || IoFailed(engine)) return Outcome(JobResult::Failed, engine.mode);
-    return Outcome(JobResult::Done, engine.mode);
+    if (!observer.IsRunning()) return Outcome(engine, JobResult::Cancelled, engine.mode);
+    if (!ok || IoFailed(engine)) return Outcome(engine, JobResult::Failed, engine.mode);
+    return Outcome(engine, JobResult::Done, engine.mode);
 }
 
 }  // namespace kavrin

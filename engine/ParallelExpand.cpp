@@ -14,6 +14,7 @@
 #include "engine/ByteBuffer.h"
 #include "engine/CodecMemory.h"
 #include "engine/DecoderLead.h"
+#include "engine/PayloadDecoder.h"
 #include "engine/StreamBits.h"
 #include "engine/WorkerThreads.h"
 
@@ -41,6 +42,7 @@ struct Task {
     bool ok = false;            // the wrapped stream ended cleanly, every CRC right
     bool overflow = false;      // the output was larger than kOutputRoom and was not kept
     bool memoryFailed = false;  // the decoder could not start
+    uint64_t restored = 0;      // what the block restores to, kept or not
     ByteBuffer input;           // the block wrapped as a one-block stream
     ByteBuffer output;          // what it restores to (unless overflow)
 };
@@ -86,6 +88,12 @@ private:
     bool Redecode(Task& task);
     bool FinishAtEnd();
     bool Fallback();
+    // Decodes the rest of the payload on this thread from payload byte `position`, after
+    // `lead` (uncounted input whose first `skip` restored bytes are dropped).
+    bool DecodeRest(const ByteBuffer& lead, size_t skip, uint64_t position, bool laterStream);
+    // Waits until `task` is done, asking meanwhile at every chunk of output a worker restores
+    // whether the job is still wanted. False when it is not.
+    bool WaitForTask(Task* task);
     void PutBytes(const uint8_t* bytes, size_t length);
     void TopUpRefills();
     bool Halted() const { return e_.Halted(); }
@@ -100,6 +108,7 @@ private:
     std::condition_variable workersWake_;
     std::condition_variable jobWake_;
     std::vector<Task*> tasks_;  // live tasks; only the job's thread adds or removes
+    uint64_t outputTicks_ = 0;  // a chunk's worth of output restored by some worker
     std::atomic<bool> abort_{false};
 
     // The job's thread only.
@@ -181,6 +190,8 @@ void ParallelExpander::Decode(Task& task, CodecMemory& memory) {
     char discard[16384];
     stream.next_in = reinterpret_cast<char*>(task.input.data());
     stream.avail_in = static_cast<unsigned>(task.input.size());
+    task.restored = 0;
+    uint64_t untold = 0;  // output since the job's thread was last woken
     while (!abort_.load(std::memory_order_relaxed)) {
         const bool keep = !task.overflow;
         const size_t room = keep ? task.output.room() : sizeof discard;
@@ -188,7 +199,20 @@ void ParallelExpander::Decode(Task& task, CodecMemory& memory) {
             keep ? reinterpret_cast<char*>(task.output.data() + task.output.size()) : discard;
         stream.avail_out = static_cast<unsigned>(room);
         const int result = BZ2_bzDecompress(&stream);
-        if (keep) task.output.Commit(room - stream.avail_out);
+        const size_t written = room - stream.avail_out;
+        if (keep) task.output.Commit(written);
+        task.restored += written;
+        untold += written;
+        if (untold >= kChunkSize) {
+            // A block of runs restores tens of megabytes: the job's thread asks about a stop
+            // at every chunk of it, as it would for output it writes.
+            untold = 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++outputTicks_;
+            }
+            jobWake_.notify_all();
+        }
         if (result == BZ_STREAM_END) {
             // Clean only if the stream ends exactly where the wrapping ends.
             task.ok = stream.avail_in == 0;
@@ -431,16 +455,36 @@ bool ParallelExpander::Chain() {
             ReadChunk(true);
             continue;
         }
-        std::unique_lock<std::mutex> lock(mutex_);
-        jobWake_.wait(lock, [&] { return task->state == Task::State::Done; });
+        if (!WaitForTask(task)) return false;
+    }
+}
+
+bool ParallelExpander::WaitForTask(Task* task) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        const uint64_t ticks = outputTicks_;
+        jobWake_.wait(lock,
+                      [&] { return task->state == Task::State::Done || outputTicks_ != ticks; });
+        if (task->state == Task::State::Done) return true;
+        lock.unlock();
+        if (!e_.StillRunning()) return false;
+        lock.lock();
     }
 }
 
 bool ParallelExpander::Emit(Task& task) {
+    // Between blocks as at every chunk: a stop is seen even where blocks restore little.
+    if (!e_.StillRunning()) return false;
     ++e_.passStats.blocks;
+    const bool tooLong = task.restored > e_.writer.cap - e_.writer.produced;
     if (!task.overflow) {
         PutBytes(task.output.data(), task.output.size());
     } else if (e_.writer.produced < e_.writer.cap && !Redecode(task)) {
+        return false;
+    }
+    if (tooLong) {
+        // As one thread: the output up to the header's size, then the failure.
+        e_.NoteError(EngineError::SizeLong);
         return false;
     }
     combinedCrc_ = CombineBlockCrc(combinedCrc_, task.blockCrc);
@@ -491,7 +535,12 @@ bool ParallelExpander::FinishAtEnd() {
         e_.NoteError(EngineError::StreamDamaged);
         return false;
     }
-    return true;
+    if (e_.writer.produced >= e_.writer.cap) return true;
+    // Short of the header's size: the payload goes on with a further stream, which the
+    // workers leave to this thread. Rare, and only in payloads other tools made.
+    workers_.StopAndJoin(mutex_, abort_, workersWake_);
+    e_.passStats.sequentialTail = true;
+    return DecodeRest(ByteBuffer(), 0, consumedEnd_, true);
 }
 
 // Decodes the rest of the stream on this thread, from the head on, exactly as the one-thread
@@ -503,7 +552,10 @@ bool ParallelExpander::Fallback() {
     size_t skip = 0;
     uint64_t position = head_ / 8;  // the next payload byte the decoder takes
     if (head_ == 0) {
-        lead.Append(kBzipHeader, sizeof kBzipHeader);
+        if (!lead.Append(kBzipHeader, sizeof kBzipHeader)) {
+            e_.NoteError(EngineError::CodecMemory);
+            return false;
+        }
     } else {
         // A tiny block carries the stream CRC so far; the head's first bits complete its last
         // byte, and the window follows from the next byte on.
@@ -524,64 +576,33 @@ bool ParallelExpander::Fallback() {
         skip = made.restoredBytes;
         position = (head_ + 7) / 8;
     }
-    bz_stream stream{};
-    memory_.Attach(stream);
-    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
-        e_.NoteError(EngineError::CodecMemory);
-        return false;
+    return DecodeRest(lead, skip, position, false);
+}
+
+bool ParallelExpander::DecodeRest(const ByteBuffer& lead, size_t skip, uint64_t position,
+                                  bool laterStream) {
+    PayloadDecoder decoder(e_, &memory_);
+    if (!decoder.Start(skip, laterStream)) return false;
+    size_t taken = 0;
+    PayloadDecoder::Step step = PayloadDecoder::Step::NeedInput;
+    if (lead.size() > 0) step = decoder.Decode(lead.data(), lead.size(), &taken);
+    while (step == PayloadDecoder::Step::NeedInput) {
+        keepFrom_ = position;  // the decoder never looks back
+        if (position == ReadEnd() && CanRead()) ReadChunk(false);
+        if (Halted()) {
+            step = PayloadDecoder::Step::Failed;
+            break;
+        }
+        if (position == ReadEnd()) {
+            step = decoder.EndOfInput();
+            break;
+        }
+        step =
+            decoder.Decode(window_.data() + (position - windowBase_), ReadEnd() - position, &taken);
+        position += taken;
     }
-    char discard[16384];
-    bool inLead = true;
-    stream.next_in = reinterpret_cast<char*>(lead.data());
-    stream.avail_in = static_cast<unsigned>(lead.size());
-    bool ok = false;
-    for (;;) {
-        if (inLead && stream.avail_in == 0) inLead = false;
-        if (!inLead && stream.avail_in == 0) {
-            keepFrom_ = position;  // the decoder never looks back
-            if (position == ReadEnd() && CanRead()) ReadChunk(false);
-            if (Halted()) break;
-            stream.next_in = reinterpret_cast<char*>(window_.data() + (position - windowBase_));
-            stream.avail_in = static_cast<unsigned>(ReadEnd() - position);
-        }
-        const unsigned given = stream.avail_in;
-        // The lead block's own bytes come out first and are dropped, as is output past the cap.
-        const bool drop = skip > 0 || e_.writer.produced >= e_.writer.cap;
-        const uint32_t room =
-            drop ? static_cast<uint32_t>(skip > 0 ? std::min<size_t>(skip, sizeof discard)
-                                                  : sizeof discard)
-                 : static_cast<uint32_t>(std::min<uint64_t>(kChunkSize - e_.writer.fill,
-                                                            e_.writer.cap - e_.writer.produced));
-        stream.next_out =
-            drop ? discard : reinterpret_cast<char*>(e_.writer.buffer + e_.writer.fill);
-        stream.avail_out = room;
-        const int result = BZ2_bzDecompress(&stream);
-        const uint32_t written = room - stream.avail_out;
-        if (skip > 0) {
-            skip -= std::min<size_t>(skip, written);
-        } else if (!drop && written > 0) {
-            e_.AcceptOutput(written);
-        }
-        const unsigned taken = given - stream.avail_in;
-        if (!inLead) position += taken;
-        if (result == BZ_STREAM_END) {
-            ok = true;
-            break;
-        }
-        if (result != BZ_OK) {
-            e_.NoteError(result == BZ_MEM_ERROR ? EngineError::CodecMemory
-                                                : EngineError::StreamDamaged);
-            break;
-        }
-        if (!inLead && taken == 0 && written == 0 && !CanRead()) {
-            if (!Halted()) e_.NoteError(EngineError::StreamTruncated);
-            break;
-        }
-        if (Halted()) break;
-    }
-    BZ2_bzDecompressEnd(&stream);
     consumedEnd_ = position;
-    return ok;
+    return step == PayloadDecoder::Step::Finished;
 }
 
 void ParallelExpander::PutBytes(const uint8_t* bytes, size_t length) {

@@ -95,7 +95,8 @@ int WorkerThreadProc(WorkerBinding binding) {
             DropPreparedJob(record);
             binding.sink->SetLamps(LampPhase::Off);
             binding.sink->ResetProgress();
-            outcome = {JobResult::Cancelled, static_cast<DeltaMode>(record.deltaMode)};
+            outcome.result = JobResult::Cancelled;
+            outcome.mode = static_cast<DeltaMode>(record.deltaMode);
         }
         // Closing the window: no message; the close handler's signal ends the thread next.
         if (record.State() == JobState::Shutdown) continue;

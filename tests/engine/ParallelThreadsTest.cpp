@@ -3,7 +3,10 @@
 // decoder.
 #include <gtest/gtest.h>
 
+#include "engine/ArchiveFormat.h"
+#include "engine/BlockCrc.h"
 #include "engine/JobProcedures.h"
+#include "engine/StreamBits.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 
@@ -43,6 +46,52 @@ TEST(ParallelThreadsTest, StopEndsEitherPassCancelledWithNoThreadLeft) {
             EXPECT_LT(run.output.size(), noise.size());
             EXPECT_EQ(test::ThreadsInProcess(), threadsBefore);
         }
+    }
+}
+
+// A small archive of many blocks of silence restores to gigabytes. A stop is seen within a
+// chunk or two of output, on one thread and on several, and a header size below what the
+// blocks hold fails at the first extra byte instead of decoding everything to drop it.
+TEST(ParallelThreadsTest, StopAndSizeEndAnArchiveOfManyBlocksOfRunsAtOnce) {
+    const std::string oneBlock = test::Bzip2(std::string(45000000, '\0'), {"-9", "-c"});
+    OneBlock block;
+    ASSERT_TRUE(ParseOneBlockStream(reinterpret_cast<const uint8_t*>(oneBlock.data()),
+                                    oneBlock.size(), &block));
+    const int kBlocks = 40;  // 1.8 GB of zeros from a few kilobytes
+    std::string payload(kBlocks * (block.blockBits / 8 + 2) + 16, '\0');
+    auto* out = reinterpret_cast<uint8_t*>(payload.data());
+    BitAppender appender;
+    size_t length = 0;
+    uint32_t combined = 0;
+    for (int i = 0; i < kBlocks; ++i) {
+        length += appender.Append(reinterpret_cast<const uint8_t*>(oneBlock.data()), kHeaderBits,
+                                  block.blockBits, out + length);
+        combined = CombineBlockCrc(combined, block.blockCrc);
+    }
+    length += appender.AppendValue(kEndMagic, kMagicBits, out + length);
+    length += appender.AppendValue(combined, kCrcBits, out + length);
+    length += appender.Finish(out + length);
+    payload.resize(length);
+
+    const int threadsBefore = test::ThreadsAtRest();
+    for (uint32_t threads : {1u, 3u}) {
+        SCOPED_TRACE(std::to_string(threads) + " threads");
+        const int stopAfter = 3;
+        test::RecordingObserver stopped(stopAfter);
+        test::JobRun run =
+            test::ExpandOn(threads, EncodeArchiveHeader("raw", 1, 0xFFFFFFFFu) + payload, stopped);
+        EXPECT_EQ(run.outcome.result, JobResult::Cancelled);
+        // Every output chunk asks whether the job still runs: a few after the stop at most.
+        EXPECT_LE(stopped.isRunningCalls, stopAfter + 3);
+
+        test::RecordingObserver capped;
+        run = test::ExpandOn(threads, EncodeArchiveHeader("raw", 1, 10) + payload, capped);
+        EXPECT_EQ(run.outcome.result, JobResult::Failed);
+        EXPECT_EQ(run.error, EngineError::SizeLong);
+        EXPECT_EQ(run.output, std::string(10, '\0'));
+        // Workers ask at every chunk they restore: only the blocks in flight were decoded.
+        EXPECT_LE(capped.isRunningCalls, threads == 1 ? 4 : (3 + 2) * 250);
+        EXPECT_EQ(test::ThreadsInProcess(), threadsBefore);
     }
 }
 

@@ -47,7 +47,10 @@ public:
     void PostJobFinished(JobResult result, DeltaMode mode) override {
         std::lock_guard<std::mutex> lock(mutex_);
         events_.push_back("finished");
-        finished_.push_back({result, mode});
+        JobOutcome outcome;
+        outcome.result = result;
+        outcome.mode = mode;
+        finished_.push_back(outcome);
         finishedChanged_.notify_all();
     }
 

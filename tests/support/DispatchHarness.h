@@ -39,7 +39,10 @@ public:
     void SetAnalysisLamp(bool) override {}
     void PostJobFinished(JobResult result, DeltaMode mode) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        posted_.push_back({result, mode});
+        JobOutcome outcome;
+        outcome.result = result;
+        outcome.mode = mode;
+        posted_.push_back(outcome);
         changed_.notify_all();
     }
     // Waits until an outcome has been posted and takes it.
