@@ -281,7 +281,7 @@ void CArchiverDlg::closeEvent(QCloseEvent* event) {
 bool CArchiverDlg::event(QEvent* event) {
     if (event->type() == JobFinishedEvent::kType) {
         auto* finished = static_cast<JobFinishedEvent*>(event);
-        m_dispatcher.OnJobFinished(finished->result, finished->mode, true);
+        m_dispatcher.OnJobFinished(finished->end, true);
         return true;
     }
     return QDialog::event(event);
@@ -299,7 +299,7 @@ void CArchiverDlg::UpdateRunButtons() {
 
 void CArchiverDlg::DispatchIfIdle() {
     if (m_dispatcher.Running() && m_job.State() == JobState::Idle) {
-        m_dispatcher.OnJobFinished(JobResult::Done, DeltaMode::Auto, false);
+        m_dispatcher.OnJobFinished({}, false);
     }
 }
 

@@ -14,8 +14,8 @@
 
 #include <QAbstractButton>
 #include <QDialog>
-#include <QLineEdit>
 #include <QIcon>
+#include <QLineEdit>
 #include <QPixmap>
 #include <QUrl>
 #include <array>
@@ -28,7 +28,6 @@
 #include "app/WindowSink.h"
 #include "jobs/Dispatcher.h"
 #include "jobs/JobRecord.h"
-
 #include "lists/InputQueue.h"
 #include "lists/ReportList.h"
 #include "lists/RowImages.h"
@@ -211,7 +210,7 @@ private:
     JobRecord m_job;
     std::unique_ptr<EngineContext> m_engine;
     std::unique_ptr<CWindowSink> m_sink;
-    Dispatcher m_dispatcher{m_job, m_engine, *this, *m_prompt};
+    Dispatcher m_dispatcher{m_job, *this, *m_prompt};
 };
 
 // The destination folder a first start offers: "Kavrin Archive/" in the user's home folder.

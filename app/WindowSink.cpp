@@ -71,8 +71,8 @@ void CWindowSink::SetAnalysisLamp(bool on) {
         lamp, [lamp, &picture] { lamp->setPixmap(picture); }, Qt::QueuedConnection);
 }
 
-void CWindowSink::PostJobFinished(JobResult result, DeltaMode mode) {
-    QCoreApplication::postEvent(&m_window, new JobFinishedEvent(result, mode));
+void CWindowSink::PostJobFinished(const JobEnd& end) {
+    QCoreApplication::postEvent(&m_window, new JobFinishedEvent(end));
 }
 
 }  // namespace kavrin

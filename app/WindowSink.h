@@ -12,7 +12,6 @@
 #include <QPixmap>
 #include <array>
 
-#include "jobs/JobRecord.h"
 #include "jobs/Worker.h"
 
 class QLabel;
@@ -25,14 +24,15 @@ namespace kavrin {
 enum LampPicture { kLampOff = 0, kLampOn = 1, kLampAnalysis = 2 };
 std::array<QPixmap, 3> MakeLampBitmaps(qreal devicePixelRatio = 1.0);
 
-// The posted "job finished" event, event type 1124.
+// The event type of the worker's "job finished" notification.
+inline constexpr int WM_JOB_FINISHED = 1124;
+
+// The posted "job finished" event, with how the job ended.
 class JobFinishedEvent : public QEvent {
 public:
     static constexpr QEvent::Type kType = static_cast<QEvent::Type>(WM_JOB_FINISHED);
-    JobFinishedEvent(JobResult result, DeltaMode mode)
-        : QEvent(kType), result(result), mode(mode) {}
-    const JobResult result;
-    const DeltaMode mode;
+    explicit JobFinishedEvent(const JobEnd& end) : QEvent(kType), end(end) {}
+    const JobEnd end;
 };
 
 class CWindowSink : public WorkerSink {
@@ -46,7 +46,7 @@ public:
     void ResetProgress() override;
     void SetLamps(LampPhase phase) override;
     void SetAnalysisLamp(bool on) override;
-    void PostJobFinished(JobResult result, DeltaMode mode) override;
+    void PostJobFinished(const JobEnd& end) override;
 
 private:
     QWidget& m_window;

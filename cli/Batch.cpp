@@ -13,15 +13,12 @@
 #include "cli/BatchJob.h"
 #include "cli/BatchReport.h"
 #include "cli/Commands.h"
-#include "cli/TerminalObserver.h"
+#include "cli/Interrupt.h"
 
 namespace kavrin::cli {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// A sixth of a second keeps the progress line readable and its cost negligible.
-constexpr auto kRefresh = std::chrono::milliseconds(166);
 
 bool StillWanted() {
     return !Interrupted();
@@ -173,7 +170,7 @@ public:
         }
         if (!showProgress_) return;
         Clock::time_point now = Clock::now();
-        if (now - lastDraw_ < kRefresh) return;
+        if (now - lastDraw_ < kProgressRefresh) return;
         lastDraw_ = now;
         console_.Progress(ProgressLine(pool_.FilesDone() + settledHere, items_.size(),
                                        pool_.BytesDone().load(), bytesTotal_,
@@ -224,6 +221,8 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& options
     plan.overwrite = options.overwrite;
     plan.leftoverAgeSeconds = options.leftoverAgeSeconds;
     std::vector<BatchItem> items = CollectItems(inputs, plan);
+    Planner planner(plan, console);
+    planner.TakeInputs(&items);
 
     JobSettings settings;
     settings.mode = options.mode;
@@ -245,11 +244,10 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& options
 
     Reporter reporter(options, console, items, pool, start);
     reporter.Header();
-    Planner planner(plan, items, console);
     uint64_t settledHere = 0;  // items the main thread finished itself
     for (size_t i = 0; i < items.size(); ++i) {
         while (pool.InFlight() >= workers) {
-            pool.WaitForNews(kRefresh);
+            pool.WaitForNews(kProgressRefresh);
             reporter.Pump(settledHere);
         }
         // After Ctrl-C or the answer Cancel, the rest is reported canceled, never started.
@@ -262,7 +260,7 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& options
         reporter.Pump(settledHere);
     }
     while (!reporter.AllPrinted()) {
-        pool.WaitForNews(kRefresh);
+        pool.WaitForNews(kProgressRefresh);
         reporter.Pump(settledHere);
     }
     pool.Stop();

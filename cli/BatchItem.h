@@ -1,10 +1,10 @@
 // One file of a `kvn` batch, from the folder walk to its report line.
 //
 // The main thread creates every item when it walks the inputs, prepares them one after another
-// in input order (opening the source, naming and creating the destination, asking before an
-// overwrite), and hands a prepared item to one worker thread, which runs the job and fills in
-// the outcome. From the hand-over until the worker reports the item finished (under the batch's
-// lock), only that worker touches the item; afterwards only the main thread reads it.
+// in input order through the job pipeline (jobs/JobPipeline.h), and hands a prepared item to one
+// worker thread, which runs the job and fills in the outcome. From the hand-over until the worker
+// reports the item finished (under the batch's lock), only that worker touches the item; afterwards
+// only the main thread reads it.
 #pragma once
 
 #include <cstdint>
@@ -12,8 +12,7 @@
 #include <vector>
 
 #include "engine/DeltaFilter.h"
-#include "jobs/Destination.h"
-#include "platform/File.h"
+#include "jobs/JobPipeline.h"
 
 namespace kavrin::cli {
 
@@ -50,15 +49,10 @@ struct BatchItem {
     bool legal = true;           // false: refused by the queue's attribute rules
     uint64_t size = 0;           // the size when walked, for progress
 
-    // From the preparation.
-    bool expand = false;
-    platform::FileHandle source = platform::kInvalidFile;
-    platform::FileStamp stamp;  // taken on opening, before reading moves the access time
-    bool stamped = false;
-    std::string typeText;  // compression: the header's type text
-    DestinationFile destination;
-    Disposition disposition = Disposition::CreateNew;
-    std::string destinationPath;  // the final name, once known
+    // From the preparation: the job the pipeline prepared, and its result's name as the user
+    // would spell it.
+    PreparedJob job;
+    std::string shownDestination;
 
     ItemOutcome outcome;
 };

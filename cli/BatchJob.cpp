@@ -5,9 +5,7 @@
 #include <cstring>
 
 #include "cli/Display.h"
-#include "cli/Verify.h"
-#include "engine/JobProcedures.h"
-#include "jobs/Naming.h"
+#include "jobs/JobPipeline.h"
 
 namespace kavrin::cli {
 namespace {
@@ -53,77 +51,70 @@ void Fail(ItemOutcome& outcome, const std::string& message) {
     outcome.messages.push_back(message);
 }
 
-void Cancel(ItemOutcome& outcome) {
-    outcome.result = ItemResult::Canceled;
-    outcome.action = "canceled";
-    outcome.hasSizes = false;
+std::string Reason(int error) {
+    return std::strerror(error);
 }
 
-std::string Reason() {
-    return std::strerror(errno);
-}
-
-// Everything after a job that ended Done. Leaves the outcome Done, or Failed/Canceled with the
-// temporary file deleted.
-void Finalize(BatchItem& item, EngineContext& engine, const JobSettings& settings) {
+// Puts how the job ended into the item's report line and messages.
+void Report(BatchItem& item, const JobEnd& end) {
     ItemOutcome& outcome = item.outcome;
     const std::string shown = Printable(item.shownPath);
-
-    if (settings.verify && !item.expand) {
-        // The archive is read back from the file system, as a later reader would see it.
-        if (!platform::CloseFile(item.destination.file)) {
-            AbandonDestination(item.destination);
-            Fail(outcome, shown + ": write error: " + Reason());
-            return;
-        }
-        VerifyReport report = VerifyArchive(engine, item.destination.temporaryPath, item.source,
-                                            settings.stillWanted);
-        if (report.result == VerifyResult::Cancelled) {
-            AbandonDestination(item.destination);
-            Cancel(outcome);
-            return;
-        }
-        if (report.result != VerifyResult::Match) {
-            AbandonDestination(item.destination);
-            Fail(outcome, shown + ": " + DescribeVerify(report) + "; the archive was deleted");
-            return;
-        }
-        outcome.verified = true;
-        // Held open again for the stamp and the sync: after the stamp the file's own mode may
-        // no longer let its owner open it.
-        item.destination.file = platform::OpenForRead(item.destination.temporaryPath);
-        if (item.destination.file == platform::kInvalidFile) {
-            AbandonDestination(item.destination);
-            Fail(outcome, "Can't finish file " + Printable(item.destinationPath) + ": " + Reason());
-            return;
-        }
-    }
-
-    // Last, so that nothing after it moves the times.
-    if (!item.stamped || !platform::ApplyFileStamp(item.destination.file, item.stamp)) {
+    outcome.mode = end.outcome.mode;
+    outcome.oldSize = end.outcome.bytesRead;
+    outcome.newSize = end.outcome.bytesWritten;
+    outcome.verified = end.verified;
+    if (end.stampFailed) {
         outcome.messages.push_back(shown + ": warning: could not copy the time and mode (" +
-                                   Reason() + ")");
+                                   Reason(end.stampError) + ")");
     }
-
-    // Only a result known to be on disk may let its source go.
-    if (!CommitDestination(item.destination, item.disposition, settings.deleteSource)) {
-        Fail(outcome, "Can't finish file " + Printable(item.destinationPath) + ": " + Reason());
-        return;
+    switch (end.outcome.result) {
+        case JobResult::Done:
+            outcome.result = ItemResult::Done;
+            outcome.action = item.job.expand ? "expanded" : "compressed";
+            outcome.hasSizes = true;
+            break;
+        case JobResult::Cancelled:
+            outcome.result = ItemResult::Canceled;
+            outcome.action = "canceled";
+            outcome.hasSizes = false;
+            return;
+        case JobResult::Failed:
+            switch (end.problem) {
+                case JobEnd::Problem::Verify:
+                    Fail(outcome,
+                         shown + ": " + DescribeProblem(end) + "; the archive was deleted");
+                    break;
+                case JobEnd::Problem::Commit:
+                    Fail(outcome, "Can't finish file " + Printable(item.job.destinationPath) +
+                                      ": " + Reason(end.commitError));
+                    break;
+                case JobEnd::Problem::SourceChanged:
+                    Fail(outcome, shown + ": " + DescribeProblem(end) + "; nothing was kept");
+                    break;
+                default:
+                    Fail(outcome, shown + ": " + DescribeProblem(end));
+                    break;
+            }
+            return;
     }
-
-    if (settings.deleteSource) {
-        // The name must still lead to the file that was read: a file put there meanwhile is
-        // someone else's and stays.
-        if (!platform::IsSameFile(item.source, item.path)) {
+    switch (end.source) {
+        case JobEnd::Source::Kept:
+            break;
+        case JobEnd::Source::Deleted:
+            outcome.sourceDeleted = true;
+            break;
+        case JobEnd::Source::Changed:
+            // The name must still lead to the file that was read, unchanged: anything else is
+            // someone else's and stays.
+            outcome.problem = true;
+            outcome.messages.push_back(
+                shown + ": the source changed or was replaced while it was read; not deleted");
+            break;
+        case JobEnd::Source::DeleteFailed:
             outcome.problem = true;
             outcome.messages.push_back(shown +
-                                       ": the source was replaced while it was read; not deleted");
-        } else if (!platform::DeleteFile(item.path)) {
-            outcome.problem = true;
-            outcome.messages.push_back(shown + ": can't delete the source: " + Reason());
-        } else {
-            outcome.sourceDeleted = true;
-        }
+                                       ": can't delete the source: " + Reason(end.deleteError));
+            break;
     }
 }
 
@@ -131,30 +122,15 @@ void Finalize(BatchItem& item, EngineContext& engine, const JobSettings& setting
 
 void RunPreparedItem(BatchItem& item, EngineContext& engine, const JobSettings& settings,
                      std::atomic<uint64_t>& bytesDone) {
-    ItemOutcome& outcome = item.outcome;
     BatchObserver observer(item.size, bytesDone, settings.stillWanted);
-    JobOutcome job = item.expand ? ExpandJob(engine, item.source, item.destination.file, observer)
-                                 : CompressJob(engine, item.source, item.destination.file,
-                                               settings.mode, item.typeText, observer);
-    // The verification reuses the engine: keep this job's counters first.
-    outcome.mode = job.mode;
-    outcome.oldSize = engine.reader.consumed;
-    outcome.newSize = engine.writer.produced;
-
-    if (job.result == JobResult::Done) {
-        outcome.result = ItemResult::Done;
-        outcome.action = item.expand ? "expanded" : "compressed";
-        outcome.hasSizes = true;
-        Finalize(item, engine, settings);
-    } else {
-        AbandonDestination(item.destination);
-        if (job.result == JobResult::Cancelled) {
-            Cancel(outcome);
-        } else {
-            Fail(outcome, Printable(item.shownPath) + ": " + DescribeFailure(job));
-        }
-    }
-    platform::CloseFile(item.source);
+    item.job.deltaMode = static_cast<int32_t>(settings.mode);
+    FinishOptions options;
+    options.keepStamp = true;
+    options.verify = settings.verify;
+    const bool deleteSource = settings.deleteSource;
+    options.deleteSource = [deleteSource] { return deleteSource; };
+    const JobEnd end = RunJob(item.job, engine, observer, options);
+    Report(item, end);
     observer.Finish();
 }
 

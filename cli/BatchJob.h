@@ -1,7 +1,8 @@
-// Running one prepared file of a `kvn` batch on a worker thread: the engine's job, then for a
-// done job the source's times and mode on the result, the optional verification, the commit
-// under the final name, and the optional deletion of the source, in that order. Whatever
-// happens, the source is closed and no temporary file is left behind.
+// Running one prepared file of a `kvn` batch on a worker thread, through the job pipeline
+// (jobs/JobPipeline.h): the engine's job, then for a done job the optional verification, the
+// source's times and mode on the result, the commit under the final name, and the optional
+// deletion of the source. Whatever happens, the source is closed and no temporary file is left
+// behind. Also turns how the job ended into the item's report line and messages.
 //
 // Called on a batch worker thread that owns `engine`; it alone touches `item` meanwhile.
 #pragma once

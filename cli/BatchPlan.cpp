@@ -2,30 +2,42 @@
 
 #include <cerrno>
 #include <cstring>
-#include <ctime>
+#include <map>
 
 #include "cli/Display.h"
-#include "engine/ArchiveFormat.h"
-#include "jobs/Destination.h"
 #include "jobs/InputWalk.h"
-#include "jobs/Leftovers.h"
 #include "jobs/Naming.h"
 
 namespace kavrin::cli {
 namespace {
 
-constexpr uint64_t kLargestSource = 0xFFFFFFFFull;
+// Tells whether folders lie inside one given folder, by identity: a spelling through a link
+// or with "./" in it is the same folder.
+class InsideFolder {
+public:
+    explicit InsideFolder(const std::string& folder) {
+        known_ = !folder.empty() && platform::StatusOfPath(folder, &folder_);
+    }
+    // True when `folder` is the given folder or lies below it.
+    bool operator()(const std::string& folder) {
+        if (!known_ || folder.empty()) return false;
+        auto found = answers_.find(folder);
+        if (found != answers_.end()) return found->second;
+        platform::FileStatus status;
+        bool inside = platform::StatusOfPath(folder, &status) && status.SameFile(folder_);
+        if (!inside) {
+            const size_t slash = folder.rfind('/');
+            if (slash != std::string::npos && slash > 0) inside = (*this)(folder.substr(0, slash));
+        }
+        answers_.emplace(folder, inside);
+        return inside;
+    }
 
-std::string Reason() {
-    return std::strerror(errno);
-}
-
-bool IsBelow(const std::string& path, const std::string& folder) {
-    if (folder.empty()) return false;
-    if (folder == "/") return true;
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
-           path[folder.size()] == '/';
-}
+private:
+    bool known_ = false;
+    platform::FileStatus folder_;
+    std::map<std::string, bool> answers_;
+};
 
 // Why the queue's rules refuse a path.
 std::string IllegalReason(const std::string& path) {
@@ -47,8 +59,8 @@ std::string WithoutTrailingSlashes(std::string path) {
 
 std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
                                     const PlanOptions& options) {
-    const std::string output =
-        options.outputFolder.empty() ? "" : platform::MakeAbsolute(options.outputFolder);
+    InsideFolder insideOutput(
+        options.outputFolder.empty() ? "" : platform::MakeAbsolute(options.outputFolder));
     std::vector<BatchItem> items;
     for (const std::string& given : inputs) {
         // The same joining as the walk's: the walked paths begin with this.
@@ -59,8 +71,9 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
             item.path = platform::MakeAbsolute(found);
             const bool walked = found != given;
             if (walked) {
-                if (IsBelow(item.path, output)) return;
-                std::string name;
+                std::string name, folder;
+                SplitPath(item.path, &name, &folder);
+                if (insideOutput(folder)) return;
                 SplitPath(found.substr(prefix.size()), &name, &item.relativeFolder);
             }
             item.legal = kind == InputKind::File;
@@ -71,129 +84,144 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
     return items;
 }
 
-Planner::Planner(const PlanOptions& options, const std::vector<BatchItem>& items, Console& console)
-    : options_(options), console_(console) {
+Planner::Planner(const PlanOptions& options, Console& console)
+    : options_(options), console_(console), preparer_(options.leftoverAgeSeconds) {
     if (!options.outputFolder.empty()) outputFolder_ = platform::MakeAbsolute(options.outputFolder);
-    for (const BatchItem& item : items) {
-        if (item.legal) sources_.insert(item.path);
+}
+
+void Planner::TakeInputs(std::vector<BatchItem>* items) {
+    std::vector<BatchItem> kept;
+    kept.reserve(items->size());
+    for (BatchItem& item : *items) {
+        if (item.legal && !preparer_.AddInput(item.path)) continue;  // met already
+        kept.push_back(std::move(item));
     }
+    *items = std::move(kept);
 }
 
 void Planner::Refuse(BatchItem& item, const std::string& message) {
-    platform::CloseFile(item.source);
     item.outcome.result = ItemResult::Failed;
     item.outcome.action = "ERROR";
     item.outcome.problem = true;
     item.outcome.messages.push_back(message);
 }
 
-void Planner::Skip(BatchItem& item) {
-    platform::CloseFile(item.source);
-    item.outcome.result = ItemResult::Skipped;
-    item.outcome.action = "skipped";
-}
-
-bool Planner::NameResult(BatchItem& item, std::string* folder, std::string* shownFolder,
-                         std::string* name) {
-    const std::string shown = Printable(item.shownPath);
-    if (item.expand) {
-        ArchiveHeader header;
-        HeaderStatus status = ReadArchiveHeader(item.source, &header, HeaderField::TypeText);
-        std::string sourceName, sourceFolder;
-        SplitPath(item.path, &sourceName, &sourceFolder);
-        bool named =
-            status == HeaderStatus::Ok && NameForExpansion(sourceName, header.typeText, name);
-        if (status == HeaderStatus::ReadError) {
-            Refuse(item, "Can't read file: " + shown + ": " + Reason());
-            return false;
-        }
-        if (!named || !platform::SeekTo(item.source, 0)) {
-            std::string detail = status == HeaderStatus::Truncated ? " (truncated header)"
-                                 : status == HeaderStatus::Ok      ? " (unsafe type text)"
-                                                                   : "";
-            Refuse(item, shown + ": Bad file format" + detail);
-            return false;
-        }
-    } else {
-        uint64_t size = 0;
-        if (platform::GetFileSize(item.source, &size) && size > kLargestSource) {
-            Refuse(item, shown + ": too large: archives hold files below 4 GiB");
-            return false;
-        }
-        std::string sourceName, sourceFolder;
-        SplitPath(item.path, &sourceName, &sourceFolder);
-        if (!NameForCompression(sourceName, name, &item.typeText)) {
-            Refuse(item, shown + ": the extension is longer than 255 bytes");
-            return false;
-        }
-    }
-
+std::string Planner::ResultFolder(const PreparedJob& job) {
+    const BatchItem& item = *current_;
+    std::string folder;
     if (outputFolder_.empty()) {
         std::string sourceName, sourceFolder;
-        SplitPath(item.path, &sourceName, &sourceFolder);
-        *folder = DestinationFolder(true, sourceFolder, "");
+        SplitPath(job.sourcePath, &sourceName, &sourceFolder);
+        folder = DestinationFolder(true, sourceFolder, "");
         std::string shownName, shownSourceFolder;
         SplitPath(item.shownPath, &shownName, &shownSourceFolder);
-        *shownFolder = item.shownPath.find('/') == std::string::npos ? ""
+        shownFolder_ = item.shownPath.find('/') == std::string::npos ? ""
                        : shownSourceFolder.empty()                   ? "/"
                                                                      : shownSourceFolder + "/";
     } else {
-        *folder = DestinationFolder(false, "", outputFolder_);
-        *shownFolder = DestinationFolder(false, "", WithoutTrailingSlashes(options_.outputFolder));
+        folder = DestinationFolder(false, "", outputFolder_);
+        shownFolder_ = DestinationFolder(false, "", WithoutTrailingSlashes(options_.outputFolder));
         if (options_.keepTree && !item.relativeFolder.empty()) {
-            *folder += item.relativeFolder + "/";
-            *shownFolder += item.relativeFolder + "/";
+            folder += item.relativeFolder + "/";
+            shownFolder_ += item.relativeFolder + "/";
         }
     }
-    return true;
+    return folder;
 }
 
-bool Planner::ResolveExisting(BatchItem& item, const std::string& shownDestination) {
-    platform::PathAttributes existing = platform::QueryAttributes(item.destinationPath);
-    item.disposition = Disposition::CreateNew;
-    if (!existing.exists) return true;
-    if (existing.isFolder) {
-        Refuse(item, "Can't create file " + shownDestination + ": it is a folder");
-        return false;
-    }
-    if (platform::IsSameFile(item.source, item.destinationPath)) {
-        Refuse(item, "Can't create file " + shownDestination + ": it is the source itself");
-        return false;
-    }
+bool Planner::KeepsExistingResults() {
+    return options_.overwrite == OverwritePolicy::NoClobber;
+}
+
+PrepareHost::Existing Planner::DecideExisting(const PreparedJob& job) {
     switch (options_.overwrite) {
         case OverwritePolicy::Force:
-            item.disposition = Disposition::CreateAlways;
-            return true;
+            return Existing::Replace;
         case OverwritePolicy::NoClobber:
-            Skip(item);
-            return false;
+            return Existing::Keep;
         case OverwritePolicy::Ask:
             break;
     }
-    if (!console_.CanAsk()) {
-        Refuse(item, "File already exists: " + shownDestination +
-                         " (use -f to overwrite or -n to skip); skipped");
-        return false;
-    }
-    switch (console_.AskOverwrite(shownDestination)) {
+    if (!console_.CanAsk()) return Existing::Refuse;
+    std::string name, folder;
+    SplitPath(job.destinationPath, &name, &folder);
+    switch (console_.AskOverwrite(Printable(shownFolder_ + name))) {
         case OverwriteAnswer::All:
             options_.overwrite = OverwritePolicy::Force;
             [[fallthrough]];
         case OverwriteAnswer::Yes:
-            item.disposition = Disposition::CreateAlways;
-            return true;
+            return Existing::Replace;
         case OverwriteAnswer::No:
-            Skip(item);
-            return false;
+            return Existing::Keep;
         case OverwriteAnswer::Cancel:
             break;
     }
-    platform::CloseFile(item.source);
-    cancelled_ = true;
-    item.outcome.result = ItemResult::Canceled;
-    item.outcome.action = "canceled";
-    item.outcome.problem = true;
-    return false;
+    return Existing::Cancel;
+}
+
+void Planner::Tell(BatchItem& item, const PrepareResult& result) {
+    const std::string shown = Printable(item.shownPath);
+    const std::string& to = item.shownDestination;
+    const std::string why = std::strerror(result.error);
+    switch (result.status) {
+        case PrepareStatus::Ready:
+            return;
+        case PrepareStatus::SourceUnopenable:
+            Refuse(item, "Can't open file: " + shown + ": " +
+                             (result.error == EWOULDBLOCK ? "in use by another program" : why));
+            return;
+        case PrepareStatus::HeaderUnreadable:
+            Refuse(item, "Can't read file: " + shown + ": " + why);
+            return;
+        case PrepareStatus::NotArchive:
+            Refuse(item, shown + ": Bad file format");
+            return;
+        case PrepareStatus::HeaderTruncated:
+            Refuse(item, shown + ": Bad file format (truncated header)");
+            return;
+        case PrepareStatus::UnsafeTypeText:
+            Refuse(item, shown + ": Bad file format (unsafe type text)");
+            return;
+        case PrepareStatus::SourceTooLarge:
+            Refuse(item, shown + ": too large: archives hold files below 4 GiB");
+            return;
+        case PrepareStatus::TypeTextTooLong:
+            Refuse(item, shown + ": the extension is longer than 255 bytes");
+            return;
+        case PrepareStatus::NoResultFolder:
+            Refuse(item, shown + ": no folder for the result");
+            return;
+        case PrepareStatus::ResultTaken:
+            Refuse(item, shown + ": another file of this batch already goes to " + to);
+            return;
+        case PrepareStatus::ResultIsInput:
+            Refuse(item,
+                   shown + ": the result " + to + " is also an input of this batch; left alone");
+            return;
+        case PrepareStatus::ResultIsFolder:
+            Refuse(item, "Can't create file " + to + ": it is a folder");
+            return;
+        case PrepareStatus::ResultIsSource:
+            Refuse(item, "Can't create file " + to + ": it is the source itself");
+            return;
+        case PrepareStatus::Refused:
+            Refuse(item,
+                   "File already exists: " + to + " (use -f to overwrite or -n to skip); skipped");
+            return;
+        case PrepareStatus::CreateFailed:
+            Refuse(item, "Can't create file " + to + ": " + why);
+            return;
+        case PrepareStatus::Skipped:
+            item.outcome.result = ItemResult::Skipped;
+            item.outcome.action = "skipped";
+            return;
+        case PrepareStatus::Cancelled:
+            cancelled_ = true;
+            item.outcome.result = ItemResult::Canceled;
+            item.outcome.action = "canceled";
+            item.outcome.problem = true;
+            return;
+    }
 }
 
 bool Planner::Prepare(BatchItem& item) {
@@ -205,55 +233,20 @@ bool Planner::Prepare(BatchItem& item) {
                          : shown + ": " + reason);
         return false;
     }
-    item.source = platform::OpenForRead(item.path);
-    if (item.source == platform::kInvalidFile) {
-        std::string why = errno == EWOULDBLOCK ? "in use by another program" : Reason();
-        Refuse(item, "Can't open file: " + shown + ": " + why);
-        return false;
+    const JobKind kind = options_.command == BatchCommand::Compress ? JobKind::Compress
+                         : options_.command == BatchCommand::Expand ? JobKind::Expand
+                                                                    : JobKind::ByName;
+    current_ = &item;
+    shownFolder_.clear();
+    const PrepareResult result = preparer_.Prepare(item.path, kind, *this, &item.job);
+    current_ = nullptr;
+    if (!item.job.destinationPath.empty()) {
+        std::string name, folder;
+        SplitPath(item.job.destinationPath, &name, &folder);
+        item.shownDestination = Printable(shownFolder_ + name);
     }
-    item.stamped = platform::ReadFileStamp(item.source, &item.stamp);
-    item.expand = options_.command == BatchCommand::Expand ||
-                  (options_.command == BatchCommand::Process && IsArchivePath(item.path));
-
-    std::string folder, shownFolder, name;
-    if (!NameResult(item, &folder, &shownFolder, &name)) return false;
-    item.destinationPath = folder + name;
-    const std::string shownDestination = Printable(shownFolder + name);
-
-    // Two files of one batch never write the same result, and no result replaces a file the
-    // batch reads: either would lose data whatever order the jobs ran in. With -n an existing
-    // result is skipped first, so a batch run again over its own results goes through cleanly.
-    if (claimed_.count(item.destinationPath)) {
-        Refuse(item, shown + ": another file of this batch already goes to " + shownDestination);
-        return false;
-    }
-    if (options_.overwrite == OverwritePolicy::NoClobber &&
-        platform::QueryAttributes(item.destinationPath).exists) {
-        Skip(item);
-        return false;
-    }
-    if (item.destinationPath != item.path && sources_.count(item.destinationPath)) {
-        Refuse(item, shown + ": the result " + shownDestination +
-                         " is also an input of this batch; left alone");
-        return false;
-    }
-    if (!ResolveExisting(item, shownDestination)) return false;
-
-    // Leftovers of killed runs go before this run writes into the folder for the first time.
-    std::string folderPath = WithoutTrailingSlashes(folder);
-    if (cleanedFolders_.insert(folderPath).second) {
-        RemoveLeftovers(folderPath, static_cast<int64_t>(std::time(nullptr)),
-                        options_.leftoverAgeSeconds);
-    }
-
-    if (!CreateDestinationFile(item.destinationPath, item.disposition, item.source,
-                               &item.destination)) {
-        std::string why = errno == EINVAL ? "it is the source itself" : Reason();
-        Refuse(item, "Can't create file " + shownDestination + ": " + why);
-        return false;
-    }
-    claimed_.insert(item.destinationPath);
-    return true;
+    Tell(item, result);
+    return result.status == PrepareStatus::Ready;
 }
 
 }  // namespace kavrin::cli

@@ -1,14 +1,13 @@
 // The main-thread half of a `kvn` batch: turning the named paths into files (the queue's walk
-// rules), and preparing each file's job in input order, as the window's dispatcher prepares a
-// queue row: open the source, choose the direction, name the result, apply the overwrite
-// policy (asking when it must), and create the result's temporary file with any missing
-// folders.
+// rules), and preparing each file's job in input order through the job pipeline
+// (jobs/JobPipeline.h), which the window's dispatcher uses too. The planner answers the
+// pipeline's questions with kvn's options (where results go, the overwrite policy, asking on a
+// terminal) and puts its refusals into kvn's words.
 //
 // Main thread only.
 #pragma once
 
 #include <cstdint>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -36,9 +35,13 @@ struct PlanOptions {
 std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
                                     const PlanOptions& options);
 
-class Planner {
+class Planner : private PrepareHost {
 public:
-    Planner(const PlanOptions& options, const std::vector<BatchItem>& items, Console& console);
+    Planner(const PlanOptions& options, Console& console);
+
+    // Makes `items` the batch's inputs: a file named twice (two spellings, a link, a hard link)
+    // is one input, so its later mentions are dropped.
+    void TakeInputs(std::vector<BatchItem>* items);
 
     // Prepares `item`. True when it is ready to run (source open, temporary file created);
     // false when its outcome is already final (refused, skipped, or canceled by the answer
@@ -49,20 +52,20 @@ public:
     bool Cancelled() const { return cancelled_; }
 
 private:
-    // The outcome of a preparation that cannot go on; closes the source.
+    std::string ResultFolder(const PreparedJob& job) override;
+    bool KeepsExistingResults() override;
+    Existing DecideExisting(const PreparedJob& job) override;
+
+    // The outcome of a preparation that cannot go on.
     void Refuse(BatchItem& item, const std::string& message);
-    void Skip(BatchItem& item);
-    bool NameResult(BatchItem& item, std::string* folder, std::string* shownFolder,
-                    std::string* name);
-    // Decides how an existing result is treated. False when the item ends here.
-    bool ResolveExisting(BatchItem& item, const std::string& shownDestination);
+    void Tell(BatchItem& item, const PrepareResult& result);
 
     PlanOptions options_;
     Console& console_;
-    std::string outputFolder_;       // absolute, "" for beside each source
-    std::set<std::string> sources_;  // every file of the batch
-    std::set<std::string> claimed_;  // results of prepared jobs
-    std::set<std::string> cleanedFolders_;
+    JobPreparer preparer_;
+    std::string outputFolder_;      // absolute, "" for beside each source
+    BatchItem* current_ = nullptr;  // the item being prepared
+    std::string shownFolder_;       // its result's folder as the user would spell it
     bool cancelled_ = false;
 };
 

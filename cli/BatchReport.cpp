@@ -162,7 +162,7 @@ std::string JsonLine(const BatchItem& item) {
     PutName(object, "file", ShownName(item));
     PutName(object, "path", ShownFolder(item));
     PutName(object, "source", item.path);
-    if (!item.destinationPath.empty()) PutName(object, "destination", item.destinationPath);
+    if (!item.job.destinationPath.empty()) PutName(object, "destination", item.job.destinationPath);
     object["action"] = outcome.action;
     object["result"] = ResultName(outcome.result);
     if (outcome.hasSizes) {

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 
+#include "cli/Interrupt.h"
 #include "cli/TerminalObserver.h"
 #include "engine/ArchiveFormat.h"
 #include "engine/JobProcedures.h"
@@ -97,9 +98,24 @@ int RunTest(const std::vector<std::string>& archives, bool progress) {
             status = kExitFailed;
             continue;
         }
-        platform::FileHandle sink = platform::OpenNullSink();
         std::string name, folder;
         SplitPath(given, &name, &folder);
+        // What expand would refuse before decoding anything is no sound archive either.
+        ArchiveHeader header;
+        std::string restored;
+        if (ReadArchiveHeader(source.file, &header, HeaderField::TypeText) == HeaderStatus::Ok &&
+            !NameForExpansion(name, header.typeText, &restored)) {
+            std::printf("FAILED  %s: unsafe type text (it would name a file elsewhere)\n",
+                        Printable(given).c_str());
+            status = kExitFailed;
+            continue;
+        }
+        if (!platform::SeekTo(source.file, 0)) {
+            std::printf("FAILED  %s: read error: %s\n", Printable(given).c_str(), Reason().c_str());
+            status = kExitFailed;
+            continue;
+        }
+        platform::FileHandle sink = platform::OpenNullSink();
         TerminalObserver observer(Printable(name), progress);
         JobOutcome outcome = ExpandJob(*engine, source.file, sink, observer);
         observer.Clear();

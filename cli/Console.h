@@ -4,9 +4,14 @@
 // Only the batch's main thread calls a Console; worker threads never print.
 #pragma once
 
+#include <chrono>
 #include <string>
 
 namespace kavrin::cli {
+
+// How often a progress line is redrawn: a sixth of a second keeps it readable and its cost
+// negligible.
+inline constexpr std::chrono::milliseconds kProgressRefresh{166};
 
 enum class OverwriteAnswer { Yes, No, Cancel, All };
 

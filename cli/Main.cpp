@@ -9,7 +9,7 @@
 #include "cli/Batch.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
-#include "cli/TerminalObserver.h"
+#include "cli/Interrupt.h"
 #include "engine/CodecStream.h"
 
 namespace {

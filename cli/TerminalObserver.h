@@ -1,6 +1,6 @@
 // The engine's observer for `kvn test`: a throttled progress line on stderr while stderr is a
-// terminal, and Ctrl-C as the stop request (the job ends Cancelled at its next chunk). Also
-// the program's Ctrl-C handling, which every command shares.
+// terminal, and a stop signal (cli/Interrupt.h) as the stop request: the job ends Cancelled at
+// its next chunk.
 #pragma once
 
 #include <chrono>
@@ -11,14 +11,6 @@
 #include "engine/EngineObserver.h"
 
 namespace kavrin::cli {
-
-// Installs the handler of Ctrl-C (SIGINT), SIGTERM and SIGHUP: the first of them asks every
-// job to stop at its next chunk, so that partial results are deleted; a second one ends the
-// program at once.
-void InstallInterruptHandler();
-bool Interrupted();
-// The exit status after a stop signal: 128 + its number (130 for Ctrl-C); 0 without one.
-int InterruptedStatus();
 
 class TerminalObserver : public EngineObserver {
 public:

@@ -69,14 +69,17 @@ bool CreateDestinationFile(const std::string& path, Disposition disposition,
         errno = ENAMETOOLONG;
         return false;
     }
-    platform::PathAttributes existing = platform::QueryAttributes(path);
-    if (existing.exists) {
-        if (existing.isFolder) {
+    // Whatever stands at the name, a link included, is what the final rename replaces.
+    platform::FileStatus entry;
+    if (platform::StatusOfEntry(path, &entry)) {
+        if (entry.isFolder) {
             errno = EISDIR;
             return false;
         }
         // Renaming a result over its own source would destroy the source.
-        if (source != platform::kInvalidFile && platform::IsSameFile(source, path)) {
+        platform::FileStatus opened;
+        if (source != platform::kInvalidFile && platform::StatusOf(source, &opened) &&
+            opened.SameFile(entry)) {
             errno = EINVAL;
             return false;
         }

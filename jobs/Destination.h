@@ -31,9 +31,10 @@ struct DestinationFile {
 inline constexpr int kMaxFolderPasses = 129;
 
 // Creates the temporary file for `path`, creating missing folders one level per pass, from
-// the highest missing one down. Refuses (false, errno EINVAL) a destination that is the open
-// `source` itself, and (EISDIR) one that is a folder; with CreateNew, (EEXIST) one that
-// exists. Returns false with nothing created when the file cannot be made.
+// the highest missing one down. Refuses (false, errno EINVAL) a destination whose name is an
+// entry of the open `source` itself, and (EISDIR) one that is a folder; with CreateNew,
+// (EEXIST) one where anything stands, a link leading nowhere included. Returns false with
+// nothing created when the file cannot be made.
 bool CreateDestinationFile(const std::string& path, Disposition disposition,
                            platform::FileHandle source, DestinationFile* destination);
 

@@ -1,12 +1,9 @@
 #include "jobs/Dispatcher.h"
 
-#include "engine/ArchiveFormat.h"
 #include "jobs/Naming.h"
 
 namespace kavrin {
 namespace {
-
-constexpr uint64_t kLargestSource = 0xFFFFFFFFull;
 
 // Shows the wait cursor for as long as a job is being prepared.
 class WaitCursor {
@@ -20,15 +17,15 @@ private:
 
 }  // namespace
 
-Dispatcher::Dispatcher(JobRecord& record, const std::unique_ptr<EngineContext>& engine,
-                       DispatchHost& host, Prompt& prompt)
-    : record_(record), engine_(engine), host_(host), prompt_(prompt) {}
+Dispatcher::Dispatcher(JobRecord& record, DispatchHost& host, Prompt& prompt,
+                       int64_t leftoverAgeSeconds)
+    : record_(record), host_(host), prompt_(prompt), preparer_(leftoverAgeSeconds) {}
 
 void Dispatcher::OnStart() {
     if (m_bRunning) return;
     m_bRunning = true;
     host_.UpdateRunButtons();
-    OnJobFinished(JobResult::Done, DeltaMode::Auto, false);
+    OnJobFinished({}, false);
 }
 
 void Dispatcher::OnStop() {
@@ -46,7 +43,7 @@ int Dispatcher::FindActiveRow() {
     return host_.FindRowByData(record_.activeTag);
 }
 
-void Dispatcher::OnJobFinished(JobResult result, DeltaMode mode, bool fromWorker) {
+void Dispatcher::OnJobFinished(const JobEnd& end, bool fromWorker) {
     if (record_.State() == JobState::Shutdown) return;
     if (!fromWorker) {
         // A start request. While a stopped job has not reported yet, the record still belongs
@@ -57,12 +54,18 @@ void Dispatcher::OnJobFinished(JobResult result, DeltaMode mode, bool fromWorker
     }
     jobInFlight_ = false;
 
+    const JobOutcome& outcome = end.outcome;
     const int row = FindActiveRow();
-    switch (result) {
+    switch (outcome.result) {
         case JobResult::Done:
             if (row >= 0) {
-                host_.AddReportRow(row, record_.expand ? "expanded" : "compressed", mode,
-                                   engine_->reader.consumed, engine_->writer.produced);
+                host_.AddReportRow(row, record_.expand ? "expanded" : "compressed", outcome.mode,
+                                   outcome.bytesRead, outcome.bytesWritten);
+                // The result is there; a source that was to go and could not is worth a word.
+                if (end.source == JobEnd::Source::DeleteFailed ||
+                    end.source == JobEnd::Source::Changed) {
+                    prompt_.ShowError("Can't delete source file\n" + record_.sourcePath);
+                }
                 host_.RemoveQueueRow(row);
             }
             break;
@@ -118,92 +121,73 @@ void Dispatcher::DispatchNext() {
     host_.UpdateDeleteButton();
 }
 
-void Dispatcher::CloseSource() {
-    platform::CloseFile(record_.sourceFile);
-}
-
 bool Dispatcher::PrepareJob(int row) {
     WaitCursor wait(host_);
-    record_.typeText.clear();
-    const std::string folder = host_.RowFolder(row);
-    const std::string name = host_.RowFile(row);
-    record_.sourcePath = JoinPath(folder, name);
+    rowFolder_ = host_.RowFolder(row);
+    const PrepareResult result = preparer_.Prepare(JoinPath(rowFolder_, host_.RowFile(row)),
+                                                   JobKind::ByName, *this, &record_);
+    if (result.status == PrepareStatus::Ready) return true;
+    Tell(result);
+    return false;
+}
 
-    record_.sourceFile = platform::OpenForRead(record_.sourcePath);
-    if (record_.sourceFile == platform::kInvalidFile) {
-        prompt_.ShowError("Can't open source file");
-        return false;
-    }
-
-    // The direction follows the end of the full path: take.2.kvn is expanded here although the
-    // queue lists it as a plain file.
-    if (IsArchivePath(record_.sourcePath)) {
-        ArchiveHeader header;
-        HeaderStatus status = ReadArchiveHeader(record_.sourceFile, &header, HeaderField::TypeText);
-        std::string restored;
-        // A header that ends early, or a stored type that would name a file outside the folder,
-        // is no usable archive either.
-        if (status != HeaderStatus::Ok || !NameForExpansion(name, header.typeText, &restored) ||
-            !platform::SeekTo(record_.sourceFile, 0)) {
-            CloseSource();
-            prompt_.ShowError("Bad file format");
-            return false;
-        }
-        record_.typeText = header.typeText;
-        record_.expand = 1;
-    } else {
-        uint64_t size = 0;
-        if (platform::GetFileSize(record_.sourceFile, &size) && size > kLargestSource) {
-            CloseSource();
-            prompt_.ShowError("Can't compress this file:\n" + record_.sourcePath +
-                              "\n\nReason: File too large (4 GiB or more).");
-            return false;
-        }
-        record_.expand = 0;
-    }
-
+std::string Dispatcher::ResultFolder(const PreparedJob&) {
     const DispatchOptions options = host_.Options();
-    const std::string destinationFolder =
-        DestinationFolder(options.sameDir, folder, options.destDir);
-    if (destinationFolder.empty()) {
+    std::string folder = DestinationFolder(options.sameDir, rowFolder_, options.destDir);
+    if (folder.empty()) {
         prompt_.ShowError("Illegal destination directory");
         host_.FocusDestinationEdit();
-        CloseSource();
         StopProcessing();
-        return false;
     }
+    return folder;
+}
 
-    std::string destinationName;
-    bool named = record_.expand ? NameForExpansion(name, record_.typeText, &destinationName)
-                                : NameForCompression(name, &destinationName, &record_.typeText);
-    record_.destinationPath = destinationFolder + destinationName;
-    if (!named) {
-        CloseSource();
-        prompt_.ShowError("Can't create file\n" + record_.destinationPath);
-        return false;
+PrepareHost::Existing Dispatcher::DecideExisting(const PreparedJob& job) {
+    // Every existing destination is asked about, one that cannot be opened too: the result
+    // replaces it by a rename, which its locks and permissions do not prevent.
+    switch (
+        prompt_.AskYesNoCancel("File already exists\n" + job.destinationPath + "\nOverwrite?")) {
+        case Prompt::Answer::Yes:
+            return Existing::Replace;
+        case Prompt::Answer::No:
+            return Existing::Keep;
+        case Prompt::Answer::Cancel:
+            break;
     }
+    StopProcessing();
+    return Existing::Cancel;
+}
 
-    // A destination that exists but cannot be opened (the source itself, which this job holds
-    // locked, or a folder) counts as absent; creating it then fails.
-    platform::FileHandle existing = platform::OpenForRead(record_.destinationPath);
-    if (existing != platform::kInvalidFile) {
-        platform::CloseFile(existing);
-        Prompt::Answer answer = prompt_.AskYesNoCancel("File already exists\n" +
-                                                       record_.destinationPath + "\nOverwrite?");
-        if (answer != Prompt::Answer::Yes) {
-            CloseSource();
-            if (answer != Prompt::Answer::No) StopProcessing();
-            return false;
-        }
+void Dispatcher::Tell(const PrepareResult& result) {
+    switch (result.status) {
+        case PrepareStatus::SourceUnopenable:
+            prompt_.ShowError("Can't open source file");
+            return;
+        case PrepareStatus::HeaderUnreadable:
+        case PrepareStatus::NotArchive:
+        case PrepareStatus::HeaderTruncated:
+        case PrepareStatus::UnsafeTypeText:
+            prompt_.ShowError("Bad file format");
+            return;
+        case PrepareStatus::SourceTooLarge:
+            prompt_.ShowError("Can't compress this file:\n" + record_.sourcePath +
+                              "\n\nReason: File too large (4 GiB or more).");
+            return;
+        case PrepareStatus::TypeTextTooLong:
+        case PrepareStatus::ResultTaken:
+        case PrepareStatus::ResultIsInput:
+        case PrepareStatus::ResultIsFolder:
+        case PrepareStatus::ResultIsSource:
+        case PrepareStatus::Refused:
+        case PrepareStatus::CreateFailed:
+            prompt_.ShowError("Can't create file\n" + record_.destinationPath);
+            return;
+        case PrepareStatus::Ready:
+        case PrepareStatus::NoResultFolder:  // the message came with the folder
+        case PrepareStatus::Skipped:
+        case PrepareStatus::Cancelled:
+            return;
     }
-
-    if (!CreateDestinationFile(record_.destinationPath, Disposition::CreateAlways,
-                               record_.sourceFile, &record_.destinationFile)) {
-        CloseSource();
-        prompt_.ShowError("Can't create file\n" + record_.destinationPath);
-        return false;
-    }
-    return true;
 }
 
 }  // namespace kavrin

@@ -3,7 +3,10 @@
 //
 // The dispatcher never sees a widget. It reaches the queue, the report and the window through
 // DispatchHost, which the window implements over its lists and controls, and asks the user
-// through the Prompt. So its whole control flow is tested without a window.
+// through the Prompt. So its whole control flow is tested without a window. What a job does to
+// files is the job pipeline's (jobs/JobPipeline.h); the dispatcher only answers its questions
+// with the window's options and the user's answers, and says what went wrong in the window's
+// words.
 //
 // Thread: the window's thread only. It writes the JobRecord only while the worker waits: before
 // it signals the job event, and after it has handled the job's "finished" notification.
@@ -13,9 +16,10 @@
 #include <memory>
 #include <string>
 
-#include "engine/JobProcedures.h"
 #include "jobs/FormatSize.h"
+#include "jobs/JobPipeline.h"
 #include "jobs/JobRecord.h"
+#include "jobs/Leftovers.h"
 #include "jobs/Prompt.h"
 
 namespace kavrin {
@@ -52,11 +56,12 @@ public:
     virtual void SetWaitCursor(bool on) = 0;
 };
 
-class Dispatcher {
+class Dispatcher : private PrepareHost {
 public:
-    // `engine` is the window's engine slot: its counters are read after a job has finished.
-    Dispatcher(JobRecord& record, const std::unique_ptr<EngineContext>& engine, DispatchHost& host,
-               Prompt& prompt);
+    // `leftoverAgeSeconds`: temporary files of killed runs older than this are cleared from a
+    // result folder before the window first writes into it.
+    Dispatcher(JobRecord& record, DispatchHost& host, Prompt& prompt,
+               int64_t leftoverAgeSeconds = kLeftoverAgeSeconds);
 
     // Processing on (`m_bRunning`): set by Start, cleared by Stop and by a preparation that stops
     // processing, not cleared when the queue runs empty.
@@ -64,10 +69,10 @@ public:
 
     void OnStart();
     void OnStop();
-    // A job's outcome, posted by the worker: `fromWorker` true. The start request of Start and
-    // of a row added while processing is on: OnJobFinished(Done, Auto, false). Carrying the
-    // sender tells a Done job from a start request even when Stop came in between.
-    void OnJobFinished(JobResult result, DeltaMode mode, bool fromWorker);
+    // How a job ended, posted by the worker: `fromWorker` true. The start request of Start and
+    // of a row added while processing is on: OnJobFinished({}, false). Carrying the sender
+    // tells a Done job from a start request even when Stop came in between.
+    void OnJobFinished(const JobEnd& end, bool fromWorker);
     // Prepares the job of queue row `row`: true when both files are open and the record filled.
     bool PrepareJob(int row);
     // The queue row whose job runs, or -1.
@@ -79,14 +84,20 @@ public:
 private:
     void DispatchNext();
     void StopProcessing();
-    void CloseSource();
+    // The window's message for a preparation that gave no job.
+    void Tell(const PrepareResult& result);
+
+    // PrepareHost: the window's destination options and its overwrite question.
+    std::string ResultFolder(const PreparedJob& job) override;
+    Existing DecideExisting(const PreparedJob& job) override;
 
     bool m_bRunning = false;
     bool jobInFlight_ = false;
     JobRecord& record_;
-    const std::unique_ptr<EngineContext>& engine_;
     DispatchHost& host_;
     Prompt& prompt_;
+    JobPreparer preparer_;
+    std::string rowFolder_;  // the Path text of the row being prepared
 };
 
 }  // namespace kavrin

@@ -22,53 +22,22 @@ private:
     WorkerSink& sink_;
 };
 
-// Runs the job in the record and closes both files. Returns the outcome; a Done result is
-// already under its final name (made durable first when the source is to be deleted).
-JobOutcome RunJob(const WorkerBinding& binding) {
+// Runs and finishes the job in the record; both files are closed afterwards. A Done result is
+// under its final name.
+JobEnd RunRecordedJob(const WorkerBinding& binding) {
     JobRecord& record = *binding.record;
-    EngineContext& engine = **binding.engine;
     WorkerObserver observer(record, *binding.sink);
-    JobOutcome outcome =
-        record.expand
-            ? ExpandJob(engine, record.sourceFile, record.destinationFile.file, observer)
-            : CompressJob(engine, record.sourceFile, record.destinationFile.file,
-                          static_cast<DeltaMode>(record.deltaMode), record.typeText, observer);
-    platform::CloseFile(record.sourceFile);
-
-    if (record.State() == JobState::Shutdown) {
-        // The window is closing and will report nothing. A finished result is kept (the source
-        // stays too); an unfinished one must not be left to look like a result.
-        if (outcome.result == JobResult::Done) {
-            if (!CommitDestination(record.destinationFile, Disposition::CreateAlways, false)) {
-                outcome.result = JobResult::Failed;
-            }
-        } else {
-            AbandonDestination(record.destinationFile);
-        }
-        return outcome;
+    FinishOptions options;
+    // A window that is closing reports nothing: a finished result is kept, its source too.
+    options.deleteSource = [&binding, &record] {
+        return binding.deleteSource->load() != 0 && record.State() != JobState::Shutdown;
+    };
+    JobEnd end = RunJob(record, **binding.engine, observer, options);
+    if (record.State() != JobState::Shutdown) {
+        binding.sink->SetLamps(LampPhase::Off);
+        binding.sink->ResetProgress();
     }
-
-    binding.sink->SetLamps(LampPhase::Off);
-    binding.sink->ResetProgress();
-    if (outcome.result != JobResult::Done) {
-        AbandonDestination(record.destinationFile);
-        return outcome;
-    }
-    // Read once, now: a change of the option during the job applies to this job. The result
-    // must be on disk before its source may go.
-    const bool deleteSource = binding.deleteSource->load() != 0;
-    if (!CommitDestination(record.destinationFile, Disposition::CreateAlways, deleteSource)) {
-        outcome.result = JobResult::Failed;
-        return outcome;
-    }
-    if (deleteSource) platform::DeleteFile(record.sourcePath);
-    return outcome;
-}
-
-// Closes a prepared job's files without running it and removes its unfinished result.
-void DropPreparedJob(JobRecord& record) {
-    platform::CloseFile(record.sourceFile);
-    AbandonDestination(record.destinationFile);
+    return end;
 }
 
 }  // namespace
@@ -83,24 +52,24 @@ int WorkerThreadProc(WorkerBinding binding) {
         // that its files are closed, its unfinished result removed and its row given back.
         const bool prepared = record.sourceFile != platform::kInvalidFile;
         if (state == JobState::Shutdown) {
-            if (prepared) DropPreparedJob(record);
+            if (prepared) DropJob(record);
             return 0;
         }
         if (!prepared) continue;  // a wake-up with no job prepared does nothing
 
-        JobOutcome outcome;
+        JobEnd end;
         if (state == JobState::Running) {
-            outcome = RunJob(binding);
+            end = RunRecordedJob(binding);
         } else {
-            DropPreparedJob(record);
+            DropJob(record);
             binding.sink->SetLamps(LampPhase::Off);
             binding.sink->ResetProgress();
-            outcome.result = JobResult::Cancelled;
-            outcome.mode = static_cast<DeltaMode>(record.deltaMode);
+            end.outcome.result = JobResult::Cancelled;
+            end.outcome.mode = static_cast<DeltaMode>(record.deltaMode);
         }
         // Closing the window: no message; the close handler's signal ends the thread next.
         if (record.State() == JobState::Shutdown) continue;
-        binding.sink->PostJobFinished(outcome.result, outcome.mode);
+        binding.sink->PostJobFinished(end);
     }
 }
 

@@ -14,7 +14,6 @@
 #include <functional>
 #include <memory>
 
-#include "engine/JobProcedures.h"
 #include "jobs/JobRecord.h"
 #include "jobs/Prompt.h"
 
@@ -30,9 +29,9 @@ public:
     virtual void ResetProgress() = 0;
     virtual void SetLamps(LampPhase phase) = 0;
     virtual void SetAnalysisLamp(bool on) = 0;
-    // The "job finished" event: posted after every job not ended by Shutdown, after the lamp
-    // and progress calls that preceded it.
-    virtual void PostJobFinished(JobResult result, DeltaMode mode) = 0;
+    // The "job finished" notification with how the job ended: posted after every job not ended
+    // by Shutdown, after the lamp and progress calls that preceded it.
+    virtual void PostJobFinished(const JobEnd& end) = 0;
 };
 
 // What the worker reaches of the window.
@@ -41,13 +40,15 @@ struct WorkerBinding {
     // The engine with its chunk buffers; allocated by StartWorker after the thread exists, and
     // read by the worker only when a job arrives.
     std::unique_ptr<EngineContext>* engine = nullptr;
-    // The window's "Delete Source" option, read once at the end of each Done job.
+    // The window's "Delete Source" option, read once at the end of each Done job (and never
+    // honoured once the window is closing: nobody would hear of it).
     const std::atomic<int32_t>* deleteSource = nullptr;
     WorkerSink* sink = nullptr;
 };
 
-// The thread routine: waits on the job event, runs each job, cleans up, reports, and ends with
-// exit code 0 when it finds the state Shutdown.
+// The thread routine: waits on the job event, runs each job through the job pipeline (which
+// also finishes it: commit, source deletion), reports, and ends with exit code 0 when it finds
+// the state Shutdown.
 int WorkerThreadProc(WorkerBinding binding);
 
 // The window's start of the worker: creates the job event and the thread, then allocates the

@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "jobs/JobRecord.h"
+#include "jobs/RowTag.h"
 
 namespace kavrin {
 

@@ -14,6 +14,7 @@ std::atomic<int> g_nth{0};
 std::atomic<int> g_error{0};
 std::atomic<bool> g_shortRead{false};
 std::atomic<bool> g_corrupt{false};
+std::atomic<int> g_change{0};  // 0 none, 1 append, 2 rewrite in place
 // Counting is only needed while a test looks; it starts with the first Inject or Clear.
 std::atomic<bool> g_counting{false};
 std::atomic<size_t> g_transferLimit{0};
@@ -32,6 +33,7 @@ void InjectFault(FaultOp op, int nth, int error, bool shortRead) {
     g_error.store(error);
     g_shortRead.store(shortRead);
     g_corrupt.store(false);
+    g_change.store(0);
     g_counting.store(true);
     g_armed.store(true);
 }
@@ -39,6 +41,11 @@ void InjectFault(FaultOp op, int nth, int error, bool shortRead) {
 void InjectCorruption(FaultOp op, int nth) {
     InjectFault(op, nth, 0);
     g_corrupt.store(true);
+}
+
+void InjectSourceChange(int nth, bool append) {
+    InjectFault(FaultOp::Read, nth, 0);
+    g_change.store(append ? 1 : 2);
 }
 
 void ClearFaults() {
@@ -67,6 +74,9 @@ FaultAction CheckFault(FaultOp op, int* error) {
         return FaultAction::Corrupt;
     }
     if (g_shortRead.load() && op == FaultOp::Read) return FaultAction::ShortRead;
+    if (op == FaultOp::Read && g_change.load() != 0) {
+        return g_change.load() == 1 ? FaultAction::Append : FaultAction::Rewrite;
+    }
     *error = g_error.load();
     return FaultAction::Fail;
 }

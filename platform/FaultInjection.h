@@ -1,7 +1,8 @@
-// A test-only seam in the file layer: makes the n-th read, write, sync, rename, folder creation
-// or file creation from now on fail with a chosen errno, makes the n-th read come back short
-// (as if the file had shrunk), or silently flips one bit of the n-th read or write (as a bad
-// disk or cable would). Production code never arms it; an unarmed seam costs one relaxed
+// A test-only seam in the file layer: makes the n-th read, write, sync, rename, folder creation,
+// file creation or deletion from now on fail with a chosen errno, makes the n-th read come back
+// short (as if the file had shrunk), silently flips one bit of the n-th read or write (as a bad
+// disk or cable would), or changes the file being read just before the n-th read (as another
+// program writing to it would). Production code never arms it; an unarmed seam costs one relaxed
 // atomic load per call. Thread-safe: counting is atomic, so the n-th call is well defined even
 // when a worker thread does the I/O.
 #pragma once
@@ -10,7 +11,7 @@
 
 namespace kavrin::platform {
 
-enum class FaultOp { Read, Write, Sync, Rename, MakeFolder, Create, Count };
+enum class FaultOp { Read, Write, Sync, Rename, MakeFolder, Create, Delete, Count };
 
 // Arms one fault: the `nth` (1-based) call of `op` counted from now fails with `error`, or
 // with `shortRead` (reads only) returns half of what it would have returned. Disarms any
@@ -20,6 +21,11 @@ void InjectFault(FaultOp op, int nth, int error, bool shortRead = false);
 // Arms one silent corruption: the `nth` (1-based) read or write counted from now succeeds, but
 // the middle byte of what it moves has its lowest bit flipped. Disarms any earlier fault.
 void InjectCorruption(FaultOp op, int nth);
+
+// Arms a change of the file being read, as another program would make it: just before the
+// `nth` read from now, a few bytes are appended to that file (`append`) or its first byte is
+// written again in place. Disarms any earlier fault.
+void InjectSourceChange(int nth, bool append);
 
 // Disarms the fault and restarts every call count.
 void ClearFaults();
@@ -32,7 +38,7 @@ int FaultCallCount(FaultOp op);
 void LimitTransferSize(size_t bytes);
 
 namespace detail {
-enum class FaultAction { None, Fail, ShortRead, Corrupt };
+enum class FaultAction { None, Fail, ShortRead, Corrupt, Append, Rewrite };
 // Counts one call of `op`; tells the caller whether it must fail, and with which errno.
 FaultAction CheckFault(FaultOp op, int* error);
 // The most bytes one system call may move now.

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <string>
 
 #include "platform/FaultInjection.h"
 
@@ -26,6 +27,23 @@ bool Injected(FaultOp op) {
         return true;
     }
     return false;
+}
+
+// Another program writing to a file while it is read: a few bytes appended at its end, or its
+// first byte written again in place (same size, same bytes, new times).
+void ChangeUnderReader(int fd, FaultAction change) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd);
+    const int flags = O_WRONLY | O_CLOEXEC | (change == FaultAction::Append ? O_APPEND : 0);
+    int writer = open(self.c_str(), flags);
+    if (writer < 0) return;
+    if (change == FaultAction::Append) {
+        static const char kMore[] = "appended";
+        (void)!write(writer, kMore, sizeof kMore - 1);
+    } else {
+        unsigned char first = 0;
+        if (pread(fd, &first, 1, 0) == 1) (void)!pwrite(writer, &first, 1, 0);
+    }
+    close(writer);
 }
 
 // Takes the exclusive lock that stands in for "no sharing". Only a real conflict refuses the
@@ -88,6 +106,8 @@ int64_t ReadFull(FileHandle file, void* buffer, size_t length) {
         return -1;
     }
     if (fault == FaultAction::ShortRead) length /= 2;
+    if (fault == FaultAction::Append || fault == FaultAction::Rewrite)
+        ChangeUnderReader(file, fault);
     auto* out = static_cast<unsigned char*>(buffer);
     size_t done = 0;
     while (done < length) {
@@ -162,6 +182,7 @@ bool CloseFile(FileHandle& file) {
 }
 
 bool DeleteFile(const std::string& path) {
+    if (Injected(FaultOp::Delete)) return false;
     return unlink(path.c_str()) == 0;
 }
 
@@ -207,6 +228,43 @@ bool IsSameFile(FileHandle file, const std::string& path) {
     }, b{};
     if (fstat(file, &a) != 0 || stat(path.c_str(), &b) != 0) return false;
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+namespace {
+
+void FillStatus(const struct stat& st, FileStatus* status) {
+    status->device = static_cast<uint64_t>(st.st_dev);
+    status->inode = static_cast<uint64_t>(st.st_ino);
+    status->size = static_cast<uint64_t>(st.st_size);
+    status->modifiedSeconds = st.st_mtim.tv_sec;
+    status->modifiedNanos = st.st_mtim.tv_nsec;
+    status->changedSeconds = st.st_ctim.tv_sec;
+    status->changedNanos = st.st_ctim.tv_nsec;
+    status->isFolder = S_ISDIR(st.st_mode);
+    status->isLink = S_ISLNK(st.st_mode);
+}
+
+}  // namespace
+
+bool StatusOf(FileHandle file, FileStatus* status) {
+    struct stat st {};
+    if (fstat(file, &st) != 0) return false;
+    FillStatus(st, status);
+    return true;
+}
+
+bool StatusOfPath(const std::string& path, FileStatus* status) {
+    struct stat st {};
+    if (path.empty() || stat(path.c_str(), &st) != 0) return false;
+    FillStatus(st, status);
+    return true;
+}
+
+bool StatusOfEntry(const std::string& path, FileStatus* status) {
+    struct stat st {};
+    if (path.empty() || lstat(path.c_str(), &st) != 0) return false;
+    FillStatus(st, status);
+    return true;
 }
 
 PathAttributes QueryAttributes(const std::string& path) {

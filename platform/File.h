@@ -60,6 +60,38 @@ bool SyncFolder(const std::string& folder);
 // True when `path` names the very file that `file` has open (same device and inode).
 bool IsSameFile(FileHandle file, const std::string& path);
 
+// Who a file is and how it stands: enough to tell whether a path still leads to a file that was
+// opened, and whether that file changed since. Two paths name one file exactly when their
+// device and inode agree, whatever their spelling.
+struct FileStatus {
+    uint64_t device = 0;
+    uint64_t inode = 0;
+    uint64_t size = 0;
+    int64_t modifiedSeconds = 0;
+    int64_t modifiedNanos = 0;
+    int64_t changedSeconds = 0;  // moved by every write and every change of times or mode
+    int64_t changedNanos = 0;
+    bool isFolder = false;
+    bool isLink = false;  // only from StatusOfEntry
+
+    bool SameFile(const FileStatus& other) const {
+        return device == other.device && inode == other.inode;
+    }
+    // The same file, with the same size and the same modification and change times.
+    bool Unchanged(const FileStatus& other) const {
+        return SameFile(other) && size == other.size && modifiedSeconds == other.modifiedSeconds &&
+               modifiedNanos == other.modifiedNanos && changedSeconds == other.changedSeconds &&
+               changedNanos == other.changedNanos;
+    }
+};
+// The open file's status. False (errno set) when it cannot be had.
+bool StatusOf(FileHandle file, FileStatus* status);
+// The status of what `path` leads to, following symbolic links.
+bool StatusOfPath(const std::string& path, FileStatus* status);
+// The status of the directory entry `path` itself: a symbolic link is not followed, so a link
+// that leads nowhere still exists here.
+bool StatusOfEntry(const std::string& path, FileStatus* status);
+
 // What the queue and the command line need to know of a path before opening it.
 struct PathAttributes {
     bool exists = false;

@@ -169,7 +169,10 @@ TEST(WindowSinkTest, QueuesEveryUpdateToTheWindowInOrder) {
         sink.SetLamps(LampPhase::Coding);
         sink.SetLamps(LampPhase::Off);
         sink.ResetProgress();
-        sink.PostJobFinished(JobResult::Done, DeltaMode::Bits16);
+        JobEnd end;
+        end.outcome.result = JobResult::Done;
+        end.outcome.mode = DeltaMode::Bits16;
+        sink.PostJobFinished(end);
     });
     finisher.join();
     QApplication::processEvents();

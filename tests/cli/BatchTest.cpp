@@ -1,16 +1,19 @@
-// The batch run in-process, so that faults can be injected into the file layer: a failure at
-// any step never costs the source and never leaves a result or a temporary file behind, and
-// --verify catches an archive that was silently corrupted on its way to the disk.
+// The batch run in-process, so that faults can be injected into the file layer: --verify catches
+// an archive that was silently corrupted on its way to the disk, leftovers are cleared, and files
+// are known by identity, not by the spelling of their paths. (Faults at every step, for both
+// front ends, are in tests/jobs/FaultTableTest.cpp.)
 #include "cli/Batch.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <functional>
 
 #include "platform/FaultInjection.h"
+#include "tests/support/BatchHarness.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 
@@ -24,41 +27,11 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
-// Records what a batch prints; there is never a terminal to ask on.
-class RecordingConsole : public Console {
-public:
-    void Out(const std::string& text) override { out += text; }
-    void Error(const std::string& text) override { errors += text + "\n"; }
-    bool CanAsk() override { return false; }
-    OverwriteAnswer AskOverwrite(const std::string&) override { return OverwriteAnswer::Cancel; }
-    bool ShowsProgress() override { return false; }
-    void Progress(const std::string&) override {}
-
-    std::string out;
-    std::string errors;
-};
-
-struct BatchRun {
-    int status = -1;
-    std::string out;
-    std::string errors;
-};
-
-BatchRun Batch(const std::vector<std::string>& inputs, const BatchOptions& options) {
-    RecordingConsole console;
-    BatchRun run;
-    run.status = RunBatch(inputs, options, console);
-    run.out = console.out;
-    run.errors = console.errors;
-    return run;
-}
+using test::Batch;
+using test::BatchRun;
 
 BatchOptions Options(BatchCommand command = BatchCommand::Compress) {
-    BatchOptions options;
-    options.command = command;
-    options.mode = DeltaMode::None;  // no Auto trial: the reads are the main pass's alone
-    options.json = true;
-    return options;
+    return test::BatchOptionsFor(command);
 }
 
 std::string Sound(double seconds) {
@@ -84,39 +57,6 @@ class BatchTest : public testing::Test {
 protected:
     void TearDown() override { platform::ClearFaults(); }
 };
-
-TEST_F(BatchTest, AFailureAtAnyStepKeepsTheSourceAndLeavesNothing) {
-    const std::string wav = Sound(3.0);  // three chunks
-    struct Case {
-        const char* what;
-        FaultOp op;
-        int nth;
-        int error;
-        const char* action;
-    } cases[] = {
-        {"reading the source", FaultOp::Read, 2, EIO, "\"error\""},
-        {"writing the header", FaultOp::Write, 1, ENOSPC, "\"error\""},
-        {"writing the payload", FaultOp::Write, 3, ENOSPC, "\"error\""},
-        {"syncing the result", FaultOp::Sync, 1, EIO, "\"error\""},
-        {"renaming the result", FaultOp::Rename, 1, EIO, "\"error\""},
-        {"syncing its folder", FaultOp::Sync, 2, EIO, "\"error\""},
-        {"creating the result", FaultOp::Create, 1, EACCES, "\"ERROR\""},
-        {"creating its folder", FaultOp::MakeFolder, 2, EACCES, "\"ERROR\""},  // "out" of out/new
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        TempDir dir;
-        WriteFile(dir / "take.wav", wav);
-        BatchRun run = RunWithFault(dir, dir / "out/new",
-                                    [&] { platform::InjectFault(c.op, c.nth, c.error); });
-        EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.out.find(std::string("\"action\":") + c.action), std::string::npos)
-            << run.out;
-        EXPECT_NE(run.errors, "");
-        EXPECT_TRUE(ReadFile(dir / "take.wav") == wav) << "the source must survive";
-        EXPECT_EQ(ListFolder(dir / "out/new"), std::vector<std::string>{});
-    }
-}
 
 TEST_F(BatchTest, VerifyCatchesSilentCorruption) {
     const std::string wav = Sound(0.5);  // one chunk: read 1 is the whole source
@@ -154,6 +94,15 @@ TEST_F(BatchTest, VerifyCatchesSilentCorruption) {
     EXPECT_NE(run.out.find("\"verified\":true,\"source_deleted\":true"), std::string::npos);
     EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"take.kvn"});
     EXPECT_TRUE(test::Expand(ReadFile(dir / "take.kvn")).output == wav);
+
+    // A source that cannot be deleted is kept, said so, and the batch ends with status 1.
+    WriteFile(dir / "take.wav", wav);
+    run = RunWithFault(dir, dir / "out", [] { platform::InjectFault(FaultOp::Delete, 1, EACCES); });
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.errors.find("take.wav: can't delete the source: Permission denied"),
+              std::string::npos)
+        << run.errors;
+    EXPECT_TRUE(ReadFile(dir / "take.wav") == wav);
 }
 
 TEST_F(BatchTest, ClearsOldLeftoversBeforeWritingIntoAFolder) {
@@ -173,6 +122,99 @@ TEST_F(BatchTest, ClearsOldLeftoversBeforeWritingIntoAFolder) {
     options.leftoverAgeSeconds = -1;  // everything counts as old
     ASSERT_EQ(Batch({dir / "b.wav"}, options).status, 0);
     EXPECT_EQ(ListFolder(dir / "out"), (std::vector<std::string>{"a.kvn", "b.kvn"}));
+}
+
+// Two paths are one file when the files are one, whatever their spelling: "d/", "./d/" and a
+// link to d all lead to the same folder. With -f and --delete-source, a batch that wrote two
+// sources into one result would delete a source whose only copy had been overwritten.
+TEST_F(BatchTest, FilesAreKnownByIdentityNotBySpelling) {
+    const std::string wav = Sound(0.2);
+    const std::string flac = "not a sound, but another file";
+    struct Case {
+        const char* what;
+        BatchCommand command;
+        std::vector<std::string> inputs;  // below the test folder, which holds d/ and l -> d
+        std::vector<std::string> actions;
+        std::vector<std::string> after;  // d/ afterwards
+    } cases[] = {
+        {"two spellings of one folder",
+         BatchCommand::Compress,
+         {"d/a.wav", "./d/a.flac"},
+         {"compressed", "ERROR"},
+         {"a.flac", "a.kvn"}},
+        {"a folder reached through a link",
+         BatchCommand::Compress,
+         {"d/a.wav", "l/a.flac"},
+         {"compressed", "ERROR"},
+         {"a.flac", "a.kvn"}},
+        {"two archives restoring to one name",
+         BatchCommand::Expand,
+         {"d/x.kvn", "l/x.old.kvn"},
+         {"expanded", "ERROR"},
+         {"a.flac", "a.wav", "x.old.kvn", "x.wav"}},
+        {"a result that is another input",
+         BatchCommand::Process,
+         {"d/x.kvn", "l/x.wav"},
+         {"ERROR", "ERROR"},
+         {"a.flac", "a.wav", "x.kvn", "x.old.kvn", "x.wav"}},
+        // The same file named twice, or under a second name, is one input (and its second name
+        // stays when its first is deleted).
+        {"one file under three names",
+         BatchCommand::Compress,
+         {"d/a.wav", "l/a.wav", "d/hard.wav"},
+         {"compressed"},
+         {"a.flac", "a.kvn", "hard.wav"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        test::MakeFolders(dir / "d");
+        ASSERT_EQ(symlink("d", (dir / "l").c_str()), 0);
+        WriteFile(dir / "d/a.wav", wav);
+        WriteFile(dir / "d/a.flac", flac);
+        const std::string archive = test::Compress(wav, DeltaMode::None, "wav").output;
+        if (c.command != BatchCommand::Compress) {
+            WriteFile(dir / "d/x.kvn", archive);
+            WriteFile(dir / "d/x.old.kvn", archive);
+        }
+        if (c.command == BatchCommand::Process) WriteFile(dir / "d/x.wav", wav);
+        if (std::string(c.what) == "one file under three names") {
+            ASSERT_EQ(link((dir / "d/a.wav").c_str(), (dir / "d/hard.wav").c_str()), 0);
+        }
+        BatchOptions options = Options(c.command);
+        options.overwrite = OverwritePolicy::Force;
+        options.deleteSource = true;
+        std::vector<std::string> inputs;
+        for (const std::string& input : c.inputs) inputs.push_back(dir.path() + "/" + input);
+        BatchRun run = Batch(inputs, options);
+        EXPECT_EQ(run.Actions(), c.actions) << run.errors;
+        EXPECT_EQ(run.status, c.actions.size() == 1 ? 0 : 1);
+        EXPECT_EQ(ListFolder(dir / "d"), c.after);
+        // Whatever was refused is whole, and every result holds what its source held.
+        if (Exists(dir / "d/a.flac")) EXPECT_EQ(ReadFile(dir / "d/a.flac"), flac);
+        if (Exists(dir / "d/x.wav")) EXPECT_TRUE(ReadFile(dir / "d/x.wav") == wav);
+        if (Exists(dir / "d/a.kvn")) {
+            EXPECT_TRUE(test::Expand(ReadFile(dir / "d/a.kvn")).output == wav);
+        }
+    }
+}
+
+// A link at the result's name is an existing result, even one that leads nowhere: -n skips it,
+// without -f or -n it is refused, and -f replaces the link itself, never what it points to.
+TEST_F(BatchTest, ALinkAtTheResultsNameIsAnExistingResult) {
+    TempDir dir;
+    WriteFile(dir / "a.wav", "sound");
+    ASSERT_EQ(symlink("nowhere", (dir / "a.kvn").c_str()), 0);
+    BatchOptions options = Options();
+    options.overwrite = OverwritePolicy::NoClobber;
+    EXPECT_EQ(Batch({dir / "a.wav"}, options).Actions(), std::vector<std::string>{"skipped"});
+    options.overwrite = OverwritePolicy::Ask;
+    EXPECT_EQ(Batch({dir / "a.wav"}, options).Actions(), std::vector<std::string>{"ERROR"});
+    EXPECT_TRUE(platform::IsLink(dir / "a.kvn"));
+    options.overwrite = OverwritePolicy::Force;
+    EXPECT_EQ(Batch({dir / "a.wav"}, options).Actions(), std::vector<std::string>{"compressed"});
+    EXPECT_FALSE(platform::IsLink(dir / "a.kvn"));
+    EXPECT_FALSE(Exists(dir / "nowhere"));
 }
 
 TEST_F(BatchTest, ProcessChoosesTheDirectionPerFile) {

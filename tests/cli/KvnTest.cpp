@@ -348,6 +348,18 @@ TEST(KvnTest, RefusesBadInputWithClearMessages) {
     EXPECT_EQ(ReadFile(dir / "self.kvn"), self);
     EXPECT_NE(Kvn({"test", "damaged.kvn"}, dir.path()).out.find("FAILED  damaged.kvn: damaged"),
               std::string::npos);
+
+    // `kvn test` fails what expand fails: an unsafe type text, a size the payload disagrees with.
+    WriteFile(dir / "short.kvn",
+              EncodeArchiveHeader("wav", 1, 300000) +
+                  test::PayloadOf(test::Compress(std::string(1000, 'a'), DeltaMode::None).output));
+    ProgramResult tested = Kvn({"test", "evil.kvn", "short.kvn"}, dir.path());
+    EXPECT_EQ(tested.status, 1);
+    EXPECT_NE(tested.out.find("FAILED  evil.kvn: unsafe type text"), std::string::npos);
+    EXPECT_NE(tested.out.find("FAILED  short.kvn: damaged archive: it restores 1000 bytes, but "
+                              "its header gives 300000"),
+              std::string::npos)
+        << tested.out;
 }
 
 TEST(KvnTest, UsageErrorsAndHelp) {

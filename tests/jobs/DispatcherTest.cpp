@@ -4,6 +4,8 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +14,7 @@
 #include "engine/ArchiveFormat.h"
 #include "jobs/Naming.h"
 #include "jobs/Worker.h"
+#include "platform/FaultInjection.h"
 #include "tests/support/DispatchHarness.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
@@ -170,6 +173,50 @@ TEST_F(DispatcherTest, OverwriteQuestionAndEmptyDestination) {
     EXPECT_EQ(record_.sourceFile, platform::kInvalidFile);
 }
 
+// Whatever stands at the destination's name is asked about, also what cannot be opened: a file
+// another program holds locked, a FIFO, a link that leads nowhere. The result replaces it by a
+// rename, which neither a lock nor the link's missing target prevents.
+TEST_F(DispatcherTest, EveryExistingDestinationIsAskedAbout) {
+    const std::string wav = Sound(0.2);
+    for (const char* name : {"locked.wav", "fifo.wav", "link.wav", "kept.wav"}) {
+        WriteFile(dir_ / name, wav);
+    }
+    WriteFile(dir_ / "locked.kvn", "older");
+    const int holder = open((dir_ / "locked.kvn").c_str(), O_RDONLY);
+    ASSERT_EQ(flock(holder, LOCK_EX), 0);
+    ASSERT_EQ(mkfifo((dir_ / "fifo.kvn").c_str(), 0600), 0);
+    ASSERT_EQ(symlink("nowhere", (dir_ / "link.kvn").c_str()), 0);
+    ASSERT_EQ(symlink("nowhere", (dir_ / "kept.kvn").c_str()), 0);
+    window_.answers = {Prompt::Answer::Yes, Prompt::Answer::Yes, Prompt::Answer::Yes,
+                       Prompt::Answer::No};
+    for (const char* name : {"locked.wav", "fifo.wav", "link.wav", "kept.wav"}) Add(dir_ / name);
+    dispatcher_.OnStart();
+    DeliverAll();
+    close(holder);
+    EXPECT_EQ(window_.asked.size(), 4u);
+    EXPECT_EQ(Actions(), (std::vector<std::string>{"locked.wav compressed", "fifo.wav compressed",
+                                                   "link.wav compressed", "kept.wav ERROR"}));
+    for (const char* made : {"locked.kvn", "fifo.kvn", "link.kvn"}) {
+        EXPECT_TRUE(test::Expand(ReadFile(dir_ / made)).output == wav) << made;
+    }
+    EXPECT_TRUE(platform::IsLink(dir_ / "kept.kvn"));
+}
+
+// A source that was to be deleted and could not be is named in a message after its report row.
+TEST_F(DispatcherTest, ASourceThatCannotBeDeletedIsNamed) {
+    WriteFile(dir_ / "a.wav", Sound(0.2));
+    harness_.deleteSource = 1;
+    Add(dir_ / "a.wav");
+    platform::InjectFault(platform::FaultOp::Delete, 1, EACCES);
+    dispatcher_.OnStart();
+    DeliverAll();
+    platform::ClearFaults();
+    EXPECT_EQ(window_.log, (std::vector<std::string>{"report:compressed", "message"}));
+    EXPECT_EQ(window_.shown,
+              std::vector<std::string>{"Can't delete source file\n" + (dir_ / "a.wav")});
+    EXPECT_EQ(ListFolder(dir_.path()), (std::vector<std::string>{"a.kvn", "a.wav"}));
+}
+
 TEST_F(DispatcherTest, RefusedPreparationsReportAndGoOn) {
     WriteFile(dir_ / "fake.kvn", "RIFF, not an archive");
     WriteFile(dir_ / "evil.kvn", EncodeArchiveHeader("../../x", 1, 0));
@@ -260,10 +307,10 @@ TEST_F(DispatcherTest, StopAfterTheWorkerPostedDone) {
     Add(dir_ / "a.wav");
     Add(dir_ / "b.wav");
     dispatcher_.OnStart();
-    std::optional<JobOutcome> outcome = sink_.Take();  // posted, not yet handled
-    ASSERT_TRUE(outcome);
+    std::optional<JobEnd> end = sink_.Take();  // posted, not yet handled
+    ASSERT_TRUE(end);
     dispatcher_.OnStop();
-    dispatcher_.OnJobFinished(outcome->result, outcome->mode, true);
+    dispatcher_.OnJobFinished(*end, true);
     // Still recognised as Done: reported and removed; processing stays off.
     EXPECT_EQ(Actions(), std::vector<std::string>{"a.wav compressed"});
     ASSERT_EQ(window_.rows.size(), 1u);
@@ -279,7 +326,7 @@ TEST_F(DispatcherTest, CloseDuringAJobEndsPromptlyAndReportsNothing) {
     StopWorker(record_);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
     EXPECT_FALSE(sink_.Take(100ms).has_value());
-    dispatcher_.OnJobFinished(JobResult::Done, DeltaMode::Auto, false);  // ignored at Shutdown
+    dispatcher_.OnJobFinished({}, false);  // ignored at Shutdown
     EXPECT_TRUE(window_.report.empty());
     EXPECT_EQ(ListFolder(dir_.path()), std::vector<std::string>{"long.raw"});
 }

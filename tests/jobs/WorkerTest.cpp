@@ -10,6 +10,7 @@
 #include <mutex>
 #include <optional>
 
+#include "jobs/Leftovers.h"
 #include "jobs/Naming.h"
 #include "platform/FaultInjection.h"
 #include "tests/support/ScriptedPrompt.h"
@@ -44,13 +45,10 @@ public:
         Log("lamps:" + std::to_string(static_cast<int>(phase)));
     }
     void SetAnalysisLamp(bool on) override { Log(on ? "analysis:1" : "analysis:0"); }
-    void PostJobFinished(JobResult result, DeltaMode mode) override {
+    void PostJobFinished(const JobEnd& end) override {
         std::lock_guard<std::mutex> lock(mutex_);
         events_.push_back("finished");
-        JobOutcome outcome;
-        outcome.result = result;
-        outcome.mode = mode;
-        finished_.push_back(outcome);
+        finished_.push_back(end.outcome);
         finishedChanged_.notify_all();
     }
 
@@ -85,6 +83,15 @@ private:
     int steps_ = 0;
 };
 
+// Answers the job pipeline as the window would: results into one folder, an existing one
+// replaced.
+class FolderHost : public PrepareHost {
+public:
+    std::string ResultFolder(const PreparedJob&) override { return folder; }
+    Existing DecideExisting(const PreparedJob&) override { return Existing::Replace; }
+    std::string folder;
+};
+
 // The window's side, reduced to what the worker sees: the record, the engine slot, the
 // "Delete Source" option, the sink.
 class WorkerTest : public ::testing::Test {
@@ -98,19 +105,14 @@ protected:
         platform::ClearFaults();
     }
 
-    // Prepares a job as the dispatcher does and wakes the worker.
-    void Dispatch(const std::string& source, const std::string& destination, bool expand,
-                  DeltaMode mode = DeltaMode::Auto, const std::string& typeText = "wav",
-                  JobState stateAtSignal = JobState::Running) {
-        record_.sourceFile = platform::OpenForRead(source);
-        ASSERT_NE(record_.sourceFile, platform::kInvalidFile);
-        ASSERT_TRUE(CreateDestinationFile(destination, Disposition::CreateAlways,
-                                          record_.sourceFile, &record_.destinationFile));
-        record_.sourcePath = source;
-        record_.destinationPath = destination;
-        record_.expand = expand ? 1 : 0;
+    // Prepares a job through the pipeline, as the dispatcher does, with its result in
+    // `folder`, and wakes the worker.
+    void Dispatch(const std::string& source, const std::string& folder,
+                  DeltaMode mode = DeltaMode::Auto, JobState stateAtSignal = JobState::Running) {
+        host_.folder = folder + "/";
+        ASSERT_EQ(preparer_.Prepare(source, JobKind::ByName, host_, &record_).status,
+                  PrepareStatus::Ready);
         record_.deltaMode = static_cast<int32_t>(mode);
-        record_.typeText = typeText;
         record_.SetState(stateAtSignal);
         record_.jobEvent->Set();
     }
@@ -132,6 +134,8 @@ protected:
     RecordingSink sink_;
     test::ScriptedPrompt prompt_;
     WorkerBinding binding_;
+    FolderHost host_;
+    JobPreparer preparer_{kLeftoverAgeSeconds};
     TempDir dir_;
 };
 
@@ -144,7 +148,7 @@ std::string Sound(double seconds) {
 TEST_F(WorkerTest, RunsAWholeJobAndCleansUpBeforeReporting) {
     const std::string wav = Sound(1.5);
     WriteFile(dir_ / "take.wav", wav);
-    Dispatch(dir_ / "take.wav", dir_ / "take.kvn", false, DeltaMode::Auto);
+    Dispatch(dir_ / "take.wav", dir_.path());
     JobOutcome outcome = Finished();
     EXPECT_EQ(outcome.result, JobResult::Done);
     // Auto is resolved: the notification carries the mode written into the header.
@@ -157,18 +161,18 @@ TEST_F(WorkerTest, RunsAWholeJobAndCleansUpBeforeReporting) {
     EXPECT_EQ(std::vector<std::string>(events.end() - 3, events.end()),
               (std::vector<std::string>{"lamps:0", "reset", "finished"}));
     EXPECT_EQ(events.front(), "analysis:1");
-    // The counters stay for the report.
-    EXPECT_EQ(engine_->reader.consumed, wav.size());
+    // The sizes travel with the notification.
+    EXPECT_EQ(outcome.bytesRead, wav.size());
     EXPECT_EQ(ListFolder(dir_.path()), (std::vector<std::string>{"take.kvn", "take.wav"}));
 
     // And back, through the same record.
     record_.SetState(JobState::Idle);
-    Dispatch(dir_ / "take.kvn", dir_ / "restored.wav", true);
+    Dispatch(dir_ / "take.kvn", dir_ / "out");
     outcome = Finished();
     EXPECT_EQ(outcome.result, JobResult::Done);
     ExpectHandlesClosed();
-    EXPECT_EQ(engine_->writer.produced, wav.size());
-    EXPECT_TRUE(ReadFile(dir_ / "restored.wav") == wav);
+    EXPECT_EQ(outcome.bytesWritten, wav.size());
+    EXPECT_TRUE(ReadFile(dir_ / "out/take.wav") == wav);
 }
 
 TEST_F(WorkerTest, DeleteSourceIsReadWhenTheJobEnds) {
@@ -178,14 +182,14 @@ TEST_F(WorkerTest, DeleteSourceIsReadWhenTheJobEnds) {
     sink_.onStep = [&](int step) {
         if (step == 2) deleteSource_ = 1;
     };
-    Dispatch(dir_ / "a.wav", dir_ / "a.kvn", false, DeltaMode::Bits16);
+    Dispatch(dir_ / "a.wav", dir_.path(), DeltaMode::Bits16);
     EXPECT_EQ(Finished().result, JobResult::Done);
     EXPECT_EQ(ListFolder(dir_.path()), std::vector<std::string>{"a.kvn"});
 
     // An expansion with the option on leaves only the restored file.
     sink_.onStep = nullptr;
     record_.SetState(JobState::Idle);
-    Dispatch(dir_ / "a.kvn", dir_ / "a.wav", true);
+    Dispatch(dir_ / "a.kvn", dir_.path());
     EXPECT_EQ(Finished().result, JobResult::Done);
     EXPECT_EQ(ListFolder(dir_.path()), std::vector<std::string>{"a.wav"});
     EXPECT_TRUE(ReadFile(dir_ / "a.wav") == wav);
@@ -196,7 +200,7 @@ TEST_F(WorkerTest, DeleteSourceIsReadWhenTheJobEnds) {
     };
     deleteSource_ = 1;
     record_.SetState(JobState::Idle);
-    Dispatch(dir_ / "a.wav", dir_ / "a.kvn", false, DeltaMode::Bits16);
+    Dispatch(dir_ / "a.wav", dir_.path(), DeltaMode::Bits16);
     EXPECT_EQ(Finished().result, JobResult::Done);
     EXPECT_EQ(ListFolder(dir_.path()), (std::vector<std::string>{"a.kvn", "a.wav"}));
 }
@@ -209,7 +213,7 @@ TEST_F(WorkerTest, StopCancelsTheJobAndKeepsTheSource) {
     sink_.onStep = [&](int step) {
         if (step == 3) record_.SetState(JobState::Idle);
     };
-    Dispatch(dir_ / "long.raw", dir_ / "long.kvn", false, DeltaMode::None);
+    Dispatch(dir_ / "long.raw", dir_.path(), DeltaMode::None);
     JobOutcome outcome = Finished();
     EXPECT_EQ(outcome.result, JobResult::Cancelled);
     ExpectHandlesClosed();
@@ -240,7 +244,7 @@ TEST_F(WorkerTest, IdleWakeupsAndShutdown) {
         // lands in the middle of the job.
         while (closing && record_.State() != JobState::Shutdown) std::this_thread::yield();
     };
-    Dispatch(dir_ / "long.raw", dir_ / "long.kvn", false, DeltaMode::None);
+    Dispatch(dir_ / "long.raw", dir_.path(), DeltaMode::None);
     while (!closing) std::this_thread::yield();
     StopWorker(record_);
     EXPECT_FALSE(record_.workerThread.joinable());
@@ -253,7 +257,7 @@ TEST_F(WorkerTest, AJobStoppedBeforeTheWorkerWokeIsCancelledNotLost) {
     // prepared job and the state Idle. The job must still end, or its files stay open, its
     // temporary file stays behind and its row is never given back.
     WriteFile(dir_ / "a.wav", Sound(0.5));
-    Dispatch(dir_ / "a.wav", dir_ / "a.kvn", false, DeltaMode::Auto, "wav", JobState::Idle);
+    Dispatch(dir_ / "a.wav", dir_.path(), DeltaMode::Auto, JobState::Idle);
     std::optional<JobOutcome> outcome = sink_.WaitFinished();
     ASSERT_TRUE(outcome.has_value());
     EXPECT_EQ(outcome->result, JobResult::Cancelled);
@@ -261,7 +265,7 @@ TEST_F(WorkerTest, AJobStoppedBeforeTheWorkerWokeIsCancelledNotLost) {
     EXPECT_EQ(ListFolder(dir_.path()), std::vector<std::string>{"a.wav"});
 
     // Closed in the same gap: the files are closed and nothing is left behind either.
-    Dispatch(dir_ / "a.wav", dir_ / "a.kvn", false, DeltaMode::Auto, "wav", JobState::Shutdown);
+    Dispatch(dir_ / "a.wav", dir_.path(), DeltaMode::Auto, JobState::Shutdown);
     StopWorker(record_);
     EXPECT_FALSE(sink_.WaitFinished(100ms).has_value());
     ExpectHandlesClosed();
@@ -287,7 +291,7 @@ TEST_F(WorkerTest, AFailingDestinationFailsTheJobAndKeepsTheSource) {
     for (const Case& c : cases) {
         record_.SetState(JobState::Idle);
         platform::InjectFault(c.op, c.nth, c.error);
-        Dispatch(dir_ / "take.wav", dir_ / "take.kvn", false, DeltaMode::Bits32);
+        Dispatch(dir_ / "take.wav", dir_.path(), DeltaMode::Bits32);
         EXPECT_EQ(Finished().result, JobResult::Failed) << c.name;
         platform::ClearFaults();
         ExpectHandlesClosed();

@@ -20,14 +20,14 @@ void DispatchHarness::Add(const std::string& path) {
     SplitPath(path, &name, &folder);
     window.rows.insert(window.rows.begin(), {name, folder, nextId++});
     if (dispatcher.Running() && record.State() == JobState::Idle) {
-        dispatcher.OnJobFinished(JobResult::Done, DeltaMode::Auto, false);
+        dispatcher.OnJobFinished({}, false);
     }
 }
 
 bool DispatchHarness::Deliver() {
-    std::optional<JobOutcome> outcome = sink.Take();
-    if (!outcome) return false;
-    dispatcher.OnJobFinished(outcome->result, outcome->mode, true);
+    std::optional<JobEnd> end = sink.Take();
+    if (!end) return false;
+    dispatcher.OnJobFinished(*end, true);
     return true;
 }
 

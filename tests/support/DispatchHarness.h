@@ -37,28 +37,25 @@ public:
     void ResetProgress() override {}
     void SetLamps(LampPhase) override {}
     void SetAnalysisLamp(bool) override {}
-    void PostJobFinished(JobResult result, DeltaMode mode) override {
+    void PostJobFinished(const JobEnd& end) override {
         std::lock_guard<std::mutex> lock(mutex_);
-        JobOutcome outcome;
-        outcome.result = result;
-        outcome.mode = mode;
-        posted_.push_back(outcome);
+        posted_.push_back(end);
         changed_.notify_all();
     }
     // Waits until an outcome has been posted and takes it.
-    std::optional<JobOutcome> Take(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    std::optional<JobEnd> Take(std::chrono::milliseconds limit = std::chrono::seconds(20)) {
         std::unique_lock<std::mutex> lock(mutex_);
         if (!changed_.wait_for(lock, limit, [&] { return !posted_.empty(); })) return {};
-        JobOutcome outcome = posted_.front();
+        JobEnd end = posted_.front();
         posted_.pop_front();
-        return outcome;
+        return end;
     }
     std::function<void()> onStep;
 
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
-    std::deque<JobOutcome> posted_;
+    std::deque<JobEnd> posted_;
 };
 
 // The window, as far as the dispatcher sees it.
@@ -125,7 +122,7 @@ public:
     QueuedSink sink;
     FakeWindow window;
     WorkerBinding binding;
-    Dispatcher dispatcher{record, engine, window, window};
+    Dispatcher dispatcher{record, window, window};
     uint32_t nextId = 0;
 };
 

@@ -1,4 +1,4 @@
-#include "cli/Verify.h"
+#include "jobs/Verify.h"
 
 #include <algorithm>
 #include <atomic>
@@ -10,15 +10,15 @@
 
 #include "engine/JobProcedures.h"
 
-namespace kavrin::cli {
+namespace kavrin {
 namespace {
 
 // Stops the decoder as soon as the comparison has its answer, or when the batch is stopped.
 class VerifyObserver : public EngineObserver {
 public:
-    VerifyObserver(const std::atomic<bool>& settled, bool (*stillWanted)())
-        : settled_(settled), stillWanted_(stillWanted) {}
-    bool IsRunning() override { return !settled_.load() && stillWanted_(); }
+    VerifyObserver(const std::atomic<bool>& settled, EngineObserver& job)
+        : settled_(settled), job_(job) {}
+    bool IsRunning() override { return !settled_.load() && job_.IsRunning(); }
     void BeginProgress(uint32_t) override {}
     void StepProgress() override {}
     void ResetProgress() override {}
@@ -27,7 +27,7 @@ public:
 
 private:
     const std::atomic<bool>& settled_;
-    bool (*stillWanted_)();
+    EngineObserver& job_;
 };
 
 // What the comparing thread found.
@@ -82,7 +82,7 @@ void Compare(platform::FileHandle pipe, platform::FileHandle source, Comparison&
 }  // namespace
 
 VerifyReport VerifyArchive(EngineContext& engine, const std::string& archivePath,
-                           platform::FileHandle source, bool (*stillWanted)()) {
+                           platform::FileHandle source, EngineObserver& job) {
     VerifyReport report;
     platform::FileHandle archive = platform::OpenForRead(archivePath);
     if (archive == platform::kInvalidFile) {
@@ -117,7 +117,7 @@ VerifyReport VerifyArchive(EngineContext& engine, const std::string& archivePath
         return report;
     }
 
-    VerifyObserver observer(comparison.settled, stillWanted);
+    VerifyObserver observer(comparison.settled, job);
     JobOutcome outcome = ExpandJob(engine, archive, writeEnd, observer);
     platform::CloseFile(writeEnd);  // the comparer sees the end of the decoded bytes
     comparer.join();
@@ -127,11 +127,11 @@ VerifyReport VerifyArchive(EngineContext& engine, const std::string& archivePath
     if (comparison.settled.load()) {
         report.result = comparison.result;
         report.offset = comparison.offset;
-    } else if (!stillWanted()) {
+    } else if (!job.IsRunning()) {
         report.result = VerifyResult::Cancelled;
     } else if (outcome.result != JobResult::Done) {
         report.result = VerifyResult::Undecodable;
-        report.engineError = engine.error;
+        report.engineError = outcome.error;
     } else {
         report.result = comparison.result;
         report.offset = comparison.offset;
@@ -159,4 +159,4 @@ std::string DescribeVerify(const VerifyReport& report) {
     return "verification failed";
 }
 
-}  // namespace kavrin::cli
+}  // namespace kavrin

@@ -2,17 +2,18 @@
 // by the engine into a pipe, and a second thread compares what comes out of the pipe with the
 // source, chunk by chunk. Neither file is ever held whole in memory.
 //
-// Runs on the calling thread (a batch worker) with one helper thread for the comparison; the
-// engine context must not be busy with another job.
+// Runs on the calling thread (the job's) with one helper thread for the comparison; the engine
+// context must not be busy with another job.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "engine/CodecStream.h"
+#include "engine/EngineObserver.h"
 #include "platform/File.h"
 
-namespace kavrin::cli {
+namespace kavrin {
 
 enum class VerifyResult {
     Match,        // the archive restores the source byte for byte
@@ -30,11 +31,12 @@ struct VerifyReport {
 };
 
 // Decodes the archive at `archivePath` and compares it with `source` from its first byte (the
-// source is read from there again). `stillWanted` is asked at every chunk, like a job's observer.
+// source is read from there again). The job's observer is asked at every chunk whether the job
+// is still wanted; nothing else of it is called.
 VerifyReport VerifyArchive(EngineContext& engine, const std::string& archivePath,
-                           platform::FileHandle source, bool (*stillWanted)());
+                           platform::FileHandle source, EngineObserver& job);
 
 // A short English text for a result, for messages.
 std::string DescribeVerify(const VerifyReport& report);
 
-}  // namespace kavrin::cli
+}  // namespace kavrin
