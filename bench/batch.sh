@@ -5,7 +5,8 @@
 #
 #   bench/batch.sh [FOLDER]    (default: the .pat files of /usr/share/midi/freepats)
 #
-# ROUNDS=N sets the rounds (default 5). The commands alternate within each round, so a slow
+# ROUNDS=N sets the rounds (default 5). BASELINE=REV also times `kvn process -j 2` of git
+# revision REV, with the ratio of this kvn to it. The commands alternate within each round, so a slow
 # moment of the machine hits them all alike. Every tool reads the same copy of the folder and
 # writes its own output tree; outputs are removed between rounds, outside the timing.
 set -euo pipefail
@@ -24,6 +25,11 @@ keep='*'
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/kavrin-batch-XXXXXX")
 trap 'rm -rf "$work"' EXIT
+old=""
+if [ -n "${BASELINE:-}" ]; then
+  old=$(bench_baseline "$BASELINE")
+  [ -n "$old" ] || echo "note: could not build kvn of $BASELINE"
+fi
 # Only the regular files, in a tree of our own: every tool sees exactly the same inputs.
 cp -a "$folder/." "$work/src"
 find "$work/src" \( -name '.*' -o ! -type f ! -type d -o -type f ! -name "$keep" \) -delete
@@ -43,6 +49,9 @@ for ((i = 0; i < rounds; i++)); do
   rm -rf "$work/k1" && run t-k1 "$kvn" process -q --no-progress -j 1 -r -o "$work/k1" "$work/src"
   rm -rf "$work/kn" &&
     run t-kn "$kvn" process -q --no-progress -j 2 -m none -r -o "$work/kn" "$work/src"
+  if [ -n "$old" ]; then
+    rm -rf "$work/ko" && run t-ko "$old" process -q --no-progress -j 2 -r -o "$work/ko" "$work/src"
+  fi
 done
 for name in k2 b l k1 kn; do size[$name]=$(total "$work/$name"); done
 
@@ -59,6 +68,11 @@ row "kvn process -j 1 (auto)" "$(seconds t-k1)" "$(cpu t-k1)" "$(peak t-k1)" "${
 row "kvn process -j 2 -m none" "$(seconds t-kn)" "$(cpu t-kn)" "$(peak t-kn)" "${size[kn]}"
 row "bzip2 -9, file by file" "$(seconds t-bz)" "$(cpu t-bz)" "$(peak t-bz)" "${size[b]}"
 row "lbzip2 -9 -n 2, on each file" "$(seconds t-lb)" "$(cpu t-lb)" "$(peak t-lb)" "${size[l]}"
+if [ -n "$old" ]; then
+  row "kvn $BASELINE process -j 2" "$(seconds t-ko)" "$(cpu t-ko)" "$(peak t-ko)" "$(total "$work/ko")"
+  awk -v k2="$(seconds t-k2)" -v ko="$(seconds t-ko)" -v rev="$BASELINE" \
+    'BEGIN { printf "  kvn -j 2: this kvn / %s:          %.3f\n", rev, k2 / ko }'
+fi
 awk -v k2="$(seconds t-k2)" -v k1="$(seconds t-k1)" -v bz="$(seconds t-bz)" -v lb="$(seconds t-lb)" \
     -v kn="$(seconds t-kn)" -v ck2="$(cpu t-k2)" -v ckn="$(cpu t-kn)" -v cbz="$(cpu t-bz)" \
     -v clb="$(cpu t-lb)" -v ks="${size[k2]}" -v kns="${size[kn]}" -v bs="${size[b]}" \

@@ -30,3 +30,15 @@ median() { sort -n | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+
 seconds() { cut -d' ' -f1 "${rec:-$work}/$1" | median | awk '{printf "%.3f", $1/1e6}'; }
 cpu() { cut -d' ' -f3 "${rec:-$work}/$1" | median | awk '{printf "%.3f", $1}'; }
 peak() { cut -d' ' -f2 "${rec:-$work}/$1" | sort -n | tail -1 | awk '{printf "%.1f", $1/1024}'; }
+
+# bench_baseline REV: builds the kvn of git revision REV (Release) under $work and prints its
+# path; prints nothing when it cannot be built. For timing a change against what it replaced.
+bench_baseline() {
+  local rev=$1
+  mkdir -p "$work/baseline-src"
+  git -C "$root" archive "$rev" | tar -x -C "$work/baseline-src" 2>/dev/null || return 0
+  cmake -S "$work/baseline-src" -B "$work/baseline-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+    -DKAVRIN_BUILD_TESTS=OFF >/dev/null 2>&1 &&
+    cmake --build "$work/baseline-build" >/dev/null 2>&1 &&
+    echo "$work/baseline-build/cli/kvn"
+}

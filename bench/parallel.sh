@@ -31,13 +31,7 @@ trap 'rm -rf "$work"' EXIT
 
 old=""
 if [ -n "$baseline" ]; then
-  mkdir -p "$work/baseline-src"
-  if git -C "$root" archive "$baseline" | tar -x -C "$work/baseline-src" 2>/dev/null; then
-    cmake -S "$work/baseline-src" -B "$work/baseline-build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-      -DKAVRIN_BUILD_TESTS=OFF >/dev/null 2>&1 &&
-      cmake --build "$work/baseline-build" >/dev/null 2>&1 &&
-      old="$work/baseline-build/cli/kvn"
-  fi
+  old=$(bench_baseline "$baseline")
   [ -n "$old" ] || echo "note: could not build kvn of $baseline; no one-thread engine column"
 fi
 
