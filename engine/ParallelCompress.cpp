@@ -369,6 +369,8 @@ bool ParallelCompressor::WriteReady() {
 }
 
 bool ParallelCompressor::WriteFront() {
+    // Between blocks as at every chunk: a stop is seen however little a block writes.
+    if (!e_.StillRunning()) return false;
     Segment* segment = nullptr;
     {
         std::lock_guard<std::mutex> lock(mutex_);

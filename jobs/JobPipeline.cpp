@@ -11,10 +11,6 @@
 namespace kavrin {
 namespace {
 
-bool SameEntry(const platform::FileStatus& a, const platform::FileStatus& b) {
-    return a.SameFile(b);
-}
-
 std::string WithoutTrailingSlash(std::string folder) {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     return folder;
@@ -157,7 +153,7 @@ PrepareResult JobPreparer::ResolveExisting(PrepareHost& host, PreparedJob* job) 
     if (host.KeepsExistingResults()) return Refuse(job, PrepareStatus::Skipped);
     if (entry.isFolder) return Refuse(job, PrepareStatus::ResultIsFolder);
     // Replacing the source's own entry would lose it.
-    if (SameEntry(entry, job->sourceStatus)) return Refuse(job, PrepareStatus::ResultIsSource);
+    if (entry.SameFile(job->sourceStatus)) return Refuse(job, PrepareStatus::ResultIsSource);
     if (batch_) {
         if (claimedFiles_.count({entry.device, entry.inode}) != 0) {
             return Refuse(job, PrepareStatus::ResultTaken);

@@ -191,8 +191,12 @@ TEST_F(BatchTest, FilesAreKnownByIdentityNotBySpelling) {
         EXPECT_EQ(run.status, c.actions.size() == 1 ? 0 : 1);
         EXPECT_EQ(ListFolder(dir / "d"), c.after);
         // Whatever was refused is whole, and every result holds what its source held.
-        if (Exists(dir / "d/a.flac")) EXPECT_EQ(ReadFile(dir / "d/a.flac"), flac);
-        if (Exists(dir / "d/x.wav")) EXPECT_TRUE(ReadFile(dir / "d/x.wav") == wav);
+        if (Exists(dir / "d/a.flac")) {
+            EXPECT_EQ(ReadFile(dir / "d/a.flac"), flac);
+        }
+        if (Exists(dir / "d/x.wav")) {
+            EXPECT_TRUE(ReadFile(dir / "d/x.wav") == wav);
+        }
         if (Exists(dir / "d/a.kvn")) {
             EXPECT_TRUE(test::Expand(ReadFile(dir / "d/a.kvn")).output == wav);
         }
