@@ -60,7 +60,7 @@ QIcon RowImage(int index) {
 
 QPixmap Banner(qreal devicePixelRatio) {
     InitResources();
-    return Render("banner", QSize(251, 55), devicePixelRatio);
+    return Render("banner", kBannerSize, devicePixelRatio);
 }
 
 }  // namespace kavrin::res

@@ -8,6 +8,7 @@
 
 #include <QIcon>
 #include <QPixmap>
+#include <QSize>
 
 namespace kavrin::res {
 
@@ -26,7 +27,8 @@ QIcon ButtonIcon(int index);
 QPixmap LampBitmap(int index, qreal devicePixelRatio = 1.0);
 // A row picture, 16 x 16: 0 a plain file (dark cyan), 1 an archive (green).
 QIcon RowImage(int index);
-// The About banner, 251 x 55.
+// The About banner, kBannerSize device-independent pixels, drawn at the given pixel ratio.
+inline constexpr QSize kBannerSize{251, 55};
 QPixmap Banner(qreal devicePixelRatio = 1.0);
 
 }  // namespace kavrin::res
