@@ -27,8 +27,10 @@ CArchiverApp::CArchiverApp(int& argc, char** argv)
 int CArchiverApp::InitInstance() {
     RegisterFileType(QFile::encodeName(applicationFilePath()).toStdString(), CurrentXdgFolders());
     g_pszStartupFile = StartupFileFromArguments(m_argc, m_argv);
+    // The window's life is the program's: the event loop ends when it closes.
     CArchiverDlg window;
-    window.exec();
+    window.show();
+    exec();
     return 0;
 }
 
