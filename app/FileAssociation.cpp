@@ -223,12 +223,7 @@ void StartDetached(const char* program, const std::string& argument) {
 }
 
 bool OnPath(const char* program) {
-    const char* path = std::getenv("PATH");
-    std::istringstream folders(path ? path : "/usr/bin:/bin");
-    for (std::string folder; std::getline(folders, folder, ':');) {
-        if (!folder.empty() && access((folder + "/" + program).c_str(), X_OK) == 0) return true;
-    }
-    return false;
+    return !FindProgram(program).empty();
 }
 
 }  // namespace
