@@ -27,15 +27,18 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     ok->setGeometry(units.ToPixels(126, 112, 50, 14));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
+    // The banner at its own size (drawn for this screen's pixel density, never scaled as a
+    // bitmap), centred where the template puts it, in an etched frame that keeps the
+    // template's margins around it.
+    auto* banner = new QLabel(this);
+    banner->setPixmap(res::Banner(devicePixelRatioF()));
+    QRect place(QPoint(0, 0), res::kBannerSize);
+    place.moveCenter(units.ToPixels(30, 6, 167, 34).center());
+    banner->setGeometry(place);
     auto* frame = new QFrame(this);
     frame->setFrameStyle(QFrame::Box | QFrame::Sunken);
-    frame->setGeometry(units.ToPixels(27, 4, 173, 38));
-    auto* banner = new QLabel(this);
-    banner->setGeometry(units.ToPixels(30, 6, 167, 34));
-    banner->setAlignment(Qt::AlignCenter);
-    const QPixmap picture = res::Banner(devicePixelRatioF());
-    banner->setPixmap(picture.scaled(banner->size() * devicePixelRatioF(), Qt::KeepAspectRatio,
-                                     Qt::SmoothTransformation));
+    frame->setGeometry(place.adjusted(-units.X(3), -units.Y(2), units.X(3), units.Y(2)));
+    frame->lower();
 
     m_link = new CWebLink(QString::fromLatin1(kWebAddress), this);
     m_link->setAlignment(Qt::AlignHCenter | Qt::AlignTop);

@@ -5,6 +5,7 @@
 #include "app/ArchiverDlg.h"
 #include "app/FileAssociation.h"
 #include "platform/File.h"
+#include "res/Resources.h"
 
 namespace kavrin {
 
@@ -25,10 +26,16 @@ CArchiverApp::CArchiverApp(int& argc, char** argv)
 }
 
 int CArchiverApp::InitInstance() {
-    RegisterFileType(QFile::encodeName(applicationFilePath()).toStdString(), CurrentXdgFolders());
+    const DesktopFiles files{
+        res::DesktopEntryFile().toStdString(), res::MimePackageFile().toStdString(),
+        res::ApplicationIconFile().toStdString(), res::DocumentIconFile().toStdString()};
+    RegisterFileType(QFile::encodeName(applicationFilePath()).toStdString(), files,
+                     CurrentXdgFolders());
     g_pszStartupFile = StartupFileFromArguments(m_argc, m_argv);
+    // The window's life is the program's: the event loop ends when it closes.
     CArchiverDlg window;
-    window.exec();
+    window.show();
+    exec();
     return 0;
 }
 

@@ -20,6 +20,7 @@
 #include "app/ArchiverApp.h"
 #include "app/DialogUnits.h"
 #include "app/MessageBoxPrompt.h"
+#include "app/PushLikeButton.h"
 #include "app/Settings.h"
 #include "lists/DisplayText.h"
 #include "lists/FileListCtrl.h"
@@ -28,9 +29,8 @@
 namespace kavrin {
 namespace {
 
-QToolButton* MakeButton(QWidget* parent, bool checkable) {
+QToolButton* MakeButton(QWidget* parent) {
     auto* button = new QToolButton(parent);
-    button->setCheckable(checkable);
     button->setFocusPolicy(Qt::StrongFocus);
     return button;
 }
@@ -54,7 +54,10 @@ std::string DefaultDestinationFolder() {
 }
 
 CArchiverDlg::CArchiverDlg(Prompt* prompt, QWidget* parent, WindowSeams seams)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+    // A normal window, not a dialog: a dialog without a parent is made transient for a hidden
+    // window of the toolkit's, and task bars leave such windows out. No maximise button: the
+    // window has one size.
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       m_ownPrompt(prompt == nullptr ? std::make_unique<CMessageBoxPrompt>(this) : nullptr),
       m_prompt(prompt != nullptr ? prompt : m_ownPrompt.get()),
@@ -162,12 +165,26 @@ void CArchiverDlg::OnInitDialog() {
     UpdateDestControls();
     DestinationEdit()->setText(DisplayText(m_szDestDir));  // not copied back: m_bEditSync is 0
     Button(IDC_CLEAR_REPORT)->setEnabled(false);
-    if (g_pszStartupFile) {
-        const std::string path = *g_pszStartupFile;
-        g_pszStartupFile.reset();
-        AddToQueue(path);
-    }
+    // The start-up file waits for the window to be on screen (showEvent): a message about it
+    // then appears over the window instead of alone in a corner of the screen.
+    m_startupFile = std::move(g_pszStartupFile);
+    g_pszStartupFile.reset();
     m_bEditSync = 1;
+}
+
+void CArchiverDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (m_startupFile) {
+        QMetaObject::invokeMethod(
+            this, [this] { QueueStartupFile(); }, Qt::QueuedConnection);
+    }
+}
+
+void CArchiverDlg::QueueStartupFile() {
+    if (!m_startupFile) return;
+    const std::string path = *m_startupFile;
+    m_startupFile.reset();
+    AddToQueue(path);
 }
 
 void CArchiverDlg::UpdateDestControls() {
@@ -218,8 +235,12 @@ void CArchiverDlg::OnBrowse() {
 }
 
 void CArchiverDlg::contextMenuEvent(QContextMenuEvent* event) {
-    // The window's own background stands in for the title bar's system menu.
-    if (childAt(event->pos()) != nullptr) return;
+    // The window's own background stands in for the title bar's system menu. From the keyboard
+    // the menu belongs to the window whichever control has the focus, unless that control
+    // showed a menu of its own (then the event does not reach the window).
+    if (event->reason() != QContextMenuEvent::Keyboard && childAt(event->pos()) != nullptr) {
+        return;
+    }
     QMenu menu(this);
     menu.addAction(QStringLiteral("Mi&nimize"), this, &QWidget::showMinimized);
     menu.addAction(QStringLiteral("&Close"), this, &QWidget::close);
@@ -231,8 +252,18 @@ void CArchiverDlg::contextMenuEvent(QContextMenuEvent* event) {
 bool CArchiverDlg::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
         static_cast<QWidget*>(watched)->window() == this) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
+        auto* press = static_cast<QKeyEvent*>(event);
+        const int key = press->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
+        // Shift+F10 is the Menu key's other spelling; the desktop only sends the Menu key's
+        // context menu event itself.
+        if (key == Qt::Key_F10 && press->modifiers() == Qt::ShiftModifier) {
+            auto* target = static_cast<QWidget*>(watched);
+            const QPoint at = target->rect().center();
+            QContextMenuEvent menu(QContextMenuEvent::Keyboard, at, target->mapToGlobal(at));
+            QApplication::sendEvent(target, &menu);
+            return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -268,9 +299,9 @@ bool CArchiverDlg::StartJobControl() {
 }
 
 void CArchiverDlg::OnClose() {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    SetWaitCursor(true);
     StopWorker(m_job);
-    QApplication::restoreOverrideCursor();
+    SetWaitCursor(false);
 }
 
 void CArchiverDlg::closeEvent(QCloseEvent* event) {
@@ -348,11 +379,24 @@ void CArchiverDlg::RestoreIfMinimised() {
 }
 
 void CArchiverDlg::SetWaitCursor(bool on) {
+    // Over this window and its controls only, never for the whole program: a message box the
+    // preparation shows is a window of its own and keeps the arrow over its buttons.
     if (on) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    } else {
-        QApplication::restoreOverrideCursor();
+        if (m_nWaitCursor++ > 0) return;
+        for (QWidget* control : findChildren<QWidget*>()) {
+            if (control->window() != this || !control->testAttribute(Qt::WA_SetCursor)) continue;
+            m_ownCursors.emplace_back(control, control->cursor());
+            control->setCursor(Qt::WaitCursor);
+        }
+        setCursor(Qt::WaitCursor);
+        return;
     }
+    if (m_nWaitCursor == 0 || --m_nWaitCursor > 0) return;
+    unsetCursor();
+    for (auto& [control, cursor] : m_ownCursors) {
+        if (control) control->setCursor(cursor);
+    }
+    m_ownCursors.clear();
 }
 
 CArchiverDlg::~CArchiverDlg() {
@@ -386,7 +430,7 @@ QWidget* CArchiverDlg::CreateItem(const DialogItem& item) {
         case IDC_SAME_DIR:
         case IDC_DEFINED_DIR:
         case IDC_DELETE_SOURCE:
-            return MakeButton(this, true);
+            return new CPushLikeButton(this);
         case IDC_OPTIMIZE: {
             auto* combo = new QComboBox(this);
             combo->addItems({QStringLiteral("Auto"), QStringLiteral("Not optimized"),
@@ -409,7 +453,7 @@ QWidget* CArchiverDlg::CreateItem(const DialogItem& item) {
             return lamp;
         }
         default:  // Add Files, Delete Files, Browse, Clear Report, Help
-            return MakeButton(this, false);
+            return MakeButton(this);
     }
 }
 

@@ -7,16 +7,23 @@
 // DispatchHost the window implements over its lists and controls, and the worker reports
 // through a sink that queues every update to this thread (WindowSink.h).
 //
+// It is a normal top-level window of fixed size that task bars list, and it can be minimised.
+// The file named on the command line is queued once the window is on screen, so that a message
+// about it appears over the window. The wait cursor it shows while a job is prepared covers the
+// window alone: a message box asked meanwhile keeps the arrow.
+//
 // Messages go through the Prompt given to the constructor (message boxes when none is given).
 // The window owns its controls, the row images, the queue, the report, the job record and the
 // engine. Window thread only.
 #pragma once
 
 #include <QAbstractButton>
+#include <QCursor>
 #include <QDialog>
 #include <QIcon>
 #include <QLineEdit>
 #include <QPixmap>
+#include <QPointer>
 #include <QUrl>
 #include <array>
 #include <atomic>
@@ -24,6 +31,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/WindowSink.h"
 #include "jobs/Dispatcher.h"
@@ -141,11 +150,15 @@ protected:
     // Ends the worker (waiting for it) before the window goes.
     void closeEvent(QCloseEvent* event) override;
     // The window's own background offers what its system menu would: Minimize, Close and,
-    // last after a separator, "&About Kavrin...".
+    // last after a separator, "&About Kavrin...". From the keyboard (the Menu key, or
+    // Shift+F10) the same menu opens over any control that has no menu of its own.
     void contextMenuEvent(QContextMenuEvent* event) override;
-    // Swallows Enter and Escape for every control of the window.
+    // Swallows Enter and Escape for every control of the window; Shift+F10 asks the focused
+    // control for its context menu, as the Menu key does.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // The first showing queues the start-up file, once the window is on screen.
+    void showEvent(QShowEvent* event) override;
 
 private:
     QWidget* CreateItem(const DialogItem& item);
@@ -167,6 +180,9 @@ private:
     void OnClose();
     // After a row is queued: starts the next job when processing is on and no job runs.
     void DispatchIfIdle();
+    // Queues the file named on the command line, taken from g_pszStartupFile as the window
+    // opened.
+    void QueueStartupFile();
 
     // DispatchHost, over the lists and controls.
     int QueueRowCount() override;
@@ -202,8 +218,15 @@ private:
     std::string m_szDestDir;
     // 1 once the window has opened: from then on edits of the folder are taken.
     int32_t m_bEditSync = 0;
+    // The file named on the command line, until the window is on screen.
+    std::optional<std::string> m_startupFile;
     // The stored settings were read, so they are written when the window goes.
     bool m_bSettingsRead = false;
+
+    // The wait cursor: how many spans want it, and the cursors of the controls that have one
+    // of their own, given back when the last span ends.
+    int m_nWaitCursor = 0;
+    std::vector<std::pair<QPointer<QWidget>, QCursor>> m_ownCursors;
 
     QIcon m_hIcon;
     std::array<QPixmap, 3> m_hLampBitmaps;

@@ -1,6 +1,11 @@
 // A text label that works as a web link: drawn underlined in blue until it has been opened
-// once, in purple after; a click opens its own text with the desktop's default handler; a
-// failed open only beeps. It sets no mouse cursor of its own.
+// once, in purple after; a click opens its own text with the desktop's default handler; an
+// address that could not be opened only beeps and leaves the link blue. It sets no mouse
+// cursor of its own.
+//
+// Opening is asynchronous: the handler reports later whether it opened the address, and the
+// window goes on meanwhile (it never waits on the handler). The link turns purple only on that
+// report. A link destroyed before the report arrives ignores it.
 //
 // Attached to a label that shows a picture instead of plain text, it still takes clicks but
 // leaves the drawing alone. Window thread only.
@@ -12,12 +17,16 @@
 #include <functional>
 #include <optional>
 
+class QProcess;
+
 namespace kavrin {
 
 class CWebLink : public QLabel {
 public:
-    // Opens a web address; true when the desktop took it.
-    using Opener = std::function<bool(const QString& url)>;
+    // Whether the address was opened; called once, on the window's thread.
+    using OpenDone = std::function<void(bool opened)>;
+    // Starts opening a web address and returns at once; `done` follows.
+    using Opener = std::function<void(const QString& url, OpenDone done)>;
 
     explicit CWebLink(const QString& text, QWidget* parent = nullptr);
 
@@ -27,7 +36,7 @@ public:
     QColor TextColour() const { return m_bVisited ? m_crVisited : m_crLink; }
     bool Visited() const { return m_bVisited; }
 
-    // What a click does: opens the link, then shows it visited, or beeps.
+    // What a click does: starts opening the link; it shows visited once opened, or beeps.
     void OnClicked();
 
 protected:
@@ -38,6 +47,7 @@ protected:
 private:
     // A plain left, centred or right aligned text, as opposed to a picture or rich text.
     bool IsPlainText() const;
+    void OnOpened(bool opened);
 
     const QColor m_crLink{0, 0, 255};
     const QColor m_crVisited{128, 0, 128};
@@ -47,5 +57,12 @@ private:
     bool m_pressed = false;
     Opener m_open;
 };
+
+// The desktop's handler: runs `xdg-open URL` without waiting for it. The address counts as
+// opened when xdg-open ends with status 0, or when it is still running after `settleMs` (it
+// then runs a browser that stays in the foreground); as not opened when it cannot be started
+// or ends with any other status. Returns the xdg-open process, which deletes itself once it
+// has ended.
+QProcess* OpenWithDesktop(const QString& url, CWebLink::OpenDone done, int settleMs = 3000);
 
 }  // namespace kavrin

@@ -12,6 +12,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <algorithm>
+#include <cmath>
 
 #include "jobs/Naming.h"
 #include "lists/CompareItems.h"
@@ -143,7 +144,33 @@ QFont CaptionFont() {
     return font;
 }
 
+// The relative luminance of a colour (sRGB channels made linear, then weighted).
+double Luminance(QColor colour) {
+    auto linear = [](double channel) {
+        return channel <= 0.03928 ? channel / 12.92 : std::pow((channel + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * linear(colour.redF()) + 0.7152 * linear(colour.greenF()) +
+           0.0722 * linear(colour.blueF());
+}
+
 }  // namespace
+
+double ContrastRatio(QColor a, QColor b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor LegibleFadedColour(QColor faded, QColor text, QColor base) {
+    constexpr double kLegible = 3.0;
+    constexpr int kSteps = 64;
+    for (int step = 0; step <= kSteps; ++step) {
+        auto mix = [step](int from, int to) { return from + (to - from) * step / kSteps; };
+        const QColor colour(mix(faded.red(), text.red()), mix(faded.green(), text.green()),
+                            mix(faded.blue(), text.blue()));
+        if (ContrastRatio(colour, base) >= kLegible) return colour;
+    }
+    return text;  // a palette whose text itself is faint: nothing reads better than the text
+}
 
 CFileListCtrl::CFileListCtrl(ListKind kind, QWidget* parent)
     : QTreeWidget(parent),
@@ -151,7 +178,8 @@ CFileListCtrl::CFileListCtrl(ListKind kind, QWidget* parent)
       m_crBack(palette().color(QPalette::Base)),
       m_crText(palette().color(QPalette::Text)),
       m_crSelText(palette().color(QPalette::Highlight)),
-      m_crBusyText(palette().color(QPalette::Button)),
+      m_crBusyText(LegibleFadedColour(palette().color(QPalette::Button),
+                                      palette().color(QPalette::Text), m_crBack)),
       m_crShadow(CaptionShadow(m_crBack)),
       m_crFace(CaptionFace(m_crBack)),
       m_captionFont(CaptionFont()) {

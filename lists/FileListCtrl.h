@@ -49,6 +49,16 @@ struct ListColumn {
 QColor CaptionShadow(QColor background);
 QColor CaptionFace(QColor background);
 
+// The contrast of two colours as the web's accessibility guidelines define it: (L1 + 0.05) /
+// (L2 + 0.05) of their relative luminances, the lighter over the darker; 1 to 21.
+double ContrastRatio(QColor a, QColor b);
+
+// The faded text of the row whose job runs: `faded` (the palette's button face) when it stands
+// out from `base` by at least 3:1, otherwise the first colour on the way from `faded` towards
+// `text` that does. So it reads greyed beside plain rows, yet legible, in light and dark
+// palettes alike.
+QColor LegibleFadedColour(QColor faded, QColor text, QColor base);
+
 class CFileListCtrl : public QTreeWidget {
 public:
     // The queue allows several selected rows, the report one. The colours are taken from the
@@ -115,7 +125,7 @@ private:
     const QColor m_crBack;      // background: the palette's base
     const QColor m_crText;      // a plain row
     const QColor m_crSelText;   // a selected row: the highlight colour
-    const QColor m_crBusyText;  // the row whose job runs: the button face colour
+    const QColor m_crBusyText;  // the row whose job runs: faded, yet legible on m_crBack
     const QColor m_crShadow;
     const QColor m_crFace;
     const QFont m_captionFont;  // bold, 40 pixels high

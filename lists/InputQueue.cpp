@@ -126,7 +126,17 @@ void CInputQueue::ContinueWalks() {
 }
 
 void CInputQueue::Refuse(const char* format, const std::string& path) {
-    m_prompt.ShowError(WithPath(format, path));
+    GaugeShownDuring([&] { m_prompt.ShowError(WithPath(format, path)); });
+}
+
+void CInputQueue::GaugeShownDuring(const std::function<void()>& call) {
+    // A walk keeps the gauge from drawing itself until its slice ends; a message box or a job
+    // started from here may stay open much longer, and over it the gauge must show the queue
+    // as it is.
+    const bool held = !m_gauge.updatesEnabled();
+    if (held) m_gauge.setUpdatesEnabled(true);
+    call();
+    if (held) m_gauge.setUpdatesEnabled(false);
 }
 
 bool CInputQueue::AddFile(const std::string& path) {
@@ -179,7 +189,7 @@ bool CInputQueue::AddFile(const std::string& path) {
     ++m_nQueued;
     m_gauge.setRange(0, m_nQueued);
     SetGaugePosition();
-    if (m_dispatchIfIdle) m_dispatchIfIdle();
+    if (m_dispatchIfIdle) GaugeShownDuring(m_dispatchIfIdle);
     return true;
 }
 

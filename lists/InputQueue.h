@@ -86,6 +86,8 @@ private:
     // Opens the regular file at `path` and adds its row. False when refused with a message.
     bool AddFile(const std::string& path);
     void Refuse(const char* format, const std::string& path);
+    // Runs `call` (which may show a message box) with the gauge drawing itself.
+    void GaugeShownDuring(const std::function<void()>& call);
     void SetGaugePosition();
 
     CFileListCtrl& m_list;

@@ -1,5 +1,6 @@
 #include "res/Resources.h"
 
+#include <QFile>
 #include <QString>
 
 // Q_INIT_RESOURCE declares the compiled resources' initialiser, which lives outside any
@@ -20,6 +21,12 @@ const char* const kRowFiles[2] = {"row-plain", "row-archive"};
 
 QString Path(const char* name) {
     return QStringLiteral(":/icons/%1.svg").arg(QLatin1String(name));
+}
+
+QByteArray Contents(const QString& path) {
+    InitResources();
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QPixmap Render(const char* name, QSize size, qreal ratio) {
@@ -60,7 +67,23 @@ QIcon RowImage(int index) {
 
 QPixmap Banner(qreal devicePixelRatio) {
     InitResources();
-    return Render("banner", QSize(251, 55), devicePixelRatio);
+    return Render("banner", kBannerSize, devicePixelRatio);
+}
+
+QByteArray DesktopEntryFile() {
+    return Contents(QStringLiteral(":/kavrin.desktop"));
+}
+
+QByteArray MimePackageFile() {
+    return Contents(QStringLiteral(":/kavrin-mime.xml"));
+}
+
+QByteArray ApplicationIconFile() {
+    return Contents(Path("kavrin"));
+}
+
+QByteArray DocumentIconFile() {
+    return Contents(Path("kavrin-document"));
 }
 
 }  // namespace kavrin::res

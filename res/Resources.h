@@ -1,13 +1,16 @@
 // The program's pictures by their resource numbers: the application icon (128), the ten
 // button icons (130 to 139, on buttons 1002 to 1011), the lamp pictures (139 off, 140 on, 141
 // analysis), the two row pictures of bitmap 142 and the About banner (143). They are drawn as
-// scalable pictures, so they stay crisp on a high-density screen.
+// scalable pictures, so they stay crisp on a high-density screen. Also the files the desktop
+// needs, exactly as the package installs them, for a program that registers itself per user.
 //
 // Window thread only (pictures belong to the GUI thread).
 #pragma once
 
+#include <QByteArray>
 #include <QIcon>
 #include <QPixmap>
+#include <QSize>
 
 namespace kavrin::res {
 
@@ -26,7 +29,14 @@ QIcon ButtonIcon(int index);
 QPixmap LampBitmap(int index, qreal devicePixelRatio = 1.0);
 // A row picture, 16 x 16: 0 a plain file (dark cyan), 1 an archive (green).
 QIcon RowImage(int index);
-// The About banner, 251 x 55.
+// The About banner, kBannerSize device-independent pixels, drawn at the given pixel ratio.
+inline constexpr QSize kBannerSize{251, 55};
 QPixmap Banner(qreal devicePixelRatio = 1.0);
+
+// The desktop entry, the MIME package, and the scalable application and archive document icons.
+QByteArray DesktopEntryFile();
+QByteArray MimePackageFile();
+QByteArray ApplicationIconFile();
+QByteArray DocumentIconFile();
 
 }  // namespace kavrin::res

@@ -11,6 +11,7 @@ packages=(
   libgtest-dev               # tests
   qt6-base-dev qt6-svg-dev   # the window and its scalable pictures
   xvfb xauth                 # the window's tests and screenshots
+  desktop-file-utils shared-mime-info   # checking the desktop entry and the MIME package
 )
 
 missing=()

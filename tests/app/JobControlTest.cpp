@@ -127,6 +127,64 @@ TEST_F(JobControlTest, AMinimisedWindowComesBackWhenTheQueueRunsEmpty) {
     EXPECT_FALSE(window_.isMinimized());
 }
 
+// Answers the overwrite question after looking at the window as the user sees it then.
+class LookingPrompt : public test::ScriptedPrompt {
+public:
+    Answer AskYesNoCancel(const std::string& text) override {
+        if (look) look();
+        return ScriptedPrompt::AskYesNoCancel(text);
+    }
+    std::function<void()> look;
+};
+
+TEST(JobControlQuestionTest, OverTheQuestionTheArrowShowsAndTheGaugeShowsTheQueue) {
+    TempDir dir;
+    WriteFile(dir / "take.raw", "new bytes");
+    WriteFile(dir / "take.kvn", "an older result");
+    LookingPrompt prompt;
+    prompt.answers = {Prompt::Answer::No};
+    CArchiverDlg window(&prompt);
+    window.show();
+    auto* gauge = static_cast<QProgressBar*>(window.GetDlgItem(IDC_QUEUE_GAUGE));
+    QWidget* edit = window.GetDlgItem(IDC_DEST_DIR);
+    const Qt::CursorShape editCursor = edit->cursor().shape();
+    // The gauge's filled part is drawn in shades of the highlight colour, a blue.
+    auto filled = [&] {
+        const QImage image = gauge->grab().toImage();
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                count += c.blue() - c.red() > 40;
+            }
+        }
+        return count;
+    };
+    const int empty = filled();
+    bool looked = false;
+    prompt.look = [&] {
+        looked = true;
+        // The box is a window of its own: no cursor is forced on the whole program, so the
+        // box shows the arrow; the main window and its controls show the wait cursor.
+        EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+        EXPECT_EQ(window.cursor().shape(), Qt::WaitCursor);
+        EXPECT_EQ(edit->cursor().shape(), Qt::WaitCursor);
+        // The row that started this job is counted, and the gauge is drawn so.
+        EXPECT_EQ(gauge->value(), 1);
+        EXPECT_EQ(gauge->maximum(), 1);
+        EXPECT_TRUE(gauge->updatesEnabled());
+        EXPECT_GT(filled(), empty + 100) << empty;
+    };
+    // Processing is on, so queuing the row starts its job at once, which asks.
+    static_cast<QAbstractButton*>(window.GetDlgItem(IDC_START))->click();
+    window.AddToQueue(dir / "take.raw");
+    EXPECT_TRUE(looked);
+    EXPECT_EQ(prompt.asked.size(), 1u);
+    // Answered: every cursor is back.
+    EXPECT_EQ(window.cursor().shape(), Qt::ArrowCursor);
+    EXPECT_EQ(edit->cursor().shape(), editCursor);
+}
+
 // Records the progress bar and the lamps at the moment the job-finished event arrives.
 class FinishProbe : public QWidget {
 public:

@@ -8,11 +8,18 @@
 #include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QSettings>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
+#include <cmath>
 #include <functional>
+#include <map>
 
 #include "app/ArchiverApp.h"
 #include "app/ArchiverDlg.h"
+#include "app/PushLikeButton.h"
 #include "app/Settings.h"
 #include "lists/FileListCtrl.h"
 #include "tests/support/ScriptedPrompt.h"
@@ -199,11 +206,130 @@ TEST_F(WindowControlsTest, TheStartupFileIsQueuedAndWaitsForStart) {
     auto window = Open();
     EXPECT_FALSE(g_pszStartupFile.has_value());  // taken once
     auto* queue = static_cast<CFileListCtrl*>(window->GetDlgItem(IDC_QUEUE_LIST));
-    ASSERT_EQ(queue->RowCount(), 1);
+    // Queued once the window is on screen.
+    EXPECT_EQ(queue->RowCount(), 0);
+    window->show();
+    ASSERT_TRUE(WaitUntil([&] { return queue->RowCount() == 1; }));
     EXPECT_EQ(queue->RowFileName(0), "take.raw");
     QApplication::processEvents();
     EXPECT_FALSE(window->Dispatch().Running());
     EXPECT_EQ(queue->ItemData(0), 0);  // queued, not in progress
+}
+
+// Tells whether the window was on screen when each message came.
+class WatchingPrompt : public test::ScriptedPrompt {
+public:
+    void ShowError(const std::string& text) override {
+        windowShown.push_back(window != nullptr && window->isVisible());
+        ScriptedPrompt::ShowError(text);
+    }
+    QWidget* window = nullptr;
+    std::vector<bool> windowShown;
+};
+
+TEST_F(WindowControlsTest, AMessageAboutTheStartupFileComesOverTheShownWindow) {
+    WriteFile(dir_ / ".hidden.wav", "x");
+    g_pszStartupFile = dir_ / ".hidden.wav";
+    WatchingPrompt prompt;
+    CArchiverDlg window(&prompt);
+    prompt.window = &window;
+    QApplication::processEvents();
+    EXPECT_TRUE(prompt.shown.empty());  // nothing before the window is shown
+    window.show();
+    ASSERT_TRUE(WaitUntil([&] { return prompt.shown.size() == 1; }));
+    EXPECT_EQ(prompt.windowShown, std::vector<bool>{true});
+    EXPECT_NE(prompt.shown[0].find("Illegal file attribute"), std::string::npos);
+}
+
+TEST_F(WindowControlsTest, IsANormalFixedSizeWindowThatCanBeMinimised) {
+    auto window = Open();
+    window->show();
+    ASSERT_NE(window->windowHandle(), nullptr);
+    // A normal top-level window, transient for nothing, so task bars list it; not modal.
+    EXPECT_EQ(window->windowType(), Qt::Window);
+    EXPECT_EQ(window->windowHandle()->type(), Qt::Window);
+    EXPECT_EQ(window->windowHandle()->transientParent(), nullptr);
+    EXPECT_EQ(window->windowModality(), Qt::NonModal);
+    EXPECT_TRUE(window->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_EQ(window->minimumSize(), window->maximumSize());
+}
+
+// Runs `look` on the context menu as soon as it is open, then closes it.
+void WhenMenuOpens(std::function<void(QMenu&)> look) {
+    QTimer::singleShot(0, [look] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr) return;  // the test sees no menu and fails
+        look(*menu);
+        menu->close();
+    });
+}
+
+TEST_F(WindowControlsTest, TheKeyboardOpensTheWindowMenuAndFromItTheAboutBox) {
+    auto window = Open();
+    window->show();
+    QWidget* start = window->GetDlgItem(IDC_START);
+    start->setFocus();
+    // Shift+F10, as the user types it on a control with no menu of its own: the window's menu,
+    // ending in the About box's entry. Choosing it opens the About box.
+    QStringList entries;
+    bool aboutShown = false;
+    WhenMenuOpens([&](QMenu& menu) {
+        for (QAction* action : menu.actions()) entries << action->text();
+        QTimer::singleShot(0, [&] {
+            QWidget* about = QApplication::activeModalWidget();
+            aboutShown = about != nullptr && about->windowTitle() == QStringLiteral("About Kavrin");
+            if (about != nullptr) about->close();
+        });
+        menu.actions().last()->trigger();
+    });
+    QKeyEvent shiftF10(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);
+    QApplication::sendEvent(start, &shiftF10);
+    EXPECT_EQ(entries, (QStringList{QStringLiteral("Mi&nimize"), QStringLiteral("&Close"),
+                                    QString(), QStringLiteral("&About Kavrin...")}));
+    EXPECT_TRUE(aboutShown);
+
+    // The Menu key: the desktop sends the focused control a keyboard context menu event.
+    QWidget* queue = window->GetDlgItem(IDC_QUEUE_LIST);
+    queue->setFocus();
+    int menus = 0;
+    WhenMenuOpens([&](QMenu&) { ++menus; });
+    QContextMenuEvent menuKey(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                              queue->mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(queue, &menuKey);
+    EXPECT_EQ(menus, 1);
+    EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(WindowControlsTest, ThePressedOneOfStartAndStopShowsAtAGlance) {
+    auto window = Open();
+    window->show();
+    // The face of a button as drawn: its most frequent colour.
+    auto face = [&](int id) {
+        const QImage image = window->GetDlgItem(id)->grab().toImage();
+        std::map<QRgb, int> counts;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) ++counts[image.pixel(x, y)];
+        }
+        return QColor(std::max_element(counts.begin(), counts.end(), [](auto& a, auto& b) {
+                          return a.second < b.second;
+                      })->first);
+    };
+    // Pressed in and raised faces lie far apart, whichever of the two is greyed.
+    auto apart = [](QColor a, QColor b) {
+        const int r = a.red() - b.red(), g = a.green() - b.green(), bl = a.blue() - b.blue();
+        return std::sqrt(double(r * r + g * g + bl * bl));
+    };
+    EXPECT_GT(apart(face(IDC_START), face(IDC_STOP)), 60);  // Stop pressed and greyed
+    EXPECT_EQ(face(IDC_STOP), PressedFace(window->palette()));
+    Button(*window, IDC_START)->click();
+    EXPECT_GT(apart(face(IDC_START), face(IDC_STOP)), 60);  // Start pressed and greyed
+    EXPECT_EQ(face(IDC_START), PressedFace(window->palette()));
+    // A dark palette keeps them apart too.
+    QPalette dark;
+    dark.setColor(QPalette::Button, QColor(53, 53, 53));
+    dark.setColor(QPalette::Highlight, QColor(42, 130, 218));
+    EXPECT_GT(apart(PressedFace(dark), QColor(53, 53, 53)), 60);
 }
 
 TEST_F(WindowControlsTest, AJobThroughTheRealControls) {

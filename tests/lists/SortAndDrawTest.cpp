@@ -140,5 +140,30 @@ TEST(ListDrawingTest, CaptionAndRowColoursShowInTheList) {
     EXPECT_STREQ(CFileListCtrl(ListKind::Report).Caption(), "Report");
 }
 
+TEST(ListDrawingTest, TheRowInProgressIsFadedYetLegibleOnLightAndDarkPalettes) {
+    struct Case {
+        QColor base, text, button;
+    };
+    // The light palette's button face is nearly white; the dark one's nearly its base.
+    for (const Case& c :
+         {Case{QColor(255, 255, 255), QColor(0, 0, 0), QColor(0xef, 0xef, 0xef)},
+          Case{QColor(0x2a, 0x2a, 0x2a), QColor(255, 255, 255), QColor(0x35, 0x35, 0x35)}}) {
+        const QPalette original = QApplication::palette();
+        QPalette palette = original;
+        palette.setColor(QPalette::Base, c.base);
+        palette.setColor(QPalette::Text, c.text);
+        palette.setColor(QPalette::Button, c.button);
+        QApplication::setPalette(palette);
+        CFileListCtrl list(ListKind::Queue);
+        QApplication::setPalette(original);
+        const QColor busy = list.RowTextColour(static_cast<int32_t>(InProgressBit | 1), false);
+        SCOPED_TRACE(busy.name().toStdString());
+        EXPECT_GE(ContrastRatio(busy, c.base), 3.0);
+        EXPECT_LT(ContrastRatio(busy, c.base), 0.5 * ContrastRatio(c.text, c.base));  // faded
+    }
+    EXPECT_NEAR(ContrastRatio(QColor(255, 255, 255), QColor(0, 0, 0)), 21.0, 1e-9);
+    EXPECT_NEAR(ContrastRatio(QColor(0xef, 0xef, 0xef), QColor(255, 255, 255)), 1.15, 0.01);
+}
+
 }  // namespace
 }  // namespace kavrin
