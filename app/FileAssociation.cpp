@@ -1,7 +1,6 @@
 #include "app/FileAssociation.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -152,10 +151,9 @@ std::string FindProgram(const std::string& program) {
 
 // Two paths are one program when they reach one file (device and inode), however spelt.
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat first, second;
-    return !a.empty() && !b.empty() && stat(a.c_str(), &first) == 0 &&
-           stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
-           first.st_ino == second.st_ino;
+    platform::FileStatus first, second;
+    return platform::StatusOfPath(a, &first) && platform::StatusOfPath(b, &second) &&
+           first.SameFile(second);
 }
 
 // The first desktop file id a mimeapps.list sets as the default of our type, or nothing.
