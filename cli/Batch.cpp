@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <memory>
 #include <mutex>
@@ -20,8 +22,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Standard output failed: what the batch reports or streams is lost, so it stops as for Ctrl-C.
+std::atomic<bool> g_outputLost{false};
+
 bool StillWanted() {
-    return !Interrupted();
+    return !Interrupted() && !g_outputLost.load();
 }
 
 double SecondsSince(Clock::time_point start) {
@@ -155,7 +160,7 @@ public:
 
     void Header() {
         if (options_.json || options_.quiet) return;
-        console_.Out(TableHeader(layout_ = LayoutFor(items_)));
+        Out(TableHeader(layout_ = LayoutFor(items_)));
     }
 
     // Prints every finished item that is next in input order; then the progress line.
@@ -163,8 +168,8 @@ public:
         while (next_ < items_.size() && pool_.IsFinished(next_)) {
             const BatchItem& item = items_[next_++];
             for (const std::string& message : item.outcome.messages) console_.Error(message);
-            if (!options_.quiet)
-                console_.Out(options_.json ? JsonLine(item) : TableLine(layout_, item));
+            if (item.outcome.outputLost) g_outputLost = true;
+            if (!options_.quiet) Out(options_.json ? JsonLine(item) : TableLine(layout_, item));
             totals_.Add(item.outcome);
             problem_ = problem_ || item.outcome.problem;
         }
@@ -183,13 +188,22 @@ public:
         if (showProgress_) console_.Progress("");
         totals_.seconds = SecondsSince(start_);
         int status = Interrupted() ? InterruptedStatus() : problem_ ? kExitFailed : kExitOk;
-        if (!options_.quiet) {
-            console_.Out(options_.json ? JsonTotals(totals_, status) : TotalsLine(totals_));
-        }
+        if (!options_.quiet) Out(options_.json ? JsonTotals(totals_, status) : TotalsLine(totals_));
+        if (g_outputLost && status == kExitOk) status = kExitFailed;
         return status;
     }
 
 private:
+    // Writes to the report; the first failure stops the batch and says why, once.
+    void Out(const std::string& text) {
+        if (reportLost_) return;
+        if (console_.Out(text)) return;
+        reportLost_ = true;
+        g_outputLost = true;
+        console_.Error(std::string("can't write the report: ") + std::strerror(errno) +
+                       "; stopping");
+    }
+
     const BatchOptions& options_;
     Console& console_;
     std::vector<BatchItem>& items_;
@@ -201,6 +215,7 @@ private:
     uint64_t bytesTotal_ = 0;
     bool showProgress_ = false;
     bool problem_ = false;
+    bool reportLost_ = false;
     Clock::time_point lastDraw_{};
 };
 
@@ -211,15 +226,20 @@ unsigned DefaultJobs() {
     return cores == 0 ? 1 : cores;
 }
 
-int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& options,
-             Console& console) {
+int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& given, Console& console) {
     const Clock::time_point start = Clock::now();
+    BatchOptions options = given;
+    // Standard output carries the results: the report would be mixed into them.
+    if (options.toStdout) options.quiet = true;
+    g_outputLost = false;
     PlanOptions plan;
     plan.command = options.command;
     plan.outputFolder = options.outputFolder;
     plan.keepTree = options.keepTree;
     plan.overwrite = options.overwrite;
     plan.leftoverAgeSeconds = options.leftoverAgeSeconds;
+    plan.toStdout = options.toStdout;
+    plan.typeText = options.hasTypeText ? &options.typeText : nullptr;
     std::vector<BatchItem> items = CollectItems(inputs, plan);
     Planner planner(plan, console);
     planner.TakeInputs(&items);
@@ -230,7 +250,9 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& options
     settings.deleteSource = options.deleteSource;
     settings.stillWanted = StillWanted;
     WorkerPool pool(items, settings);
-    size_t wanted = std::min<size_t>(std::max(options.jobs, 1u), std::max<size_t>(items.size(), 1));
+    // Results streamed to standard output follow one another: one file at a time.
+    const unsigned jobs = options.toStdout ? 1u : std::max(options.jobs, 1u);
+    size_t wanted = std::min<size_t>(jobs, std::max<size_t>(items.size(), 1));
     // The cores are shared: N files at once get cores / N threads each, so one large file
     // uses every core and a folder of many files does not start cores x cores threads.
     const unsigned threadsPerFile =
@@ -250,8 +272,9 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& options
             pool.WaitForNews(kProgressRefresh);
             reporter.Pump(settledHere);
         }
-        // After Ctrl-C or the answer Cancel, the rest is reported canceled, never started.
-        if (!Interrupted() && !planner.Cancelled() && planner.Prepare(items[i])) {
+        // After Ctrl-C, the answer Cancel or a failed standard output, the rest is reported
+        // canceled, never started.
+        if (StillWanted() && !planner.Cancelled() && planner.Prepare(items[i])) {
             pool.Submit(i);
         } else {
             ++settledHere;

@@ -6,8 +6,13 @@
 // prints the report and the progress line; workers only run prepared jobs. Ctrl-C stops every
 // running job at its next chunk; nothing further starts.
 //
+// When the report (or, with -c, the results) can no longer be written to standard output (it
+// was closed, its disk is full), the running jobs are stopped as by Ctrl-C, nothing more
+// starts, and the status is 1.
+//
 // Exit status: 0 every file done or skipped (-n, or the answer No); 1 a file failed or was
-// refused, or the batch was canceled at a question; 130 interrupted by Ctrl-C.
+// refused, the batch was canceled at a question, or standard output failed; 130 interrupted by
+// Ctrl-C.
 #pragma once
 
 #include <cstdint>
@@ -35,6 +40,9 @@ struct BatchOptions {
     bool quiet = false;    // only error messages
     bool progress = true;  // the progress line, when stderr is a terminal
     int64_t leftoverAgeSeconds = kLeftoverAgeSeconds;
+    bool toStdout = false;     // -c: each result to standard output, one file at a time, no report
+    bool hasTypeText = false;  // --type: the stored type of compressions (for standard input)
+    std::string typeText;
 };
 
 int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& options, Console& console);

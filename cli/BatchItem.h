@@ -37,6 +37,7 @@ struct ItemOutcome {
     uint64_t newSize = 0;               // payload bytes written, header excluded
     bool verified = false;              // --verify compared the archive with its source
     bool sourceDeleted = false;         // --delete-source removed the source
+    bool outputLost = false;            // the result could not be written to standard output
     bool problem = false;               // makes the exit status 1 (failed, refused, not deleted)
     std::vector<std::string> messages;  // for stderr, in order, without the "kvn: " prefix
 };
@@ -44,6 +45,7 @@ struct ItemOutcome {
 struct BatchItem {
     // From the walk.
     std::string shownPath;       // the path as the user spelled it, joined with walked names
+                                 // ("-" for standard input)
     std::string path;            // the same made absolute
     std::string relativeFolder;  // below the named folder ("" for a named file), for -r
     bool legal = true;           // false: refused by the queue's attribute rules

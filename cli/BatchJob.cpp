@@ -63,6 +63,9 @@ void Report(BatchItem& item, const JobEnd& end) {
     outcome.oldSize = end.outcome.bytesRead;
     outcome.newSize = end.outcome.bytesWritten;
     outcome.verified = end.verified;
+    // A stream that could not be written is broken for whatever would follow it too.
+    outcome.outputLost = IsStreamed(item.job) && (end.outcome.error == EngineError::WriteError ||
+                                                  end.problem == JobEnd::Problem::Commit);
     if (end.stampFailed) {
         outcome.messages.push_back(shown + ": warning: could not copy the time and mode (" +
                                    Reason(end.stampError) + ")");

@@ -1,10 +1,13 @@
 #include "cli/BatchPlan.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <map>
 
 #include "cli/Display.h"
+#include "engine/ArchiveFormat.h"
 #include "jobs/InputWalk.h"
 #include "jobs/Naming.h"
 
@@ -50,6 +53,17 @@ std::string IllegalReason(const std::string& path) {
     return "Illegal file attribute (not a regular file)";
 }
 
+// True when the file begins with the archive magic.
+bool StartsWithMagic(const std::string& path) {
+    platform::FileHandle file = platform::OpenForRead(path);
+    ArchiveHeader header;
+    const bool archive =
+        file != platform::kInvalidFile &&
+        ReadArchiveHeader(file, &header, HeaderField::TypeText) != HeaderStatus::NotArchive;
+    platform::CloseFile(file);
+    return archive;
+}
+
 std::string WithoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
@@ -63,6 +77,16 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
         options.outputFolder.empty() ? "" : platform::MakeAbsolute(options.outputFolder));
     std::vector<BatchItem> items;
     for (const std::string& given : inputs) {
+        if (given == kStandardInput) {
+            BatchItem item;
+            item.shownPath = given;
+            item.path = "/dev/stdin";
+            platform::PathAttributes attributes = platform::QueryAttributes(item.path);
+            item.legal = attributes.isRegular;
+            item.size = attributes.size;
+            items.push_back(std::move(item));
+            continue;
+        }
         // The same joining as the walk's: the walked paths begin with this.
         const std::string prefix = !given.empty() && given.back() != '/' ? given + "/" : given;
         WalkInput(given, [&](const std::string& found, InputKind kind) {
@@ -206,7 +230,7 @@ void Planner::Tell(BatchItem& item, const PrepareResult& result) {
             return;
         case PrepareStatus::Refused:
             Refuse(item,
-                   "File already exists: " + to + " (use -f to overwrite or -n to skip); skipped");
+                   "File already exists: " + to + " (use -f to overwrite or -n to skip); failed");
             return;
         case PrepareStatus::CreateFailed:
             Refuse(item, "Can't create file " + to + ": " + why);
@@ -226,6 +250,11 @@ void Planner::Tell(BatchItem& item, const PrepareResult& result) {
 
 bool Planner::Prepare(BatchItem& item) {
     const std::string shown = Printable(item.shownPath);
+    if (!item.legal && item.shownPath == kStandardInput) {
+        Refuse(item,
+               "-: standard input is not a regular file (kvn reads files: redirect one with <)");
+        return false;
+    }
     if (!item.legal) {
         std::string reason = IllegalReason(item.path);
         Refuse(item, reason.rfind("Illegal", 0) == 0
@@ -233,13 +262,21 @@ bool Planner::Prepare(BatchItem& item) {
                          : shown + ": " + reason);
         return false;
     }
-    const JobKind kind = options_.command == BatchCommand::Compress ? JobKind::Compress
-                         : options_.command == BatchCommand::Expand ? JobKind::Expand
-                                                                    : JobKind::ByName;
+    JobKind kind = options_.command == BatchCommand::Compress ? JobKind::Compress
+                   : options_.command == BatchCommand::Expand ? JobKind::Expand
+                                                              : JobKind::ByName;
+    // Standard input has no name to tell an archive by: its magic tells.
+    if (kind == JobKind::ByName && item.shownPath == kStandardInput) {
+        kind = StartsWithMagic(item.path) ? JobKind::Expand : JobKind::Compress;
+    }
     current_ = &item;
     shownFolder_.clear();
-    const PrepareResult result = preparer_.Prepare(item.path, kind, *this, &item.job);
+    const PrepareResult result =
+        options_.toStdout
+            ? preparer_.PrepareStream(item.path, kind, options_.typeText, STDOUT_FILENO, &item.job)
+            : preparer_.Prepare(item.path, kind, *this, &item.job);
     current_ = nullptr;
+    if (options_.toStdout) item.shownDestination = "standard output";
     if (!item.job.destinationPath.empty()) {
         std::string name, folder;
         SplitPath(item.job.destinationPath, &name, &folder);

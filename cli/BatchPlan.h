@@ -27,11 +27,18 @@ struct PlanOptions {
     std::string outputFolder;  // "" for beside each source
     bool keepTree = false;     // below outputFolder at the path below the named folder
     OverwritePolicy overwrite = OverwritePolicy::Ask;
-    int64_t leftoverAgeSeconds = 0;  // temporary files older than this are removed first
+    int64_t leftoverAgeSeconds = 0;         // temporary files older than this are removed first
+    bool toStdout = false;                  // results go to standard output, one after another
+    const std::string* typeText = nullptr;  // a compression's stored type instead of the name's
 };
 
-// Walks every named path. Files found below the output folder while walking a folder that
-// holds it are left out, so that a second run never takes the first run's results for input.
+// The name a batch's input "-" stands for: standard input, which must be a regular file (a
+// redirected file, not a pipe), since a compression needs its size before it starts.
+inline constexpr const char* kStandardInput = "-";
+
+// Walks every named path ("-" is standard input). Files found below the output folder while
+// walking a folder that holds it are left out, so that a second run never takes the first
+// run's results for input.
 std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
                                     const PlanOptions& options);
 

@@ -61,10 +61,12 @@ TerminalConsole::~TerminalConsole() {
     ClearProgress();
 }
 
-void TerminalConsole::Out(const std::string& text) {
+bool TerminalConsole::Out(const std::string& text) {
     ClearProgress();
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fflush(stdout);
+    // Flushed line by line: a report that cannot be written is known at once, not at exit.
+    errno = 0;
+    const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
+    return std::fflush(stdout) == 0 && written && !std::ferror(stdout);
 }
 
 void TerminalConsole::Error(const std::string& text) {

@@ -18,8 +18,9 @@ enum class OverwriteAnswer { Yes, No, Cancel, All };
 class Console {
 public:
     virtual ~Console() = default;
-    // One report line (or JSON object) for stdout; `text` ends with its '\n'.
-    virtual void Out(const std::string& text) = 0;
+    // One report line (or JSON object) for stdout; `text` ends with its '\n'. False (errno set)
+    // when it could not be written: standard output is closed or its disk is full.
+    virtual bool Out(const std::string& text) = 0;
     // One message line for stderr, without the "kvn: " prefix or the '\n'.
     virtual void Error(const std::string& text) = 0;
     // True when a question can be put to a person: stdin and stderr are terminals.
@@ -38,7 +39,7 @@ class TerminalConsole : public Console {
 public:
     TerminalConsole();
     ~TerminalConsole() override;
-    void Out(const std::string& text) override;
+    bool Out(const std::string& text) override;
     void Error(const std::string& text) override;
     bool CanAsk() override { return canAsk_; }
     OverwriteAnswer AskOverwrite(const std::string& shownPath) override;

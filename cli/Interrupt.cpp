@@ -28,6 +28,9 @@ void InstallInterruptHandler() {
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;  // no SA_RESTART: a question waiting for its answer is interrupted too
     for (int stop : kStopSignals) sigaction(stop, &action, nullptr);
+    // A closed standard output is a failed write, which the batch turns into a clean stop,
+    // never a death that would leave temporary files behind.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 bool Interrupted() {

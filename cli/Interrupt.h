@@ -7,7 +7,8 @@
 
 namespace kavrin::cli {
 
-// Installs the handler of SIGINT, SIGTERM and SIGHUP. Call once, before any job starts.
+// Installs the handler of SIGINT, SIGTERM and SIGHUP, and ignores SIGPIPE (a closed standard
+// output then fails the write instead of ending the program). Call once, before any job starts.
 void InstallInterruptHandler();
 // True once a stop signal has arrived.
 bool Interrupted();

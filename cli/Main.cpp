@@ -1,6 +1,9 @@
 // kvn: Kavrin's command-line tool, on the same engine and naming rules as the window.
 #include <CLI/CLI.hpp>
 
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -11,6 +14,7 @@
 #include "cli/Console.h"
 #include "cli/Interrupt.h"
 #include "engine/CodecStream.h"
+#include "platform/File.h"
 
 namespace {
 
@@ -29,6 +33,8 @@ constexpr const char* kFooter =
 }  // namespace
 
 int main(int argc, char** argv) {
+    // A closed standard output would hand its number to the first file opened.
+    const int closedStandard = kavrin::platform::OpenClosedStandardDescriptors();
     CLI::App app{
         "kvn compresses sound files and sound banks into .kvn archives without loss, and "
         "restores them byte for byte.",
@@ -45,6 +51,8 @@ int main(int argc, char** argv) {
     bool noClobber = false;
     bool quietProgress = false;
     uint32_t threads = 0;  // 0: one per core
+    CLI::Option* deleteSourceFlag = nullptr;
+    CLI::Option* verifyFlag = nullptr;
     auto addThreadsOption = [&](CLI::App* command) {
         command
             ->add_option("-T,--threads", threads,
@@ -86,39 +94,63 @@ int main(int argc, char** argv) {
                        "Skip files whose result exists (no error); without -f or -n, kvn asks on "
                        "a terminal and refuses elsewhere")
             ->excludes(forceFlag);
-        command->add_flag("--delete-source", options.deleteSource,
-                          "Delete each source once its result is complete, synced to disk and "
-                          "(with --verify) verified");
-        command->add_flag("--verify", options.verify,
-                          "Decode each new archive and compare it with its source; a mismatch "
-                          "fails the file and deletes the archive");
-        command->add_flag("--json", options.json,
-                          "Print one JSON object per file and one for the totals instead of the "
-                          "table");
+        deleteSourceFlag = command->add_flag(
+            "--delete-source", options.deleteSource,
+            "Delete each source once its result is complete, synced to disk and (with --verify) "
+            "verified, and only while it is still the unchanged file that was read");
+        verifyFlag = command->add_flag("--verify", options.verify,
+                                       "Decode each new archive and compare it with its source; a "
+                                       "mismatch fails the file and deletes the archive");
+        CLI::Option* toStdout = command->add_flag(
+            "-c,--stdout", options.toStdout,
+            "Write each result to standard output instead of a file, one file after another "
+            "(no report, no temporary file, nothing deleted); refused when standard output is a "
+            "terminal. The input - (standard input, a redirected file) implies it");
+        toStdout->excludes(output);
+        CLI::Option* json = command->add_flag(
+            "--json", options.json,
+            "Print one JSON object per file and one for the totals instead of the table");
+        json->excludes(toStdout);
         command->add_flag("-q,--quiet", options.quiet, "Print only error messages");
+        // Nothing streamed is ever deleted or read back.
+        deleteSourceFlag->excludes(toStdout);
+        verifyFlag->excludes(toStdout);
         command->add_flag("--no-progress", quietProgress, "No progress line on stderr");
         addThreadsOption(command);
     };
 
+    auto addTypeOption = [&](CLI::App* command) {
+        command
+            ->add_option("--type", options.typeText,
+                         "With -c: the type text a compression stores (what the restored name "
+                         "gets after its first dot), for a source without a name: standard input")
+            ->type_name("TEXT");
+    };
+
     CLI::App* process = app.add_subcommand(
         "process",
-        "Expand each archive (a name ending in .kvn that starts with the archive magic) and "
+        "Expand each archive (a name ending in .kvn in any letter case that starts with the "
+        "archive magic; one without the magic is refused as a bad format, not compressed) and "
         "compress every other file, as the window does; folders are walked");
     process->alias("p");
     addModeOption(process);
     addTransferOptions(process);
-    process->add_option("PATH", files, "Files and folders")->required();
+    addTypeOption(process);
+    process->add_option("PATH", files, "Files and folders; - is standard input")->required();
 
     CLI::App* compress = app.add_subcommand(
         "compress", "Compress each file into its name up to the first dot plus .kvn");
     addModeOption(compress);
     addTransferOptions(compress);
-    compress->add_option("PATH", files, "Files and folders to compress")->required();
+    addTypeOption(compress);
+    compress->add_option("PATH", files, "Files and folders to compress; - is standard input")
+        ->required();
 
     CLI::App* expand = app.add_subcommand(
         "expand", "Restore each archive under its name up to the first dot plus the stored type");
     addTransferOptions(expand);
-    expand->add_option("PATH", files, "Archives and folders of archives")->required();
+    expand->add_option("PATH", files, "Archives and folders of archives; - is standard input")
+        ->required();
 
     CLI::App* info = app.add_subcommand(
         "info", "Show each archive's type, filter, original size, archive size and ratio");
@@ -155,6 +187,26 @@ int main(int argc, char** argv) {
                                     : kavrin::cli::OverwritePolicy::Ask;
     options.progress = !quietProgress;
     options.threads = threads;
+    // Standard input has no name to put a result beside: its result goes to standard output.
+    if (std::find(files.begin(), files.end(), kavrin::cli::kStandardInput) != files.end()) {
+        options.toStdout = true;
+    }
+    options.hasTypeText =
+        (*compress && compress->count("--type") > 0) || (*process && process->count("--type") > 0);
+    if (options.hasTypeText && !options.toStdout) {
+        std::fprintf(stderr, "kvn: --type goes with -c or the input -\n");
+        return kavrin::cli::kExitUsage;
+    }
+    if (options.toStdout && (closedStandard & 2) != 0) {
+        std::fprintf(stderr, "kvn: standard output is closed: nowhere to write results\n");
+        return kavrin::cli::kExitFailed;
+    }
+    if (options.toStdout && isatty(STDOUT_FILENO)) {
+        std::fprintf(stderr,
+                     "kvn: refusing to write results to a terminal: redirect standard output, or "
+                     "leave out -c and -\n");
+        return kavrin::cli::kExitFailed;
+    }
     kavrin::cli::TerminalConsole console;
     return kavrin::cli::RunBatch(files, options, console);
 }

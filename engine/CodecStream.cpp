@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <new>
 #include <thread>
@@ -95,6 +96,7 @@ void EngineContext::BeginJob(Direction jobDirection, platform::FileHandle source
     writer.failed = false;
     delta.decodeFirst = false;
     error = EngineError::None;
+    systemError = 0;
     stopped_ = false;
     passStats = PassStats{};
 }
@@ -111,12 +113,14 @@ void EngineContext::NoteError(EngineError why) {
 }
 
 void EngineContext::FailRead(EngineError why) {
+    if (why == EngineError::ReadError && error == EngineError::None) systemError = errno;
     NoteError(why);
     reader.failed = true;
     reader.budget = reader.consumed;
 }
 
 void EngineContext::FailWrite() {
+    if (error == EngineError::None) systemError = errno;
     NoteError(EngineError::WriteError);
     writer.failed = true;
     reader.budget = reader.consumed;

@@ -105,6 +105,7 @@ public:
     DeltaState delta;
     EngineObserver* observer = nullptr;
     EngineError error = EngineError::None;
+    int systemError = 0;  // errno of the read or write that failed, 0 for none
     // Threads a job's main codec pass may use (1 to kMaxEngineThreads). 1 runs the codec on
     // the job's thread alone; more compress or expand blocks side by side, with the same
     // payload, counters, progress steps and results (only a failed expansion may have read

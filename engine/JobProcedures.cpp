@@ -1,5 +1,8 @@
 #include "engine/JobProcedures.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include "engine/ArchiveFormat.h"
 
 namespace kavrin {
@@ -9,6 +12,7 @@ JobOutcome Outcome(const EngineContext& engine, JobResult result, DeltaMode mode
     JobOutcome outcome;
     outcome.result = result;
     outcome.error = result == JobResult::Failed ? engine.error : EngineError::None;
+    outcome.systemError = result == JobResult::Failed ? engine.systemError : 0;
     outcome.mode = mode;
     outcome.bytesRead = engine.reader.consumed;
     outcome.bytesWritten = engine.writer.produced;
@@ -30,6 +34,13 @@ std::string DescribeFailure(const JobOutcome& outcome) {
         case EngineError::SizeLong:
             return "damaged archive: it holds more than the " + std::to_string(outcome.headerSize) +
                    " bytes its header gives";
+        case EngineError::ReadError:
+        case EngineError::WriteError:
+            if (outcome.systemError != 0) {
+                return std::string(DescribeEngineError(outcome.error)) + ": " +
+                       std::strerror(outcome.systemError);
+            }
+            return DescribeEngineError(outcome.error);
         default:
             return DescribeEngineError(outcome.error);
     }
@@ -49,6 +60,7 @@ JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source,
     uint64_t length = 0;
     if (!platform::GetFileSize(source, &length)) {
         engine.error = EngineError::ReadError;
+        engine.systemError = errno;
         return Outcome(engine, JobResult::Failed, mode);
     }
     if (length > kMaxSourceSize) {
@@ -61,6 +73,7 @@ JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source,
     if (!platform::GetFileSize(source, &length) || length > kMaxSourceSize) {
         engine.error =
             length > kMaxSourceSize ? EngineError::SourceTooLarge : EngineError::ReadError;
+        engine.systemError = length > kMaxSourceSize ? 0 : errno;
         return Outcome(engine, JobResult::Failed, engine.mode);
     }
     const auto sourceSize = static_cast<uint32_t>(length);
@@ -70,6 +83,7 @@ JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source,
                             static_cast<uint8_t>(static_cast<uint32_t>(engine.mode)), sourceSize)) {
         engine.writer.failed = true;
         engine.error = EngineError::WriteError;
+        engine.systemError = errno;
         return Outcome(engine, JobResult::Failed, engine.mode);
     }
     observer.BeginProgress(sourceSize / kChunkSize + 1);
@@ -89,6 +103,7 @@ JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source,
     uint64_t length = 0;
     if (!platform::GetFileSize(source, &length)) {
         engine.error = EngineError::ReadError;
+        engine.systemError = errno;
         return Outcome(engine, JobResult::Failed, engine.mode);
     }
 
@@ -104,6 +119,7 @@ JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source,
             return Outcome(engine, JobResult::Failed, engine.mode);
         case HeaderStatus::ReadError:
             engine.error = EngineError::ReadError;
+            engine.systemError = errno;
             return Outcome(engine, JobResult::Failed, engine.mode);
     }
     engine.mode = static_cast<DeltaMode>(header.deltaMode);

@@ -21,6 +21,7 @@ enum class JobResult : uint32_t { Done = 0, Cancelled = 1, Failed = 2 };
 struct JobOutcome {
     JobResult result = JobResult::Failed;
     EngineError error = EngineError::None;  // why a Failed job failed
+    int systemError = 0;                    // the errno of a failed read or write
     // Compression: the mode applied (Auto resolved to 1..5). Expansion: the header's mode byte.
     DeltaMode mode = DeltaMode::None;
     uint64_t bytesRead = 0;     // the main pass's input: the source, or the payload up to its end
@@ -29,6 +30,7 @@ struct JobOutcome {
 };
 
 // A short English reason for a Failed job, for messages: the error's description, with the
+// system's reason for a failed read or write ("write error: No space left on device") and the
 // sizes where the payload and the header disagree.
 std::string DescribeFailure(const JobOutcome& outcome);
 

@@ -46,14 +46,21 @@ std::string TemporaryPathFor(const std::string& path) {
 }
 
 // Creates the highest missing folder of `path`: walking up from the file's own folder, the
-// first creation that succeeds is the highest missing level.
+// first creation that succeeds is the highest missing level. When none succeeds, errno is the
+// reason the first level that could not be made for another reason than a missing parent gave
+// (no permission, no space, no inodes left), or ENOENT.
 bool MakeOneFolder(const std::string& path) {
     std::string cut = path;
+    int reason = 0;
     for (;;) {
         size_t slash = cut.rfind('/');
-        if (slash == std::string::npos || slash == 0) return false;
+        if (slash == std::string::npos || slash == 0) {
+            errno = reason != 0 ? reason : ENOENT;
+            return false;
+        }
         cut.resize(slash);
         if (platform::MakeFolder(cut)) return true;
+        if (reason == 0 && errno != ENOENT && errno != EEXIST) reason = errno;
     }
 }
 
@@ -103,11 +110,7 @@ bool CreateDestinationFile(const std::string& path, Disposition disposition,
         if (errno != ENOENT) return false;
         if (passes >= kMaxFolderPasses) return false;
         ++passes;
-        int savedError = errno;
-        if (!MakeOneFolder(path)) {
-            errno = savedError;
-            return false;
-        }
+        if (!MakeOneFolder(path)) return false;
     }
 }
 

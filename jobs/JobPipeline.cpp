@@ -52,6 +52,40 @@ PrepareResult JobPreparer::Refuse(PreparedJob* job, PrepareStatus status, int er
 
 PrepareResult JobPreparer::Prepare(const std::string& sourcePath, JobKind kind, PrepareHost& host,
                                    PreparedJob* job) {
+    PrepareResult opened = OpenSource(sourcePath, kind, job);
+    if (opened.status != PrepareStatus::Ready) return opened;
+    return NameResult(host, job);
+}
+
+PrepareResult JobPreparer::PrepareStream(const std::string& sourcePath, JobKind kind,
+                                         const std::string* typeText, platform::FileHandle out,
+                                         PreparedJob* job) {
+    job->destinationFile = DestinationFile{};
+    PrepareResult opened = OpenSource(sourcePath, kind, job);
+    if (opened.status != PrepareStatus::Ready) return opened;
+    if (!job->expand) {
+        std::string name, folder, archiveName;
+        SplitPath(sourcePath, &name, &folder);
+        std::string fromName;
+        const bool named = NameForCompression(name, &archiveName, &fromName);
+        if (typeText != nullptr) {
+            if (typeText->size() > kMaxTypeText) return Refuse(job, PrepareStatus::TypeTextTooLong);
+            job->typeText = *typeText;
+        } else if (!named) {
+            return Refuse(job, PrepareStatus::TypeTextTooLong);
+        } else {
+            job->typeText = fromName;
+        }
+    }
+    job->destinationFile.file = platform::Duplicate(out);
+    if (job->destinationFile.file == platform::kInvalidFile) {
+        return Refuse(job, PrepareStatus::CreateFailed, errno);
+    }
+    return {PrepareStatus::Ready, 0};
+}
+
+PrepareResult JobPreparer::OpenSource(const std::string& sourcePath, JobKind kind,
+                                      PreparedJob* job) {
     job->typeText.clear();
     job->sourcePath = sourcePath;
     job->destinationPath.clear();
@@ -95,7 +129,7 @@ PrepareResult JobPreparer::Prepare(const std::string& sourcePath, JobKind kind, 
     } else if (job->sourceStatus.size > kMaxSourceSize) {
         return Refuse(job, PrepareStatus::SourceTooLarge);
     }
-    return NameResult(host, job);
+    return {PrepareStatus::Ready, 0};
 }
 
 PrepareResult JobPreparer::NameResult(PrepareHost& host, PreparedJob* job) {
@@ -226,6 +260,14 @@ void Finish(PreparedJob& job, EngineContext& engine, EngineObserver& observer,
     if (!job.expand && !SourceUnchanged(job, end.outcome)) {
         AbandonDestination(job.destinationFile);
         Fail(end, JobEnd::Problem::SourceChanged);
+        return;
+    }
+    if (IsStreamed(job)) {
+        // What was streamed is the reader's now: there is nothing to commit and nothing may go.
+        if (!platform::CloseFile(job.destinationFile.file)) {
+            end.commitError = errno;
+            Fail(end, JobEnd::Problem::Commit);
+        }
         return;
     }
     if (options.verify && !job.expand) {

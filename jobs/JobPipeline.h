@@ -111,6 +111,14 @@ public:
     PrepareResult Prepare(const std::string& sourcePath, JobKind kind, PrepareHost& host,
                           PreparedJob* job);
 
+    // Prepares a job whose result is streamed to `out` (standard output) instead of a file: no
+    // result name, no existing result, no temporary file, and its source is never deleted. A
+    // compression stores `typeText`, or with null the extension of the source's name. On Ready
+    // the source is open and job->destinationFile holds a descriptor of its own for `out`.
+    PrepareResult PrepareStream(const std::string& sourcePath, JobKind kind,
+                                const std::string* typeText, platform::FileHandle out,
+                                PreparedJob* job);
+
 private:
     // A result's identity: the device and inode of its nearest existing folder, and the rest of
     // its path below that folder.
@@ -118,6 +126,8 @@ private:
     static ResultKey KeyOf(const std::string& path);
 
     PrepareResult Refuse(PreparedJob* job, PrepareStatus status, int error = 0);
+    // Opens the source, decides the direction and checks the header or the size.
+    PrepareResult OpenSource(const std::string& sourcePath, JobKind kind, PreparedJob* job);
     PrepareResult NameResult(PrepareHost& host, PreparedJob* job);
     PrepareResult ResolveExisting(PrepareHost& host, PreparedJob* job);
 
@@ -131,6 +141,11 @@ private:
 
 // Closes a prepared job that will not run: its source closed, its unfinished result removed.
 void DropJob(PreparedJob& job);
+
+// True for a job whose result is streamed rather than written to a file.
+inline bool IsStreamed(const PreparedJob& job) {
+    return job.destinationFile.temporaryPath.empty();
+}
 
 struct FinishOptions {
     bool keepStamp = false;  // the result takes the source's times and mode, as `bzip2` does

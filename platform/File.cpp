@@ -98,6 +98,21 @@ FileHandle OpenNullSink() {
     return open("/dev/null", O_WRONLY | O_CLOEXEC);
 }
 
+int OpenClosedStandardDescriptors() {
+    int closed = 0;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        // The lowest free number is this one.
+        const int opened = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (opened == fd) closed |= 1 << fd;
+    }
+    return closed;
+}
+
+FileHandle Duplicate(FileHandle file) {
+    return fcntl(file, F_DUPFD_CLOEXEC, 3);
+}
+
 int64_t ReadFull(FileHandle file, void* buffer, size_t length) {
     int error = 0;
     FaultAction fault = CheckFault(FaultOp::Read, &error);

@@ -31,6 +31,15 @@ FileHandle CreateNewForWrite(const std::string& path);
 // Opens /dev/null for writing: a destination that swallows everything (used to test archives).
 FileHandle OpenNullSink();
 
+// Opens /dev/null on each of standard input, output and error that is closed, so that no file
+// the program opens later takes its number (a report written to "standard output" would then
+// land in it). Returns a bit for each one that was closed (1 input, 2 output, 4 error).
+int OpenClosedStandardDescriptors();
+
+// A second descriptor for what `file` has open (standard output, for a result streamed there),
+// closed on exec. kInvalidFile on failure.
+FileHandle Duplicate(FileHandle file);
+
 // Reads up to `length` bytes, looping over short reads. Returns the bytes read (less than
 // `length` only at the end of the file) or -1 on error.
 int64_t ReadFull(FileHandle file, void* buffer, size_t length);

@@ -105,6 +105,34 @@ TEST_F(BatchTest, VerifyCatchesSilentCorruption) {
     EXPECT_TRUE(ReadFile(dir / "take.wav") == wav);
 }
 
+// A failure says what the system said: no space, no inodes, no permission, not just "error".
+TEST_F(BatchTest, MessagesNameTheSystemsReason) {
+    struct Case {
+        FaultOp op;
+        int error;
+        const char* message;
+    } cases[] = {
+        // The result's folder "x" is missing; its parent "out" exists.
+        {FaultOp::MakeFolder, ENOSPC, "/out/x/take.kvn: No space left on device"},
+        {FaultOp::MakeFolder, EDQUOT, "/out/x/take.kvn: Disk quota exceeded"},
+        {FaultOp::Write, ENOSPC, "take.wav: write error: No space left on device"},
+        {FaultOp::Read, EIO, "take.wav: read error: Input/output error"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        TempDir dir;
+        WriteFile(dir / "take.wav", Sound(0.2));
+        test::MakeFolders(dir / "out");
+        BatchOptions options = Options();
+        options.outputFolder = dir / "out/x";
+        platform::InjectFault(c.op, 1, c.error);
+        BatchRun run = Batch({dir / "take.wav"}, options);
+        platform::ClearFaults();
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
+    }
+}
+
 TEST_F(BatchTest, ClearsOldLeftoversBeforeWritingIntoAFolder) {
     TempDir dir;
     WriteFile(dir / "a.wav", "sound");

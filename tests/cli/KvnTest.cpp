@@ -222,7 +222,7 @@ TEST(KvnTest, OverwritePoliciesWithoutATerminal) {
     ProgramResult refused = Kvn({"compress", "a.wav", "b.wav"}, dir.path());
     EXPECT_EQ(refused.status, 1);
     EXPECT_EQ(refused.err,
-              "kvn: File already exists: a.kvn (use -f to overwrite or -n to skip); skipped\n");
+              "kvn: File already exists: a.kvn (use -f to overwrite or -n to skip); failed\n");
     EXPECT_NE(refused.out.find("a.wav  .     ERROR\n"), std::string::npos) << refused.out;
     EXPECT_EQ(ReadFile(dir / "a.kvn"), "precious");
     ASSERT_TRUE(Exists(dir / "b.kvn"));
@@ -524,6 +524,103 @@ TEST(KvnTest, AsksBeforeOverwritingOnATerminal) {
     EXPECT_NE(RunOnTerminal(dir.path(), args, {"c"})
                   .screen.find("4 files: 0 done, 0 failed, 0 skipped, 4 canceled"),
               std::string::npos);
+}
+
+// Runs kvn in `folder` through the shell, for redirections of its own standard input and output.
+ProgramResult KvnShell(const std::string& folder, const std::string& command) {
+    return test::RunProgram({"/bin/sh", "-c", std::string(KVN_PATH) + " " + command}, "", folder);
+}
+
+// Runs kvn with its standard output going to `out`: a pipe nobody reads any more, or a full disk.
+ProgramResult KvnWritingTo(const std::string& folder, std::vector<std::string> args, bool full) {
+    int ends[2];
+    if (pipe(ends) != 0) return {};
+    close(ends[0]);
+    int errors[2];
+    if (pipe(errors) != 0) return {};
+    pid_t pid = fork();
+    if (pid == 0) {
+        const int out = full ? open("/dev/full", O_WRONLY) : ends[1];
+        if (chdir(folder.c_str()) != 0 || dup2(out, 1) < 0 || dup2(errors[1], 2) < 0) _exit(127);
+        args.insert(args.begin(), KVN_PATH);
+        std::vector<char*> argv;
+        for (auto& arg : args) argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        execv(KVN_PATH, argv.data());
+        _exit(127);
+    }
+    close(ends[1]);
+    close(errors[1]);
+    ProgramResult result;
+    char buffer[4096];
+    for (ssize_t n; (n = read(errors[0], buffer, sizeof buffer)) > 0;) {
+        result.err.append(buffer, static_cast<size_t>(n));
+    }
+    close(errors[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+// -c streams each result to standard output; "-" reads a redirected file from standard input.
+TEST(KvnTest, ResultsToStandardOutputAndAFileFromStandardInput) {
+    TempDir dir;
+    const std::string wav = SoundWav(0.3);
+    WriteFile(dir / "take.wav", wav);
+    ASSERT_EQ(Kvn({"compress", "-q", "-o", "made", "take.wav"}, dir.path()).status, 0);
+    const std::string archive = ReadFile(dir / "made/take.kvn");
+
+    ProgramResult streamed = Kvn({"compress", "-c", "take.wav"}, dir.path());
+    EXPECT_EQ(streamed.status, 0) << streamed.err;
+    EXPECT_TRUE(streamed.out == archive) << "the archive and nothing else";
+    EXPECT_EQ(KvnShell(dir.path(), "compress --type wav - <take.wav >in.kvn").status, 0);
+    EXPECT_TRUE(ReadFile(dir / "in.kvn") == archive);
+    ProgramResult restored = KvnShell(dir.path(), "expand - <in.kvn");
+    EXPECT_EQ(restored.status, 0) << restored.err;
+    EXPECT_TRUE(restored.out == wav);
+    // process tells an archive on standard input by its magic.
+    EXPECT_TRUE(KvnShell(dir.path(), "process - <in.kvn").out == wav);
+    EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"in.kvn", "made", "take.wav"}));
+
+    // A pipe is no file: its size is not known before it ends.
+    ProgramResult piped = test::RunProgram({KVN_PATH, "compress", "-"}, wav, dir.path());
+    EXPECT_EQ(piped.status, 1);
+    EXPECT_NE(piped.err.find("standard input is not a regular file"), std::string::npos);
+    // Nothing is written to a terminal, and nothing streamed is ever deleted or read back.
+    TerminalRun terminal = RunOnTerminal(dir.path(), {"compress", "-c", "take.wav"}, {});
+    EXPECT_EQ(terminal.status, 1);
+    EXPECT_NE(terminal.screen.find("refusing to write results to a terminal"), std::string::npos);
+    EXPECT_EQ(Kvn({"compress", "-c", "--delete-source", "take.wav"}, dir.path()).status, 2);
+    EXPECT_EQ(Kvn({"compress", "-c", "--json", "take.wav"}, dir.path()).status, 2);
+    EXPECT_TRUE(ReadFile(dir / "take.wav") == wav);
+}
+
+// When standard output can no longer take the report (its reader went away, its disk is full),
+// the running jobs end cleanly, nothing more starts, and the status says so.
+TEST(KvnTest, AFailingStandardOutputStopsTheBatchCleanly) {
+    for (bool full : {false, true}) {
+        SCOPED_TRACE(full ? "a full disk" : "a pipe nobody reads");
+        TempDir dir;
+        std::vector<std::string> args = {"compress", "-j", "2", "--no-progress"};
+        if (full) args.push_back("--json");
+        for (int i = 0; i < 6; ++i) {
+            WriteFile(dir / ("f" + std::to_string(i) + ".wav"), SoundWav(0.5, i + 1));
+            args.push_back("f" + std::to_string(i) + ".wav");
+        }
+        ProgramResult run = KvnWritingTo(dir.path(), args, full);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(full ? "can't write the report: No space left on device"
+                                    : "can't write the report: Broken pipe"),
+                  std::string::npos)
+            << run.err;
+        int results = 0;
+        for (const std::string& name : ListFolder(dir.path())) {
+            EXPECT_EQ(name.find(".kvn-"), std::string::npos) << "a temporary file was left";
+            results += name.size() > 4 && name.substr(name.size() - 4) == ".kvn";
+        }
+        EXPECT_LE(results, 2) << "no job starts once the report is lost";
+    }
 }
 
 }  // namespace

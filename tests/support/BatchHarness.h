@@ -2,6 +2,7 @@
 // what the batch printed. There is never a terminal to ask on.
 #pragma once
 
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,14 @@ namespace kavrin::test {
 
 class RecordingConsole : public cli::Console {
 public:
-    void Out(const std::string& text) override { out += text; }
+    bool Out(const std::string& text) override {
+        if (outFails) {
+            errno = ENOSPC;
+            return false;
+        }
+        out += text;
+        return true;
+    }
     void Error(const std::string& text) override { errors += text + "\n"; }
     bool CanAsk() override { return false; }
     cli::OverwriteAnswer AskOverwrite(const std::string&) override {
@@ -22,6 +30,7 @@ public:
 
     std::string out;
     std::string errors;
+    bool outFails = false;  // standard output is full
 };
 
 struct BatchRun {
