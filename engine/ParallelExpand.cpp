@@ -438,6 +438,10 @@ bool ParallelExpander::Chain() {
 
 bool ParallelExpander::Emit(Task& task) {
     ++e_.passStats.blocks;
+    if (e_.listener) {  // kvn mount's index
+        e_.listener->OnBlock(task.start, task.end, e_.writer.produced,
+                             task.overflow ? kUnknownBlockOutput : task.output.size());
+    }
     if (!task.overflow) {
         PutBytes(task.output.data(), task.output.size());
     } else if (e_.writer.produced < e_.writer.cap && !Redecode(task)) {
