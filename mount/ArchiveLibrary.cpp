@@ -309,11 +309,16 @@ int64_t ArchiveLibrary::Read(const std::shared_ptr<OpenArchive>& handle, uint8_t
 
 void ArchiveLibrary::ReadAhead(const std::shared_ptr<OpenArchive>& archive, size_t next) {
     const ArchiveIndex& index = *archive->index;
+    // The blocks ahead and the one being read must fit half the cache, or they would push
+    // each other out before they are read.
+    uint64_t room = options_.cacheBytes / 2;
+    const uint64_t current = index.BlockEnd(next - 1) - index.blocks[next - 1].restoredOffset;
+    room = room > current ? room - current : 0;
     std::lock_guard<std::mutex> lock(aheadMutex_);
     for (size_t j = next; j < index.blocks.size() && j < next + options_.threads; ++j) {
-        if (aheadQueue_.size() >= 4 * options_.threads) break;
         const uint64_t size = index.BlockEnd(j) - index.blocks[j].restoredOffset;
-        if (size > options_.cacheBytes / 4) break;
+        if (size > room || aheadQueue_.size() >= 4 * options_.threads) break;
+        room -= size;
         {
             std::lock_guard<std::mutex> cacheLock(cacheMutex_);
             if (cache_.count(BlockKey{archive->version, j}) != 0) continue;

@@ -35,6 +35,7 @@ constexpr blksize_t kViewBlockSize = 128 * 1024;
 struct Handle {
     platform::FileHandle file = platform::kInvalidFile;  // a file shown as itself
     std::shared_ptr<OpenArchive> archive;                // a restored file
+    uint32_t restoredSize = 0;                           // its size, from its header
     ~Handle() { platform::CloseFile(file); }
 };
 
@@ -109,8 +110,11 @@ int OnGetattr(const char* path, struct stat* st, fuse_file_info* fi) {
     if (fi != nullptr && fi->fh != 0) {
         const auto* handle = reinterpret_cast<const Handle*>(fi->fh);
         if (handle->archive) {
+            // An archive that changed or went since it was opened fails even the kernel's
+            // check before it serves cached pages of it.
+            if (!StillTheSame(*handle->archive)) return -EIO;
             if (fstat(handle->archive->file, st) != 0) return -errno;
-            ShowRestored(st, handle->archive->index ? handle->archive->index->sourceSize : 0);
+            ShowRestored(st, handle->restoredSize);
             return 0;
         }
         return fstat(handle->file, st) == 0 ? 0 : -errno;
@@ -158,6 +162,7 @@ int OnOpen(const char* path, fuse_file_info* fi) {
         int error = 0;
         handle->archive = g_state->library->Open(realPath, &error);
         if (!handle->archive) return -error;
+        handle->restoredSize = entry.restoredSize;
     } else {
         handle->file = platform::OpenShared(realPath);
         if (handle->file == platform::kInvalidFile) return -errno;

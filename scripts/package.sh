@@ -27,6 +27,7 @@ for file in /usr/bin/kavrin /usr/bin/kvn /usr/share/applications/kavrin.desktop 
   [ -e "$file" ] || { echo "missing after install: $file"; exit 1; }
 done
 kvn --help >/dev/null
+kvn mount --help >/dev/null
 kvn --version
 scratch=$(mktemp -d)
 HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" \
