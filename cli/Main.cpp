@@ -138,8 +138,10 @@ int main(int argc, char** argv) {
         "Show FOLDER at MOUNTPOINT as a read-only file system in which every archive appears as "
         "the file it restores, read on demand. Example: kvn mount ~/Samples ~/Samples-view");
     mount->footer(
-        "Unmount with `kvn umount MOUNTPOINT` (or fusermount3 -u). Indexes are kept in "
-        "$XDG_CACHE_HOME/kavrin (or ~/.cache/kavrin).");
+        "Reads decode only the blocks they touch, through an index built on an archive's first "
+        "open and kept in $XDG_CACHE_HOME/kavrin (or ~/.cache/kavrin). An archive that fails its "
+        "checks, a damaged block and an archive changed while open give EIO; writes give EROFS. "
+        "Unmount with `kvn umount MOUNTPOINT`, fusermount3 -u or SIGTERM.");
     mount->add_option("FOLDER", mountRequest.folder, "The folder to show")->required();
     CLI::Option* mountPoint =
         mount->add_option("MOUNTPOINT", mountRequest.mountPoint, "An empty folder to show it in");

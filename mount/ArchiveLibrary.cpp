@@ -121,9 +121,13 @@ std::shared_ptr<const ArchiveIndex> ArchiveLibrary::IndexFor(const std::string& 
     if (!store_.Load(version, index.get())) {
         std::lock_guard<std::mutex> oneBuild(buildMutex_);
         BuildObserver buildObserver(stopping_, observer);
-        IndexBuild build = BuildIndex(path, version, options_.threads, buildObserver);
+        // What the build restores of the file's start is kept, as far as an eighth of the
+        // cache: a small file is then read without being decoded a second time.
+        IndexBuild build =
+            BuildIndex(path, version, options_.threads, buildObserver, options_.cacheBytes / 8);
         if (build.ok) {
             *index = std::move(build.index);
+            KeepRestored(version, *index, build.restoredStart);
             if (IndexStore::Keeps(index->blocks.size())) store_.Save(*index);
             if (built) *built = true;
         } else {
@@ -143,6 +147,27 @@ std::shared_ptr<const ArchiveIndex> ArchiveLibrary::IndexFor(const std::string& 
     indexChanged_.notify_all();
     *why = failure;
     return index;
+}
+
+void ArchiveLibrary::KeepRestored(const platform::FileVersion& version, const ArchiveIndex& index,
+                                  const std::vector<uint8_t>& restored) {
+    std::unique_lock<std::mutex> lock(cacheMutex_);
+    for (size_t j = 0; j < index.blocks.size() && index.BlockEnd(j) <= restored.size(); ++j) {
+        const uint64_t from = index.blocks[j].restoredOffset;
+        const uint64_t size = index.BlockEnd(j) - from;
+        const BlockKey key{version, j};
+        if (size > options_.cacheBytes / 2 || cache_.count(key) != 0) continue;
+        auto entry = std::make_shared<CacheEntry>();
+        entry->bytes.assign(restored.begin() + static_cast<ptrdiff_t>(from),
+                            restored.begin() + static_cast<ptrdiff_t>(from + size));
+        entry->charge = size;
+        entry->ready = true;
+        Evict(lock, size);
+        cache_.emplace(key, entry);
+        cached_ += size;
+        lru_.push_front(key);
+        entry->lru = lru_.begin();
+    }
 }
 
 std::shared_ptr<OpenArchive> ArchiveLibrary::Open(const std::string& path, int* error) {

@@ -116,6 +116,9 @@ private:
                                                  const platform::FileVersion& version,
                                                  EngineObserver* observer, std::string* why,
                                                  bool* built);
+    // Puts the blocks that `restored` (the file's start) holds into the cache.
+    void KeepRestored(const platform::FileVersion& version, const ArchiveIndex& index,
+                      const std::vector<uint8_t>& restored);
     // Block `j`'s restored bytes, from the cache or decoded now; null when it fails.
     std::shared_ptr<CacheEntry> Block(OpenArchive& archive, size_t j);
     void Evict(std::unique_lock<std::mutex>& lock, uint64_t room);

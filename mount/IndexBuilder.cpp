@@ -30,6 +30,8 @@ struct Reported {
 // Keeps what the pass reports, and the restored bytes before each reported block.
 class Recorder : public ExpansionListener {
 public:
+    Recorder(std::vector<uint8_t>& start, uint64_t keep) : start_(start), keep_(keep) {}
+
     void OnBlock(uint64_t startBit, uint64_t endBit, uint64_t offset, uint64_t length) override {
         blocks.push_back({startBit, endBit, offset, length});
         if (offset <= restored) Resolve(blocks.back(), nullptr, 0);
@@ -41,6 +43,10 @@ public:
             }
         }
         while (firstPending_ < blocks.size() && blocks[firstPending_].leadKnown) ++firstPending_;
+        if (restored < keep_) {
+            start_.insert(start_.end(), bytes,
+                          bytes + std::min<uint64_t>(length, keep_ - restored));
+        }
         if (length >= kDeltaLeadBytes) {
             std::memcpy(tail_, bytes + length - kDeltaLeadBytes, kDeltaLeadBytes);
             tailLength_ = kDeltaLeadBytes;
@@ -72,6 +78,8 @@ private:
     uint8_t tail_[kDeltaLeadBytes] = {};
     size_t tailLength_ = 0;
     size_t firstPending_ = 0;
+    std::vector<uint8_t>& start_;
+    uint64_t keep_;
 };
 
 // Where a walk starts: a block or end magic, the restored offset there, the restored bytes
@@ -218,7 +226,7 @@ bool Fail(IndexBuild& build, std::string why) {
 }
 
 bool Run(const std::string& path, const platform::FileVersion& version, uint32_t threads,
-         EngineObserver& observer, IndexBuild& build) {
+         EngineObserver& observer, uint64_t keepRestored, IndexBuild& build) {
     struct Closing {
         platform::FileHandle file = platform::kInvalidFile;
         ~Closing() { platform::CloseFile(file); }
@@ -240,7 +248,7 @@ bool Run(const std::string& path, const platform::FileVersion& version, uint32_t
     if (!engine || sink.file == platform::kInvalidFile || !platform::SeekTo(archive.file, 0)) {
         return Fail(build, "not enough memory");
     }
-    Recorder recorder;
+    Recorder recorder(build.restoredStart, keepRestored);
     engine->threads = std::max<uint32_t>(threads, 2);  // one thread reports no blocks
     engine->listener = &recorder;
     const JobOutcome outcome = ExpandJob(*engine, archive.file, sink.file, observer);
@@ -310,9 +318,10 @@ bool Run(const std::string& path, const platform::FileVersion& version, uint32_t
 }  // namespace
 
 IndexBuild BuildIndex(const std::string& path, const platform::FileVersion& version,
-                      uint32_t threads, EngineObserver& observer) {
+                      uint32_t threads, EngineObserver& observer, uint64_t keepRestored) {
     IndexBuild build;
-    Run(path, version, threads, observer, build);
+    Run(path, version, threads, observer, keepRestored, build);
+    if (!build.ok) build.restoredStart.clear();
     return build;
 }
 

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/CodecStream.h"
 #include "mount/ArchiveIndex.h"
@@ -28,11 +29,14 @@ struct IndexBuild {
     ArchiveIndex index;
     PassStats stats;            // the engine pass's
     uint32_t walkedBlocks = 0;  // blocks placed by the walk rather than reported by the pass
+    std::vector<uint8_t> restoredStart;  // the file's first restored bytes, when asked for
 };
 
 // Builds the index of the archive at `path`, which must still be `version` when the build
-// starts and when it ends. `threads` (at least 2 are used) for the engine pass.
+// starts and when it ends. `threads` (at least 2 are used) for the engine pass. The first
+// `keepRestored` restored bytes are kept in restoredStart (checked like the rest), so that a
+// caller can keep the blocks they hold instead of decoding them again.
 IndexBuild BuildIndex(const std::string& path, const platform::FileVersion& version,
-                      uint32_t threads, EngineObserver& observer);
+                      uint32_t threads, EngineObserver& observer, uint64_t keepRestored = 0);
 
 }  // namespace kavrin
