@@ -103,15 +103,18 @@ std::shared_ptr<const ArchiveIndex> ArchiveLibrary::IndexFor(const std::string& 
     std::unique_lock<std::mutex> lock(indexMutex_);
     auto found = indexes_.find(version);
     if (found != indexes_.end()) {
-        indexChanged_.wait(lock, [&] { return !found->second.building; });
-        *why = found->second.failure;
-        return found->second.index;
+        // Held by its own pointer: the map may forget the entry while this waits.
+        std::shared_ptr<IndexEntry> entry = found->second;
+        indexChanged_.wait(lock, [&] { return !entry->building; });
+        *why = entry->failure;
+        return entry->index;
     }
-    found = indexes_.emplace(version, IndexEntry{}).first;
+    auto entry = std::make_shared<IndexEntry>();
+    indexes_.emplace(version, entry);
     indexOrder_.push_back(version);
     while (indexOrder_.size() > kRememberedIndexes) {
         auto oldest = indexes_.find(indexOrder_.front());
-        if (oldest != indexes_.end() && !oldest->second.building) indexes_.erase(oldest);
+        if (oldest != indexes_.end() && !oldest->second->building) indexes_.erase(oldest);
         indexOrder_.pop_front();
     }
     lock.unlock();
@@ -136,13 +139,14 @@ std::shared_ptr<const ArchiveIndex> ArchiveLibrary::IndexFor(const std::string& 
         }
     }
     lock.lock();
-    found = indexes_.find(version);
-    IndexEntry& entry = found->second;
-    entry.building = false;
-    entry.index = index;
-    entry.failure = failure;
+    entry->building = false;
+    entry->index = index;
+    entry->failure = failure;
     // A stopped build is not remembered: the next open tries again.
-    if (failure == "stopped") indexes_.erase(found);
+    if (failure == "stopped") {
+        found = indexes_.find(version);
+        if (found != indexes_.end() && found->second == entry) indexes_.erase(found);
+    }
     lock.unlock();
     indexChanged_.notify_all();
     *why = failure;
@@ -241,7 +245,10 @@ std::shared_ptr<ArchiveLibrary::CacheEntry> ArchiveLibrary::Block(OpenArchive& a
         std::shared_ptr<CacheEntry> entry = found->second;
         blockReady_.wait(lock, [&] { return entry->ready || entry->failed; });
         if (entry->failed) return nullptr;
-        if (cache_.count(key) != 0) lru_.splice(lru_.begin(), lru_, entry->lru);
+        auto again = cache_.find(key);  // it may have been dropped, or dropped and decoded anew
+        if (again != cache_.end() && again->second == entry) {
+            lru_.splice(lru_.begin(), lru_, entry->lru);
+        }
         return entry;
     }
     auto entry = std::make_shared<CacheEntry>();

@@ -134,7 +134,7 @@ private:
 
     std::mutex indexMutex_;
     std::condition_variable indexChanged_;
-    std::map<platform::FileVersion, IndexEntry, VersionLess> indexes_;
+    std::map<platform::FileVersion, std::shared_ptr<IndexEntry>, VersionLess> indexes_;
     std::deque<platform::FileVersion> indexOrder_;  // oldest first, for forgetting
     std::mutex buildMutex_;                         // one build at a time
 
