@@ -271,6 +271,19 @@ TEST(MountTest, RealProgramsReadSoundsAndBanksThroughTheMount) {
     EXPECT_EQ(mount.End(), 0);
     EXPECT_FALSE(IsMounted(dir / "mp"));
     EXPECT_EQ(mount.Log(), "");
+
+    // In the background: kvn mount returns once the mount is in place.
+    struct Unmounted {
+        std::string point;
+        ~Unmounted() {
+            if (IsMounted(point)) RunProgram({"/usr/bin/fusermount3", "-u", "-z", point});
+        }
+    } guard{dir / "mp"};
+    ASSERT_EQ(RunProgram({kKvn, "mount", dir / "arc", dir / "mp"}).status, 0);
+    EXPECT_TRUE(IsMounted(dir / "mp"));
+    EXPECT_TRUE(ReadFile(dir / "mp/alsa/Noise.wav") == ReadFile(dir / "src/alsa/Noise.wav"));
+    EXPECT_EQ(RunProgram({kKvn, "umount", dir / "mp"}).status, 0);
+    EXPECT_FALSE(IsMounted(dir / "mp"));
 }
 
 // The bytes a view file gives: the whole file, or the errno of the first failed read.
@@ -373,6 +386,13 @@ TEST(MountTest, ChangedRemovedAndDamagedArchivesGiveNoStaleBytes) {
     const std::string archive = test::CompressOn(2, first, DeltaMode::Bits16).output;
     WriteFile(in + "/s.kvn", archive);
     WriteFile(in + "/rot.kvn", archive);
+    // Indexed ahead, once.
+    const auto indexAhead = [&] {
+        const std::string cache = "XDG_CACHE_HOME=" + dir / "cache";
+        return RunProgram({"/usr/bin/env", cache, kKvn, "mount", "--index", in}).out;
+    };
+    EXPECT_EQ(indexAhead().rfind("2 archives to index: 2 indexed now, 0 already indexed", 0), 0u);
+    EXPECT_EQ(indexAhead().rfind("2 archives to index: 0 indexed now, 2 already indexed", 0), 0u);
     // A block that rots on disk under an index that still matches the archive's version.
     LibraryOptions options;
     options.indexFolder = dir / "cache/kavrin";
