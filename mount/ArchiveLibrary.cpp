@@ -123,6 +123,16 @@ std::shared_ptr<const ArchiveIndex> ArchiveLibrary::IndexFor(const std::string& 
     std::string failure;
     if (!store_.Load(version, index.get())) {
         std::lock_guard<std::mutex> oneBuild(buildMutex_);
+        // The pass's working memory comes out of the cache while it runs: its window and
+        // blocks in flight, its decoders, and the start of the file it keeps.
+        const uint64_t t = options_.threads;
+        const uint64_t working =
+            ((t + 3) + 2 * (t + 2) + 4 * t) * (1ull << 20) + options_.cacheBytes / 8;
+        {
+            std::unique_lock<std::mutex> cacheLock(cacheMutex_);
+            reserved_ += working;
+            Evict(cacheLock, 0);
+        }
         BuildObserver buildObserver(stopping_, observer);
         // What the build restores of the file's start is kept, as far as an eighth of the
         // cache: a small file is then read without being decoded a second time.
@@ -137,6 +147,8 @@ std::shared_ptr<const ArchiveIndex> ArchiveLibrary::IndexFor(const std::string& 
             index.reset();
             failure = build.why;
         }
+        std::lock_guard<std::mutex> cacheLock(cacheMutex_);
+        reserved_ -= working;
     }
     lock.lock();
     entry->building = false;
@@ -227,7 +239,7 @@ void ArchiveLibrary::GiveDecoder(BlockDecoder* decoder) {
 // Drops the least recently used ready blocks until `room` more bytes fit. Blocks that readers
 // still hold stay alive with them and go when the last one lets go.
 void ArchiveLibrary::Evict(std::unique_lock<std::mutex>&, uint64_t room) {
-    while (cached_ + room > options_.cacheBytes && !lru_.empty()) {
+    while (cached_ + reserved_ + room > options_.cacheBytes && !lru_.empty()) {
         auto victim = cache_.find(lru_.back());
         lru_.pop_back();
         cached_ -= victim->second->charge;

@@ -8,6 +8,8 @@
 // - Reads decode only the blocks they touch, through a cache of decoded blocks bounded in bytes
 //   and shared by every archive; a block being decoded is waited for, never decoded twice. A
 //   block larger than half the cache is decoded for each read and not kept.
+// - Memory: the cache's bound also covers the working memory of an index build while it runs
+//   (the cache gives up blocks for it).
 // - Read-ahead: a read that goes on where the last one on the archive ended has the next blocks
 //   decoded by the library's own threads.
 // - Faults: every read checks that the archive is still the version opened (through its
@@ -143,6 +145,7 @@ private:
     std::map<BlockKey, std::shared_ptr<CacheEntry>> cache_;
     std::list<BlockKey> lru_;  // ready entries, most recent first
     uint64_t cached_ = 0;      // charges of every entry in cache_
+    uint64_t reserved_ = 0;    // taken from the cache by an index build in progress
 
     std::mutex decoderMutex_;
     std::condition_variable decoderFree_;

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fuse3/fuse.h>
 #include <fuse3/fuse_lowlevel.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -240,6 +241,10 @@ bool IsKvnMount(const std::string& mountPoint) {
 }  // namespace
 
 int RunMount(const MountOptions& options) {
+    // Decoded blocks are large and come and go: a fixed threshold keeps each in its own
+    // mapping, given back to the system when it is dropped, instead of letting the heaps of
+    // FUSE's many threads grow past the cache's bound.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
     MountState state;
     state.folder = options.folder;
     state.foreground = options.foreground;
