@@ -11,6 +11,8 @@
 namespace kavrin {
 namespace {
 
+constexpr size_t kMaxName = 255;
+
 // The eight spellings of an archive name restoring to a name with this base.
 std::vector<std::string> ArchiveSpellings(const std::string& base) {
     std::vector<std::string> names;
@@ -39,7 +41,10 @@ bool ReadRestoredName(const std::string& folder, const std::string& name, std::s
                                       HeaderField::SourceSize) != HeaderStatus::Ok) {
         return false;
     }
-    if (!NameForExpansion(name, header.typeText, restored)) return false;
+    // A name longer than a file name may be could be listed but never opened.
+    if (!NameForExpansion(name, header.typeText, restored) || restored->size() > kMaxName) {
+        return false;
+    }
     *size = header.sourceSize;
     return true;
 }

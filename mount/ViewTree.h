@@ -6,7 +6,7 @@
 //   of its restored file.
 // - It keeps its own name, and shows its own bytes, when that restored name is also the name of
 //   a real entry of the folder or of another archive's restored file, or when its type text is
-//   unsafe or its header cut short.
+//   unsafe, its restored name longer than a file name may be, or its header cut short.
 // - Every other entry keeps its name and its bytes; folders are never renamed, so a view path's
 //   folders are the real ones.
 //

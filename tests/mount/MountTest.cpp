@@ -324,7 +324,8 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
     WriteFile(in + "/a.wav", "a real file");
     WriteFile(in + "/b.kvn", archive("wav"));  // two archives restoring to one name
     WriteFile(in + "/b.KVN", archive("wav"));
-    WriteFile(in + "/c.kvn", archive("../x"));  // an unsafe type text
+    WriteFile(in + "/c.kvn", archive("../x"));                 // an unsafe type text
+    WriteFile(in + "/g.kvn", archive(std::string(255, 'x')));  // too long a name
     WriteFile(in + "/d.kvn", "no magic here");
     WriteFile(in + "/e.KVN", archive("wav"));
     WriteFile(in + "/f.2.kvn", archive("wav"));  // not an archive by its name
@@ -341,7 +342,7 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
 
     EXPECT_EQ(test::ListFolder(dir / "mp"),
               (std::vector<std::string>{"a.kvn", "a.wav", "b.KVN", "b.kvn", "c.kvn", "corpus",
-                                        "d.kvn", "e.wav", "f.2.kvn"}));
+                                        "d.kvn", "e.wav", "f.2.kvn", "g.kvn"}));
     int error = 0;
     EXPECT_TRUE(ReadView(dir / "mp/a.kvn", &error) == archive("wav"));
     EXPECT_EQ(ReadView(dir / "mp/a.wav", &error), "a real file");
