@@ -16,7 +16,7 @@ namespace {
 
 // The walk reads this much from a block's start: a bzip2 block at level 9 takes at most about
 // 1 MB, so its end always lies inside.
-constexpr size_t kWalkWindow = 4 << 20;
+constexpr size_t kWalkWindow = 2 << 20;
 // Decodes a walk tries for one block before it gives up: each false magic inside a block's
 // data costs one.
 constexpr int kWalkAttempts = 32;
