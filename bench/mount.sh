@@ -55,7 +55,7 @@ cp "$file" "$work/one/$name"
 "$kvn" compress -q --no-progress -T 2 -o "$work/arc" "$work/one/$name"
 archive="$work/arc/${name%%.*}.kvn"
 tar -C "$work/one" -cjf "$work/one.tar.bz2" "$name"
-(cd "$folder" && find . -name '*.pat' -print0 | cpio -0pdm --quiet "$work/src")
+(cd "$folder" && find . -name '*.pat' -exec cp --parents {} "$work/src" \;)
 "$kvn" process -q --no-progress -r -o "$work/folder" "$work/src"
 
 kvn_mount() { "$kvn" mount "$@"; until mountpoint -q "$mp"; do sleep 0.05; done; }
@@ -63,9 +63,9 @@ kvn_umount() { "$kvn" umount "$mp"; while mountpoint -q "$mp"; do sleep 0.05; do
 # Lines of microseconds in $rec/NAME.
 add() { cat >>"$rec/$1"; }
 timed() {  # timed NAME COMMAND...: wall microseconds of one run, appended to $rec/NAME
-  local name=$1 start end; shift
+  local what=$1 start end; shift
   start=$(date +%s%N); "$@" >/dev/null 2>&1; end=$(date +%s%N)
-  echo $(( (end - start) / 1000 )) >>"$rec/$name"
+  echo $(( (end - start) / 1000 )) >>"$rec/$what"
 }
 med() { median <"$rec/$1"; }
 pct() { sort -n "$rec/$1" | awk -v p="$2" '{v[NR]=$1} END {i=int((NR-1)*p/100)+1; print v[i]}'; }

@@ -58,10 +58,9 @@ int IndexAhead(const MountRequest& request, uint32_t threads) {
     int status = kExitOk;
     size_t built = 0, failed = 0;
     for (size_t i = 0; i < archives.size(); ++i) {
-        TerminalObserver observer("[" + std::to_string(i + 1) + "/" +
-                                      std::to_string(archives.size()) + "] " +
-                                      Printable(archives[i].name),
-                                  request.progress);
+        char counter[48];
+        std::snprintf(counter, sizeof counter, "[%zu/%zu] ", i + 1, archives.size());
+        TerminalObserver observer(counter + Printable(archives[i].name), request.progress);
         bool wasBuilt = false;
         std::string why;
         const bool ok = library.EnsureStored(archives[i].path, observer, &wasBuilt, &why);
