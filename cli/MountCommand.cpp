@@ -146,6 +146,14 @@ int RunMountCommand(const MountRequest& request) {
         Message(Printable(request.mountPoint) + ": not a folder to mount on");
         return kExitFailed;
     }
+    // The view reads the folder through its path: a mount over it, or inside it, would have it
+    // read itself.
+    if (platform::IsSameOrInside(request.mountPoint, request.folder) ||
+        platform::IsSameOrInside(request.folder, request.mountPoint)) {
+        Message("the mount point must lie outside " + Printable(request.folder) +
+                ", and the folder outside the mount point");
+        return kExitFailed;
+    }
     return RunMount(options);
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace kavrin::platform {
 namespace {
@@ -71,6 +72,26 @@ bool VersionAt(const std::string& path, FileVersion* version) {
     }
     *version = FromStat(st);
     return true;
+}
+
+bool IsSameOrInside(const std::string& path, const std::string& folder) {
+    char* resolved = realpath(path.c_str(), nullptr);
+    struct stat outer {};
+    if (resolved == nullptr || stat(folder.c_str(), &outer) != 0) {
+        free(resolved);
+        return false;
+    }
+    std::string at(resolved);
+    free(resolved);
+    for (;;) {
+        struct stat st {};
+        if (stat(at.c_str(), &st) == 0 && st.st_dev == outer.st_dev && st.st_ino == outer.st_ino) {
+            return true;
+        }
+        if (at == "/") return false;
+        const size_t slash = at.rfind('/');
+        at = slash == 0 ? "/" : at.substr(0, slash);
+    }
 }
 
 EntryKind KindAt(const std::string& path) {

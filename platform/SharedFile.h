@@ -43,6 +43,10 @@ bool VersionOf(FileHandle file, FileVersion* version);
 // not exist or is not a regular file.
 bool VersionAt(const std::string& path, FileVersion* version);
 
+// True when `path` is the folder `folder` or lies below it, links resolved, folders compared by
+// device and inode. False when either cannot be resolved.
+bool IsSameOrInside(const std::string& path, const std::string& folder);
+
 // What a path names, the final link not followed.
 enum class EntryKind { Missing, Regular, Folder, Link, Other };
 EntryKind KindAt(const std::string& path);

@@ -268,6 +268,10 @@ TEST(MountTest, RealProgramsReadSoundsAndBanksThroughTheMount) {
     EXPECT_EQ(errno, EROFS);
 
     EXPECT_EQ(RunProgram({kKvn, "umount", dir / "src"}).status, 1);  // not a kvn mount
+    // A mount over the folder, or inside it, would read itself: refused.
+    EXPECT_EQ(RunProgram({kKvn, "mount", dir / "src", dir / "src"}).status, 1);
+    EXPECT_EQ(RunProgram({kKvn, "mount", dir / "src", dir / "src/alsa"}).status, 1);
+    EXPECT_EQ(RunProgram({kKvn, "mount", dir / "src/alsa", dir / "src"}).status, 1);
     EXPECT_EQ(mount.End(), 0);
     EXPECT_FALSE(IsMounted(dir / "mp"));
     EXPECT_EQ(mount.Log(), "");
