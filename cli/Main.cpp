@@ -13,6 +13,7 @@
 #include "cli/Commands.h"
 #include "cli/Console.h"
 #include "cli/Interrupt.h"
+#include "cli/MountCommand.h"
 #include "engine/CodecStream.h"
 #include "platform/File.h"
 
@@ -162,6 +163,44 @@ int main(int argc, char** argv) {
     addThreadsOption(test);
     test->add_option("ARCHIVE", files, "Archives to test")->required();
 
+    kavrin::cli::MountRequest mountRequest;
+    CLI::App* mount = app.add_subcommand(
+        "mount",
+        "Show FOLDER at MOUNTPOINT as a read-only file system in which every archive appears as "
+        "the file it restores, read on demand. Example: kvn mount ~/Samples ~/Samples-view");
+    mount->footer(
+        "Reads decode only the blocks they touch, through an index built on an archive's first "
+        "open and kept in $XDG_CACHE_HOME/kavrin (or ~/.cache/kavrin). An archive that fails its "
+        "checks, a damaged block and an archive changed while open give EIO; writes give EROFS. "
+        "Unmount with `kvn umount MOUNTPOINT`, fusermount3 -u or SIGTERM.");
+    mount->add_option("FOLDER", mountRequest.folder, "The folder to show")->required();
+    CLI::Option* mountPoint =
+        mount->add_option("MOUNTPOINT", mountRequest.mountPoint, "An empty folder to show it in");
+    mount->add_flag("-f,--foreground", mountRequest.foreground,
+                    "Stay in the foreground (messages on stderr) instead of running in the "
+                    "background (messages in the system log)");
+    mount
+        ->add_option("-o", mountRequest.options,
+                     "Options, comma-separated: cache=SIZE bounds the decoded blocks kept in "
+                     "memory (default 64M; K, M, G); others go to FUSE (allow_other, ...)")
+        ->type_name("OPTIONS")
+        ->allow_extra_args(false);
+    mount
+        ->add_flag("--index", mountRequest.indexOnly,
+                   "Only build the missing indexes of FOLDER's large archives, with a progress "
+                   "line; mount nothing")
+        ->excludes(mountPoint);
+    mount->add_flag("--no-progress", quietProgress, "No progress line on stderr (--index)");
+    mount
+        ->add_option("-T,--threads", mountRequest.threads,
+                     "Threads to decode and index with (default: the cores)")
+        ->check(CLI::Range(1u, kavrin::kMaxEngineThreads))
+        ->type_name("N");
+
+    std::string umountPoint;
+    CLI::App* umount = app.add_subcommand("umount", "Unmount a folder mounted with kvn mount");
+    umount->add_option("MOUNTPOINT", umountPoint, "Where it is mounted")->required();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::Success& e) {
@@ -169,6 +208,24 @@ int main(int argc, char** argv) {
     } catch (const CLI::ParseError& e) {
         app.exit(e);
         return kavrin::cli::kExitUsage;
+    }
+
+    if (*mount) {
+        if (!mountRequest.indexOnly && mountRequest.mountPoint.empty()) {
+            std::fprintf(stderr, "kvn: mount needs FOLDER and MOUNTPOINT (or --index FOLDER)\n");
+            return kavrin::cli::kExitUsage;
+        }
+        mountRequest.folder = kavrin::platform::MakeAbsolute(mountRequest.folder);
+        if (!mountRequest.mountPoint.empty()) {
+            mountRequest.mountPoint = kavrin::platform::MakeAbsolute(mountRequest.mountPoint);
+        }
+        mountRequest.progress = !quietProgress;
+        // The mount handles its own stop signals; indexing ahead stops like every other job.
+        if (mountRequest.indexOnly) kavrin::cli::InstallInterruptHandler();
+        return kavrin::cli::RunMountCommand(mountRequest);
+    }
+    if (*umount) {
+        return kavrin::cli::RunUmountCommand(kavrin::platform::MakeAbsolute(umountPoint));
     }
 
     kavrin::cli::InstallInterruptHandler();

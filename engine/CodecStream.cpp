@@ -209,6 +209,9 @@ void EngineContext::Flush() {
     }
     observer->SetLamps(LampPhase::Transfer);
     if (direction == Direction::Expand) DeltaDecode(mode, writer.buffer, writer.fill, delta);
+    if (direction == Direction::Expand && listener) {
+        listener->OnRestored(writer.buffer, writer.fill);  // kvn mount's index
+    }
     if (!writer.failed && !platform::WriteFull(writer.destination, writer.buffer, writer.fill)) {
         FailWrite();
     }

@@ -26,6 +26,7 @@
 
 #include "engine/DeltaFilter.h"
 #include "engine/EngineObserver.h"
+#include "engine/ExpansionListener.h"
 #include "platform/File.h"
 
 namespace kavrin {
@@ -112,6 +113,8 @@ public:
     // further ahead than one thread). Set between jobs only.
     uint32_t threads = 1;
     PassStats passStats;
+    // Told about each block and restored chunk of an expansion (kvn mount's index); optional.
+    ExpansionListener* listener = nullptr;
 
     // Starts a job on two open files: counters, failure flags and error cleared.
     void BeginJob(Direction jobDirection, platform::FileHandle source,

@@ -477,6 +477,9 @@ bool ParallelExpander::Emit(Task& task) {
     if (!e_.StillRunning()) return false;
     ++e_.passStats.blocks;
     const bool tooLong = task.restored > e_.writer.cap - e_.writer.produced;
+    if (e_.listener) {  // kvn mount's index
+        e_.listener->OnBlock(task.start, task.end, e_.writer.produced, task.restored);
+    }
     if (!task.overflow) {
         PutBytes(task.output.data(), task.output.size());
     } else if (e_.writer.produced < e_.writer.cap && !Redecode(task)) {

@@ -33,6 +33,7 @@ desktop-file-validate /usr/share/applications/kavrin.desktop
 grep -qx "application/x-kavrin:application-x-kavrin" /usr/share/mime/icons ||
   { echo "the archive type has no icon"; exit 1; }
 kvn --help >/dev/null
+kvn mount --help >/dev/null
 kvn --version
 scratch=$(mktemp -d)
 HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" \

@@ -12,6 +12,9 @@ packages=(
   qt6-base-dev qt6-svg-dev   # the window and its scalable pictures
   xvfb xauth                 # the window's tests and screenshots
   desktop-file-utils shared-mime-info   # checking the desktop entry and the MIME package
+  libfuse3-dev fuse3         # kvn mount, and fusermount3 to unmount it
+  fluidsynth sox             # programs that read sound files through kvn mount in its tests
+  timgm6mb-soundfont freepats alsa-utils  # real sound banks and sounds for those tests
 )
 
 missing=()

@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# Times kvn mount side by side with kvn expand -T 2 to /dev/null (kvn test -T 2) and with
+# archivemount on a .tar.bz2 of the same file, and prints medians and ratios against the goals:
+#
+#   first open (index built)           <= 1.1 x kvn expand -T 2 to /dev/null
+#   random 64 KiB read (median, p99)   <= the time of decoding one block; >= 20 x faster than
+#                                         the same reads through archivemount
+#   sequential read of the whole file  >= 0.9 x the throughput of kvn expand -T 2
+#   index size                         <= 0.01 % of the archive
+#   the mount's memory (peak)          <= the cache size + 16 MiB
+#
+#   bench/mount.sh [FILE [FOLDER]]
+#
+# Defaults: FluidR3_GM.sf2 (Debian's fluid-soundfont-gm, 148 MB) and the patches of Debian's
+# freepats (first open and sequential reads of every file). ROUNDS=N sets the rounds (default
+# 3), READS=N the random reads (default 200), SLOW_READS=N the random reads through archivemount
+# (default 8: each backward seek there decodes from the start). Commands alternate within each
+# round. Needs /dev/fuse. Run it on a quiet machine; the load is printed.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+rounds=${ROUNDS:-3}
+reads=${READS:-200}
+slowReads=${SLOW_READS:-8}
+
+echo "load at start: $(uptime)"
+bash "$root/scripts/setup.sh"
+source "$root/bench/common.sh"
+bench_install fluid-soundfont-gm freepats archivemount time
+export CMAKE_BUILD_PARALLEL_LEVEL=${CMAKE_BUILD_PARALLEL_LEVEL:-2}
+bash "$root/scripts/build.sh" "$root/build-release" -DCMAKE_BUILD_TYPE=Release \
+  -DKAVRIN_BUILD_TESTS=OFF
+kvn="$root/build-release/cli/kvn"
+tool="$root/build-release/bench/kavrin-bench-mount"
+file=${1:-/usr/share/sounds/sf2/FluidR3_GM.sf2}
+folder=${2:-/usr/share/midi/freepats}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/kavrin-mount-XXXXXX")
+mp="$work/mp"
+mkdir -p "$mp" "$work/am"
+cleanup() {
+  for point in "$mp" "$work/am"; do
+    mountpoint -q "$point" 2>/dev/null && fusermount3 -u -z "$point" 2>/dev/null
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+export XDG_CACHE_HOME="$work/cache"
+rec="$work/records"
+mkdir -p "$rec"
+
+# The archives: the file and the folder's patches, and a .tar.bz2 of the file for archivemount.
+name=$(basename "$file")
+mkdir -p "$work/one" "$work/src"
+cp "$file" "$work/one/$name"
+"$kvn" compress -q --no-progress -T 2 -o "$work/arc" "$work/one/$name"
+archive="$work/arc/${name%%.*}.kvn"
+tar -C "$work/one" -cjf "$work/one.tar.bz2" "$name"
+(cd "$folder" && find . -name '*.pat' -exec cp --parents {} "$work/src" \;)
+"$kvn" process -q --no-progress -r -o "$work/folder" "$work/src"
+
+kvn_mount() { "$kvn" mount "$@"; until mountpoint -q "$mp"; do sleep 0.05; done; }
+kvn_umount() { "$kvn" umount "$mp"; while mountpoint -q "$mp"; do sleep 0.05; done; }
+# Lines of microseconds in $rec/NAME.
+add() { cat >>"$rec/$1"; }
+timed() {  # timed NAME COMMAND...: wall microseconds of one run, appended to $rec/NAME
+  local what=$1 start end; shift
+  start=$(date +%s%N); "$@" >/dev/null 2>&1; end=$(date +%s%N)
+  echo $(( (end - start) / 1000 )) >>"$rec/$what"
+}
+med() { median <"$rec/$1"; }
+pct() { sort -n "$rec/$1" | awk -v p="$2" '{v[NR]=$1} END {i=int((NR-1)*p/100)+1; print v[i]}'; }
+ms() { awk -v us="$1" 'BEGIN {printf "%.1f", us / 1000}'; }
+
+first_file() { head -c 1 "$mp/$name"; }
+first_folder() { find "$mp" -type f -exec head -c 1 {} + ; }
+test_file() { "$kvn" test --no-progress -T 2 "$archive"; }
+test_folder() { find "$work/folder" -name '*.kvn' -exec "$kvn" test --no-progress -T 2 {} + ; }
+read_file() { cat "$mp/$name"; }
+read_folder() { find "$mp" -type f -exec cat {} + ; }
+
+for ((i = 0; i < rounds; i++)); do
+  echo "round $((i + 1)) of $rounds, load $(cut -d' ' -f1-3 /proc/loadavg)"
+  # First opens, each on a fresh mount with no index kept.
+  rm -rf "$XDG_CACHE_HOME"; kvn_mount "$work/arc" "$mp"; timed open-file first_file; kvn_umount
+  timed test-file test_file
+  rm -rf "$XDG_CACHE_HOME"; kvn_mount "$work/folder" "$mp"; timed open-folder first_folder
+  kvn_umount
+  timed test-folder test_folder
+  # Whole files in order, the indexes kept.
+  kvn_mount "$work/arc" "$mp"; first_file >/dev/null; kvn_umount
+  kvn_mount "$work/arc" "$mp"; timed seq-file read_file; kvn_umount
+  kvn_mount "$work/folder" "$mp"; timed seq-folder read_folder; kvn_umount
+done
+
+# Random 64 KiB reads on a fresh mount with the index kept; lone block decodes; archivemount.
+kvn_mount "$work/arc" "$mp"
+"$tool" reads "$mp/$name" "$reads" 65536 17 | add random
+kvn_umount
+"$tool" blocks "$archive" | add block
+archivemount -o ro "$work/one.tar.bz2" "$work/am"
+"$tool" reads "$work/am/$name" "$slowReads" 65536 17 | add slow
+fusermount3 -u "$work/am"
+
+# Memory: the mount's peak while it reads the whole file and the random reads.
+rm -rf "$XDG_CACHE_HOME"
+/usr/bin/time -f '%M' -o "$work/peak" "$kvn" mount -f "$work/arc" "$mp" 2>/dev/null &
+until mountpoint -q "$mp"; do sleep 0.05; done
+cat "$mp/$name" >/dev/null
+"$tool" reads "$mp/$name" "$reads" 65536 18 >/dev/null
+kvn_umount
+wait
+index=$(find "$XDG_CACHE_HOME/kavrin" -type f -printf '%s\n' | awk '{s += $1} END {print s + 0}')
+
+size=$(stat -c %s "$file")
+arcsize=$(stat -c %s "$archive")
+printf '\n%s (%s bytes, archive %s bytes), %s (%s archives); median of %s rounds\n' "$name" \
+  "$size" "$arcsize" "$folder" "$(find "$work/folder" -name '*.kvn' | wc -l)" "$rounds"
+printf '  %-46s %12s\n' "measure" "value"
+row() { printf '  %-46s %12s\n' "$1" "$2"; }
+row "first open of $name (ms)" "$(ms "$(med open-file)")"
+row "kvn expand -T 2 to /dev/null (ms)" "$(ms "$(med test-file)")"
+row "first open of every file of the folder (ms)" "$(ms "$(med open-folder)")"
+row "kvn expand -T 2 of the folder (ms)" "$(ms "$(med test-folder)")"
+row "sequential read of $name (ms)" "$(ms "$(med seq-file)")"
+row "sequential read of the folder (ms)" "$(ms "$(med seq-folder)")"
+row "random 64 KiB read, median of $reads (ms)" "$(ms "$(med random)")"
+row "random 64 KiB read, 99th percentile (ms)" "$(ms "$(pct random 99)")"
+row "one block decoded alone, median (ms)" "$(ms "$(med block)")"
+row "archivemount random 64 KiB read, median of $slowReads (ms)" "$(ms "$(med slow)")"
+row "index size (bytes)" "$index"
+row "mount's peak memory (MiB), cache 64 MiB" "$(awk -v k="$(cat "$work/peak")" 'BEGIN {printf "%.1f", k / 1024}')"
+echo "  ratios"
+awk -v of="$(med open-file)" -v tf="$(med test-file)" -v od="$(med open-folder)" \
+    -v td="$(med test-folder)" -v sf="$(med seq-file)" -v sd="$(med seq-folder)" \
+    -v rm="$(med random)" -v r99="$(pct random 99)" -v bl="$(med block)" -v sl="$(med slow)" \
+    -v ix="$index" -v as="$arcsize" -v pk="$(cat "$work/peak")" 'BEGIN {
+  printf "    first open / expand, file:             %.3f  (goal <= 1.1)\n", of / tf
+  printf "    first open / expand, folder:           %.3f  (goal <= 1.1)\n", od / td
+  printf "    random read median / one block:        %.3f  (goal <= 1)\n", rm / bl
+  printf "    random read p99 / one block:           %.3f\n", r99 / bl
+  printf "    archivemount / kvn mount, random read: %.1f  (goal >= 20)\n", sl / rm
+  printf "    sequential throughput / expand, file:  %.3f  (goal >= 0.9)\n", tf / sf
+  printf "    sequential throughput / expand, folder:%.3f  (goal >= 0.9)\n", td / sd
+  printf "    index / archive:                       %.5f %%  (goal <= 0.01 %%)\n", 100 * ix / as
+  printf "    peak memory - 64 MiB cache:            %.1f MiB  (goal <= 16)\n", pk / 1024 - 64
+}'
+echo
+echo "load after: $(uptime)"
