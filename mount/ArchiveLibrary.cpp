@@ -288,6 +288,9 @@ std::shared_ptr<ArchiveLibrary::CacheEntry> ArchiveLibrary::Block(OpenArchive& a
         entry->ready = true;
         lru_.push_front(key);
         entry->lru = lru_.begin();
+        // Blocks decoded side by side were charged while none of them could be dropped: the
+        // bound holds again once they are ready.
+        Evict(lock, 0);
     } else {
         entry->failed = true;
         cached_ -= entry->charge;

@@ -92,6 +92,8 @@ struct FileStatus {
                modifiedNanos == other.modifiedNanos && changedSeconds == other.changedSeconds &&
                changedNanos == other.changedNanos;
     }
+    // Two statuses are equal when they are one version of one file (the kind flags aside).
+    bool operator==(const FileStatus& other) const { return Unchanged(other); }
 };
 // The open file's status. False (errno set) when it cannot be had.
 bool StatusOf(FileHandle file, FileStatus* status);

@@ -14,19 +14,11 @@
 
 namespace kavrin::platform {
 
-// Which file, and which state of it: two versions are equal only when the file is the same
-// (device and inode) and its size, modification time and change time have not moved. Nothing
-// can set a change time back, so a file written in place never keeps its version.
-struct FileVersion {
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    uint64_t size = 0;
-    int64_t modifiedSeconds = 0;
-    int64_t modifiedNanos = 0;
-    int64_t changedSeconds = 0;
-    int64_t changedNanos = 0;
-    bool operator==(const FileVersion&) const = default;
-};
+// Which file, and which state of it (platform/File.h's FileStatus): two versions are equal only
+// when the file is the same (device and inode) and its size, modification time and change time
+// have not moved. Nothing can set a change time back, so a file written in place never keeps its
+// version.
+using FileVersion = FileStatus;
 
 // Opens an existing regular file for reading, without a lock and without following a final
 // symbolic link. Anything else (a FIFO, a device, a folder, a link) is refused without
