@@ -5,7 +5,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QSettings>
@@ -138,7 +137,7 @@ TEST_F(WindowControlsTest, AFailedOpeningClosesAndKeepsTheStoredSettings) {
         auto window = Open(seams);
         EXPECT_EQ(prompt_.shown, std::vector<std::string>{"No memory"});
         window->show();
-        ASSERT_TRUE(WaitUntil([&] { return !window->isVisible(); }, 5000));
+        ASSERT_TRUE(WaitUntil([&] { return !window->isVisible(); }));
     }
     EXPECT_EQ(Store().value("Settings/Optimize").toInt(), 4);
 }
