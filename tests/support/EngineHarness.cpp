@@ -101,7 +101,10 @@ std::string Filtered(const std::string& source, DeltaMode mode) {
 std::string Bzip2(const std::string& data, const std::vector<std::string>& flags) {
     TempDir dir;
     WriteFile(dir / "data", data);
-    std::vector<std::string> argv = {"/bin/bzip2"};
+    const std::string bzip2 = FindTool("bzip2");
+    if (bzip2.empty())
+        throw std::runtime_error("bzip2 is not installed; scripts/setup.sh installs it");
+    std::vector<std::string> argv = {bzip2};
     argv.insert(argv.end(), flags.begin(), flags.end());
     argv.push_back(dir / "data");
     ProgramResult result = RunProgram(argv);

@@ -144,4 +144,25 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string
     return result;
 }
 
+std::string FindTool(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path && *path ? path : "/usr/local/bin:/usr/bin:/bin");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+        struct stat info {};
+        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return "";
+}
+
+bool InCi() {
+    const char* value = std::getenv("CI");
+    if (value == nullptr) return false;
+    const std::string ci = value;
+    return !ci.empty() && ci != "0" && ci != "false";
+}
+
 }  // namespace kavrin::test
