@@ -70,6 +70,12 @@ JobRun CompressOn(uint32_t threads, const std::string& source, DeltaMode mode) {
     return Run(source, false, mode, "raw", observer, threads);
 }
 
+JobRun CompressOn(uint32_t threads, const std::string& source, DeltaMode mode,
+                  const std::string& typeText) {
+    RecordingObserver observer;
+    return Run(source, false, mode, typeText, observer, threads);
+}
+
 JobRun ExpandOn(uint32_t threads, const std::string& archive, EngineObserver& observer) {
     return Run(archive, true, DeltaMode::None, "", observer, threads);
 }

@@ -30,6 +30,8 @@ JobRun Expand(const std::string& archive);
 JobRun CompressOn(uint32_t threads, const std::string& source, DeltaMode mode,
                   EngineObserver& observer);
 JobRun CompressOn(uint32_t threads, const std::string& source, DeltaMode mode);
+JobRun CompressOn(uint32_t threads, const std::string& source, DeltaMode mode,
+                  const std::string& typeText);
 JobRun ExpandOn(uint32_t threads, const std::string& archive, EngineObserver& observer);
 JobRun ExpandOn(uint32_t threads, const std::string& archive);
 

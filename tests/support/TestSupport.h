@@ -67,6 +67,10 @@ struct ProgramResult {
 ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string& input = "",
                          const std::string& workingFolder = "");
 
+// The SHA-256 of `bytes` in lower-case hex, as sha256sum prints it (throws when that program is
+// missing; coreutils always has it).
+std::string Sha256(const std::string& bytes);
+
 // The program `name` as the shell would find it on PATH, or "" when it is not installed.
 std::string FindTool(const std::string& name);
 // True when the tests run in CI (the variable CI set, and not to "0" or "false").
