@@ -12,6 +12,7 @@ packages=(
   libgtest-dev               # tests
   qt6-base-dev qt6-svg-dev   # the window and its scalable pictures
   xvfb xauth                 # the window's tests and screenshots
+  clang-format               # the format check (scripts/check-format.sh)
 )
 
 missing=()
