@@ -63,9 +63,6 @@ protected:
     CFileListCtrl& ReportList() {
         return *static_cast<CFileListCtrl*>(window_->GetDlgItem(IDC_REPORT_LIST));
     }
-    QProgressBar& Progress() {
-        return *static_cast<QProgressBar*>(window_->GetDlgItem(IDC_JOB_PROGRESS));
-    }
     std::string Action(int row) { return ReportList().RowText(row, 2); }
 
     test::ScriptedPrompt prompt_;
@@ -75,35 +72,6 @@ protected:
     std::unique_ptr<CArchiverDlg> window_;
     TempDir dir_;
 };
-
-TEST_F(JobControlTest, StartProcessesRowsAsTheyComeAndLeavesLampsOff) {
-    // Before Start: Stop shows pressed and greyed.
-    EXPECT_TRUE(Button(IDC_STOP)->isChecked());
-    EXPECT_FALSE(Button(IDC_STOP)->isEnabled());
-    EXPECT_TRUE(Button(IDC_START)->isEnabled());
-
-    Button(IDC_START)->click();
-    EXPECT_TRUE(Button(IDC_START)->isChecked());
-    EXPECT_FALSE(Button(IDC_START)->isEnabled());
-    EXPECT_TRUE(Button(IDC_STOP)->isEnabled());
-
-    // A file queued while processing is on starts at once.
-    samples::SoundSpec spec;
-    spec.seconds = 2;
-    WriteFile(dir_ / "take.wav", samples::MakeWav(spec));
-    window_->AddToQueue(dir_ / "take.wav");
-    EXPECT_LT(QueueList().ItemData(0), 0);  // marked in progress
-    ASSERT_TRUE(WaitUntil([&] { return ReportList().RowCount() == 1; }));
-    EXPECT_EQ(Action(0), "compressed");
-    EXPECT_EQ(ReportList().RowText(0, 3), "32-bit");  // Auto's choice for 16-bit stereo
-    EXPECT_EQ(QueueList().RowCount(), 0);
-    EXPECT_TRUE(window_->Dispatch().Running());
-    for (int lamp : {IDC_ANALYSIS_LAMP, IDC_TRANSFER_LAMP, IDC_CODING_LAMP}) {
-        EXPECT_EQ(Colour(window_->GetDlgItem(lamp)), kGrey) << lamp;
-    }
-    EXPECT_EQ(Progress().value(), 0);
-    EXPECT_EQ(ListFolder(dir_.path()), (std::vector<std::string>{"take.kvn", "take.wav"}));
-}
 
 TEST_F(JobControlTest, StopCancelsTheRunningJobAndKeepsItsRow) {
     WriteFile(dir_ / "long.raw", samples::MakeNoise(8 * kChunkSize, 3));
