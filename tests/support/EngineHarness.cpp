@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -181,6 +182,15 @@ int ThreadsInProcess() {
 int ThreadsAtRest() {
     std::thread([] {}).join();
     return ThreadsInProcess();
+}
+
+int ThreadsAfterJob(int atRest) {
+    int count = ThreadsInProcess();
+    for (int i = 0; i < 2000 && count > atRest; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        count = ThreadsInProcess();
+    }
+    return count;
 }
 
 namespace {
