@@ -441,7 +441,7 @@ TerminalRun RunOnTerminal(const std::string& folder, std::vector<std::string> ar
     size_t seen = 0;
     for (;;) {
         pollfd fd{master, POLLIN, 0};
-        if (poll(&fd, 1, 20000) <= 0) break;  // a hang fails the assertions below
+        if (poll(&fd, 1, 120000) <= 0) break;  // a hang fails the assertions below
         char buffer[4096];
         ssize_t n = read(master, buffer, sizeof buffer);
         if (n <= 0) break;  // EIO once the child has gone
