@@ -292,7 +292,7 @@ bool CArchiverDlg::StartJobControl() {
         *this, *static_cast<QProgressBar*>(GetDlgItem(IDC_JOB_PROGRESS)),
         *static_cast<QLabel*>(GetDlgItem(IDC_ANALYSIS_LAMP)),
         *static_cast<QLabel*>(GetDlgItem(IDC_TRANSFER_LAMP)),
-        *static_cast<QLabel*>(GetDlgItem(IDC_CODING_LAMP)), m_hLampBitmaps);
+        *static_cast<QLabel*>(GetDlgItem(IDC_CODING_LAMP)), m_hLampBitmaps, m_seams.workerStep);
     WorkerBinding binding{&m_job, &m_engine, &m_bDeleteSource, m_sink.get()};
     if (m_seams.createEngine) return StartWorker(binding, *m_prompt, m_seams.createEngine);
     return StartWorker(binding, *m_prompt);

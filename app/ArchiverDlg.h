@@ -110,6 +110,9 @@ struct WindowSeams {
     std::function<std::unique_ptr<EngineContext>()> createEngine;
     // The folder chosen in Browse, or nothing when the user cancelled.
     std::function<std::optional<QUrl>()> chooseFolder;
+    // Runs on the worker thread at every progress step of a job: a test holds a job there, so
+    // that Stop or a close surely meets it running.
+    std::function<void()> workerStep;
 };
 
 class CArchiverDlg : public QDialog, private DispatchHost {

@@ -5,6 +5,7 @@
 #include <QProgressBar>
 #include <QWidget>
 #include <algorithm>
+#include <utility>
 
 #include "res/Resources.h"
 
@@ -17,13 +18,14 @@ std::array<QPixmap, 3> MakeLampBitmaps(qreal devicePixelRatio) {
 
 CWindowSink::CWindowSink(QWidget& window, QProgressBar& progress, QLabel& analysisLamp,
                          QLabel& transferLamp, QLabel& codingLamp,
-                         const std::array<QPixmap, 3>& lamps)
+                         const std::array<QPixmap, 3>& lamps, std::function<void()> onStep)
     : m_window(window),
       m_progress(progress),
       m_analysisLamp(analysisLamp),
       m_transferLamp(transferLamp),
       m_codingLamp(codingLamp),
-      m_lamps(lamps) {}
+      m_lamps(lamps),
+      m_onStep(std::move(onStep)) {}
 
 void CWindowSink::BeginProgress(uint32_t steps) {
     QProgressBar* bar = &m_progress;
@@ -38,6 +40,7 @@ void CWindowSink::BeginProgress(uint32_t steps) {
 }
 
 void CWindowSink::StepProgress() {
+    if (m_onStep) m_onStep();
     QProgressBar* bar = &m_progress;
     QMetaObject::invokeMethod(
         bar, [bar] { bar->setValue(std::min(bar->value() + 1, bar->maximum())); },

@@ -11,6 +11,7 @@
 #include <QEvent>
 #include <QPixmap>
 #include <array>
+#include <functional>
 
 #include "jobs/Worker.h"
 
@@ -38,8 +39,11 @@ public:
 class CWindowSink : public WorkerSink {
 public:
     // The pictures are the window's (m_hLampBitmaps); they must outlive the worker.
+    // `onStep`, when given, runs on the worker at every progress step before the step is queued
+    // (a test seam: WindowSeams::workerStep).
     CWindowSink(QWidget& window, QProgressBar& progress, QLabel& analysisLamp, QLabel& transferLamp,
-                QLabel& codingLamp, const std::array<QPixmap, 3>& lamps);
+                QLabel& codingLamp, const std::array<QPixmap, 3>& lamps,
+                std::function<void()> onStep = {});
 
     void BeginProgress(uint32_t steps) override;
     void StepProgress() override;
@@ -55,6 +59,7 @@ private:
     QLabel& m_transferLamp;
     QLabel& m_codingLamp;
     const std::array<QPixmap, 3>& m_lamps;
+    const std::function<void()> m_onStep;
 };
 
 }  // namespace kavrin

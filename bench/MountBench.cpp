@@ -68,8 +68,7 @@ int Blocks(const char* path) {
         const uint64_t length = index.BlockEnd(j) - index.blocks[j].restoredOffset;
         out.resize(length);
         const auto start = Clock::now();
-        if (decoder.DecodeIndexed(fd, index, j, 0, length, out.data()) !=
-            kavrin::BlockStatus::Ok) {
+        if (decoder.DecodeIndexed(fd, index, j, 0, length, out.data()) != kavrin::BlockStatus::Ok) {
             return 1;
         }
         std::printf("%ld\n", Micros(start));

@@ -82,7 +82,7 @@ int CInputQueue::AddToQueue(const std::string& named) {
     // the working folder, so that its row still knows its folder.
     const std::string path =
         !named.empty() && named[0] != '/' ? platform::MakeAbsolute(named) : named;
-    m_walks.push_back(PendingWalk{InputWalker(path), path, false});
+    m_walks.push_back(PendingWalk{InputWalker(path), path});
     if (m_bWalking) return 1;  // a walk in progress takes this one on after its own
     ContinueWalks();
     // This walk came last: when nothing is left, it has ended within this call and its result
@@ -98,15 +98,33 @@ void CInputQueue::ContinueWalks() {
     m_gauge.setUpdatesEnabled(false);
     QElapsedTimer slice;
     slice.start();
+    int handled = 0;
     while (!m_walks.empty()) {
         PendingWalk& walk = m_walks.front();
         std::string found;
         InputKind kind;
-        if (!walk.walker.Next(&found, &kind)) {
+        if (walk.holding) {
+            found = std::move(walk.held);
+            kind = walk.heldKind;
+            walk.holding = false;
+        } else if (!walk.walker.Next(&found, &kind)) {
             m_lastWalkRefused = walk.namedRefused;
             m_walks.pop_front();
             continue;
         }
+        // A long walk (a folder of thousands of files) goes on in later turns of the event
+        // loop, so that the window keeps answering while it fills. A slice ends only before an
+        // entry, never after a walk's last one: a walk with nothing left to add ends in the
+        // turn that added its last entry, however long that took, so what AddToQueue returns
+        // for a file does not depend on the machine's speed.
+        if (handled > 0 && slice.elapsed() >= kWalkSliceMs) {
+            walk.held = std::move(found);
+            walk.heldKind = kind;
+            walk.holding = true;
+            m_walkTimer.start();
+            break;
+        }
+        ++handled;
         bool added = false;
         if (kind == InputKind::File) {
             added = AddFile(found);
@@ -114,12 +132,6 @@ void CInputQueue::ContinueWalks() {
             Refuse(kIllegalAttribute, found);
         }
         if (!added && found == walk.named) walk.namedRefused = true;
-        // A long walk (a folder of thousands of files) goes on in later turns of the event
-        // loop, so that the window keeps answering while it fills.
-        if (slice.elapsed() >= kWalkSliceMs && !m_walks.empty()) {
-            m_walkTimer.start();
-            break;
-        }
     }
     m_gauge.setUpdatesEnabled(true);
     m_bWalking = false;

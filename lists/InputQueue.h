@@ -77,6 +77,10 @@ private:
         InputWalker walker;
         std::string named;          // the path AddToQueue was given
         bool namedRefused = false;  // that path itself was refused with a message
+        // An entry found when a slice ran out, added first in the next slice.
+        bool holding = false;
+        std::string held{};
+        InputKind heldKind = InputKind::File;
     };
     // The time one turn of walking may take before it lets the event loop run.
     static constexpr int kWalkSliceMs = 20;

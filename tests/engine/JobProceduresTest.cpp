@@ -183,7 +183,7 @@ TEST(JobProceduresTest, ReadAndWriteFailuresEndFailedWithoutStaleBytes) {
             EXPECT_EQ(run.error, c.expected);
             // Nothing beyond the bytes read before the fault reached the codec.
             EXPECT_LE(run.consumed, c.expand ? archive.size() : source.size());
-            EXPECT_EQ(test::ThreadsInProcess(), threadsBefore);
+            EXPECT_EQ(test::ThreadsAfterJob(threadsBefore), threadsBefore);
         }
     }
 }

@@ -166,12 +166,11 @@ TEST(ParallelExpandTest, TheHeaderSizeIsCheckedAndLaterStreamsRestore) {
 }
 
 TEST(ParallelExpandTest, StreamsFromTheParallelBzip2ToolExpand) {
-    if (!test::Exists("/usr/bin/lbzip2")) GTEST_SKIP() << "lbzip2 is not installed";
+    KAVRIN_REQUIRE_TOOL(lbzip2, "lbzip2");
     const std::string source = test::Sound(2, 16, 14);
     test::TempDir dir;
     test::WriteFile(dir / "data", source);
-    test::ProgramResult made =
-        test::RunProgram({"/usr/bin/lbzip2", "-9", "-n", "2", "-c", dir / "data"});
+    test::ProgramResult made = test::RunProgram({lbzip2, "-9", "-n", "2", "-c", dir / "data"});
     ASSERT_EQ(made.status, 0);
     const std::string archive = Archive(made.out.substr(4), static_cast<uint32_t>(source.size()));
     const test::JobRun run = test::ExpandOn(2, archive);

@@ -44,7 +44,7 @@ TEST(ParallelThreadsTest, StopEndsEitherPassCancelledWithNoThreadLeft) {
             EXPECT_EQ(run.outcome.result, JobResult::Cancelled);
             EXPECT_EQ(static_cast<long long>(run.output.size()), run.sizeAtStop);
             EXPECT_LT(run.output.size(), noise.size());
-            EXPECT_EQ(test::ThreadsInProcess(), threadsBefore);
+            EXPECT_EQ(test::ThreadsAfterJob(threadsBefore), threadsBefore);
         }
     }
 }

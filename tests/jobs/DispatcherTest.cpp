@@ -8,8 +8,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <optional>
+#include <thread>
 
 #include "engine/ArchiveFormat.h"
 #include "jobs/Naming.h"
@@ -287,6 +289,12 @@ TEST_F(DispatcherTest, StartAgainBeforeTheStoppedJobReported) {
     WriteFile(dir_ / "long.raw", samples::MakeNoise(10 * kChunkSize, 6));
     WriteFile(dir_ / "other.wav", Sound(0.2));
     Add(dir_ / "long.raw");
+    // The first job waits at its first chunk until Stop has landed, so it cannot end first.
+    std::atomic<bool> held{false};
+    sink_.onStep = [&] {
+        if (held.exchange(true)) return;
+        while (record_.State() == JobState::Running) std::this_thread::yield();
+    };
     dispatcher_.OnStart();
     dispatcher_.OnStop();
     // Start again (and a row added) while the worker still owns the record: nothing is
@@ -320,13 +328,22 @@ TEST_F(DispatcherTest, StopAfterTheWorkerPostedDone) {
 
 TEST_F(DispatcherTest, CloseDuringAJobEndsPromptlyAndReportsNothing) {
     WriteFile(dir_ / "long.raw", samples::MakeNoise(10 * kChunkSize, 7));
+    // The job's first chunk waits for the close, so the close surely meets the job running;
+    // the job then stops at its next chunk.
+    std::atomic<int> steps{0};
+    std::atomic<bool> held{false};
+    sink_.onStep = [&] {
+        if (++steps > 1) return;
+        held = true;
+        while (record_.State() == JobState::Running) std::this_thread::sleep_for(1ms);
+    };
     Add(dir_ / "long.raw");
     dispatcher_.OnStart();
-    auto start = std::chrono::steady_clock::now();
+    while (!held) std::this_thread::sleep_for(1ms);
     StopWorker(record_);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
-    EXPECT_FALSE(sink_.Take(100ms).has_value());
-    dispatcher_.OnJobFinished({}, false);  // ignored at Shutdown
+    EXPECT_EQ(steps, 1);
+    EXPECT_FALSE(sink_.Take(0ms).has_value());  // joined: nothing more can come
+    dispatcher_.OnJobFinished({}, false);       // ignored at Shutdown
     EXPECT_TRUE(window_.report.empty());
     EXPECT_EQ(ListFolder(dir_.path()), std::vector<std::string>{"long.raw"});
 }

@@ -3,38 +3,25 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QListView>
-#include <QThread>
 #include <algorithm>
 
 #include "tests/support/TestSupport.h"
+#include "tests/support/WidgetTestSupport.h"
 
 namespace kavrin {
 namespace {
 
-// The names the dialog lists in its folder once it has read it, sorted.
+// The names the dialog's list shows now, sorted.
 std::vector<std::string> Listed(QFileDialog& dialog) {
     auto* view = dialog.findChild<QListView*>(QStringLiteral("listView"));
     if (view == nullptr) return {"no list view"};
     std::vector<std::string> names;
-    QElapsedTimer timer;
-    timer.start();
-    // The dialog reads folders on a thread of its own; wait until the listing settles.
-    size_t stableFor = 0;
-    while (timer.elapsed() < 5000 && stableFor < 10) {
-        QCoreApplication::processEvents();
-        QThread::msleep(10);
-        std::vector<std::string> now;
-        QAbstractItemModel* model = view->model();
-        for (int row = 0; row < model->rowCount(view->rootIndex()); ++row) {
-            now.push_back(model->index(row, 0, view->rootIndex()).data().toString().toStdString());
-        }
-        std::sort(now.begin(), now.end());
-        stableFor = !now.empty() && now == names ? stableFor + 1 : 0;
-        names = now;
+    QAbstractItemModel* model = view->model();
+    for (int row = 0; row < model->rowCount(view->rootIndex()); ++row) {
+        names.push_back(model->index(row, 0, view->rootIndex()).data().toString().toStdString());
     }
+    std::sort(names.begin(), names.end());
     return names;
 }
 
@@ -79,6 +66,8 @@ TEST(AddFilesDialogTest, PatternsIgnoreCaseAndTheFirstListsEveryFile) {
     };
     for (const Case& c : cases) {
         ConfigureAddFilesDialog(dialog, c.filter);
+        // The dialog reads the folder on a thread of its own: wait until it lists what it should.
+        test::WaitUntil([&] { return Listed(dialog) == c.listed; });
         EXPECT_EQ(Listed(dialog), c.listed) << c.filter;
     }
 }

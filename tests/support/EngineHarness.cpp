@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
@@ -70,6 +71,12 @@ JobRun CompressOn(uint32_t threads, const std::string& source, DeltaMode mode) {
     return Run(source, false, mode, "raw", observer, threads);
 }
 
+JobRun CompressOn(uint32_t threads, const std::string& source, DeltaMode mode,
+                  const std::string& typeText) {
+    RecordingObserver observer;
+    return Run(source, false, mode, typeText, observer, threads);
+}
+
 JobRun ExpandOn(uint32_t threads, const std::string& archive, EngineObserver& observer) {
     return Run(archive, true, DeltaMode::None, "", observer, threads);
 }
@@ -101,7 +108,10 @@ std::string Filtered(const std::string& source, DeltaMode mode) {
 std::string Bzip2(const std::string& data, const std::vector<std::string>& flags) {
     TempDir dir;
     WriteFile(dir / "data", data);
-    std::vector<std::string> argv = {"/bin/bzip2"};
+    const std::string bzip2 = FindTool("bzip2");
+    if (bzip2.empty())
+        throw std::runtime_error("bzip2 is not installed; scripts/setup.sh installs it");
+    std::vector<std::string> argv = {bzip2};
     argv.insert(argv.end(), flags.begin(), flags.end());
     argv.push_back(dir / "data");
     ProgramResult result = RunProgram(argv);
@@ -172,6 +182,15 @@ int ThreadsInProcess() {
 int ThreadsAtRest() {
     std::thread([] {}).join();
     return ThreadsInProcess();
+}
+
+int ThreadsAfterJob(int atRest) {
+    int count = ThreadsInProcess();
+    for (int i = 0; i < 2000 && count > atRest; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        count = ThreadsInProcess();
+    }
+    return count;
 }
 
 namespace {

@@ -30,6 +30,8 @@ JobRun Expand(const std::string& archive);
 JobRun CompressOn(uint32_t threads, const std::string& source, DeltaMode mode,
                   EngineObserver& observer);
 JobRun CompressOn(uint32_t threads, const std::string& source, DeltaMode mode);
+JobRun CompressOn(uint32_t threads, const std::string& source, DeltaMode mode,
+                  const std::string& typeText);
 JobRun ExpandOn(uint32_t threads, const std::string& archive, EngineObserver& observer);
 JobRun ExpandOn(uint32_t threads, const std::string& archive);
 
@@ -62,6 +64,10 @@ int ThreadsInProcess();
 // The same, once any helper thread a sanitizer starts with the first thread has started: the
 // count to compare with after a job.
 int ThreadsAtRest();
+// The threads this process has after a job, compared with `atRest`: a thread that has been
+// joined leaves the kernel's list a moment after the join returns, so while the count is above
+// `atRest` it is taken again, for a bounded while. A thread still running stays counted.
+int ThreadsAfterJob(int atRest);
 
 // A job stopped after `stopAfter` IsRunning calls, with the destination's size at that moment,
 // so a test can tell whether anything was written after the stop.

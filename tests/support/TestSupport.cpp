@@ -144,4 +144,35 @@ ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string
     return result;
 }
 
+std::string Sha256(const std::string& bytes) {
+    const std::string program = FindTool("sha256sum");
+    if (program.empty()) throw std::runtime_error("sha256sum is not installed");
+    ProgramResult result = RunProgram({program, "-b", "-"}, bytes);
+    if (result.status != 0 || result.out.size() < 64) {
+        throw std::runtime_error("sha256sum failed: " + result.err);
+    }
+    return result.out.substr(0, 64);
+}
+
+std::string FindTool(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path && *path ? path : "/usr/local/bin:/usr/bin:/bin");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+        struct stat info {};
+        if (stat(candidate.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return "";
+}
+
+bool InCi() {
+    const char* value = std::getenv("CI");
+    if (value == nullptr) return false;
+    const std::string ci = value;
+    return !ci.empty() && ci != "0" && ci != "false";
+}
+
 }  // namespace kavrin::test

@@ -1,6 +1,9 @@
 // Helpers shared by the tests: temporary folders, whole-file reads and writes, an observer
-// that records what the engine tells it, and running a program with its output captured.
+// that records what the engine tells it, running a program with its output captured, and
+// finding the programs a test compares with.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstdint>
@@ -64,4 +67,23 @@ struct ProgramResult {
 ProgramResult RunProgram(const std::vector<std::string>& argv, const std::string& input = "",
                          const std::string& workingFolder = "");
 
+// The SHA-256 of `bytes` in lower-case hex, as sha256sum prints it (throws when that program is
+// missing; coreutils always has it).
+std::string Sha256(const std::string& bytes);
+
+// The program `name` as the shell would find it on PATH, or "" when it is not installed.
+std::string FindTool(const std::string& name);
+// True when the tests run in CI (the variable CI set, and not to "0" or "false").
+bool InCi();
+
 }  // namespace kavrin::test
+
+// In a test body: declares `variable` as the path of the program `name`. When the program is
+// not installed, the test ends there: it fails in CI (scripts/setup.sh installs every program a
+// test uses, so a missing one is a broken set-up) and is skipped with a message elsewhere.
+#define KAVRIN_REQUIRE_TOOL(variable, name)                                                     \
+    const std::string variable = ::kavrin::test::FindTool(name);                                \
+    if (variable.empty()) {                                                                     \
+        if (::kavrin::test::InCi()) FAIL() << (name) << " is not installed (scripts/setup.sh)"; \
+        GTEST_SKIP() << (name) << " is not installed; scripts/setup.sh installs it";            \
+    }

@@ -10,12 +10,17 @@
 
 namespace kavrin::test {
 
-// Processes the window's events until `done` holds; false after `limitMs`.
-inline bool WaitUntil(const std::function<bool()>& done, int limitMs = 20000) {
+// How long a wait may take before the test calls it a hang. Only a guard against a test that
+// would otherwise never end: no test passes or fails on how fast something happened, so the
+// guard is far above anything a loaded machine or a sanitizer needs.
+inline constexpr int kHangGuardMs = 120000;
+
+// Processes the window's events until `done` holds; false if it never did (a hang).
+inline bool WaitUntil(const std::function<bool()>& done) {
     QElapsedTimer timer;
     timer.start();
     while (!done()) {
-        if (timer.elapsed() > limitMs) return false;
+        if (timer.elapsed() > kHangGuardMs) return false;
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
