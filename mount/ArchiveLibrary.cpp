@@ -10,6 +10,9 @@
 namespace kavrin {
 namespace {
 
+// An archive whose index build leaves enough free memory behind to give back at once.
+constexpr uint64_t kLargeBuild = 8 << 20;
+
 // Indexes remembered in memory, at most; the oldest are forgotten first (open archives keep
 // theirs).
 constexpr size_t kRememberedIndexes = 16384;
@@ -147,6 +150,9 @@ std::shared_ptr<const ArchiveIndex> ArchiveLibrary::IndexFor(const std::string& 
             index.reset();
             failure = build.why;
         }
+        // A large pass's working memory is free again; it goes back before the cache regrows.
+        build = IndexBuild{};
+        if (version.size > kLargeBuild) platform::ReleaseFreeMemory();
         std::lock_guard<std::mutex> cacheLock(cacheMutex_);
         reserved_ -= working;
     }
@@ -174,8 +180,8 @@ void ArchiveLibrary::KeepRestored(const platform::FileVersion& version, const Ar
         const BlockKey key{version, j};
         if (size > options_.cacheBytes / 2 || cache_.count(key) != 0) continue;
         auto entry = std::make_shared<CacheEntry>();
-        entry->bytes.assign(restored.begin() + static_cast<ptrdiff_t>(from),
-                            restored.begin() + static_cast<ptrdiff_t>(from + size));
+        if (!entry->bytes.Allocate(size)) return;
+        std::memcpy(entry->bytes.data(), restored.data() + from, size);
         entry->charge = size;
         entry->ready = true;
         Evict(lock, size);
@@ -247,13 +253,16 @@ void ArchiveLibrary::Evict(std::unique_lock<std::mutex>&, uint64_t room) {
     }
 }
 
-std::shared_ptr<ArchiveLibrary::CacheEntry> ArchiveLibrary::Block(OpenArchive& archive, size_t j) {
+std::shared_ptr<ArchiveLibrary::CacheEntry> ArchiveLibrary::Block(OpenArchive& archive, size_t j,
+                                                                  bool wait) {
     const ArchiveIndex& index = *archive.index;
     const BlockKey key{archive.version, j};
     const uint64_t size = index.BlockEnd(j) - index.blocks[j].restoredOffset;
     std::unique_lock<std::mutex> lock(cacheMutex_);
     auto found = cache_.find(key);
     if (found != cache_.end()) {
+        // Read-ahead never waits for a block another thread decodes: it goes on to the next.
+        if (!wait) return found->second;
         std::shared_ptr<CacheEntry> entry = found->second;
         blockReady_.wait(lock, [&] { return entry->ready || entry->failed; });
         if (entry->failed) return nullptr;
@@ -271,16 +280,14 @@ std::shared_ptr<ArchiveLibrary::CacheEntry> ArchiveLibrary::Block(OpenArchive& a
     lock.unlock();
 
     BlockStatus status = BlockStatus::NoMemory;
-    bool sized = true;
-    try {
-        entry->bytes.resize(size);
-    } catch (const std::bad_alloc&) {
-        sized = false;
-    }
-    if (sized) {
+    if (entry->bytes.Allocate(size)) {
         BlockDecoder* decoder = TakeDecoder();
         status = decoder->DecodeIndexed(archive.file, index, j, 0, size, entry->bytes.data());
         GiveDecoder(decoder);
+        // What the threads' heaps keep free of their reads goes back after every decode (a
+        // block takes tens of milliseconds; this, microseconds), so that the mount stays
+        // within its cache and its decoders.
+        platform::ReleaseFreeMemory();
     }
 
     lock.lock();
@@ -370,7 +377,11 @@ void ArchiveLibrary::ReadAhead(const std::shared_ptr<OpenArchive>& archive, size
             std::lock_guard<std::mutex> cacheLock(cacheMutex_);
             if (cache_.count(BlockKey{archive->version, j}) != 0) continue;
         }
-        aheadQueue_.emplace_back(archive, j);
+        // Each read of a block asks again for the same blocks ahead: queue each once.
+        const bool queued = std::any_of(aheadQueue_.begin(), aheadQueue_.end(), [&](auto& item) {
+            return item.second == j && item.first.lock() == archive;
+        });
+        if (!queued) aheadQueue_.emplace_back(archive, j);
     }
     aheadWake_.notify_all();
 }
@@ -383,7 +394,7 @@ void ArchiveLibrary::ReadAheadWorker() {
         auto [weak, j] = aheadQueue_.front();
         aheadQueue_.pop_front();
         lock.unlock();
-        if (std::shared_ptr<OpenArchive> archive = weak.lock()) Block(*archive, j);
+        if (std::shared_ptr<OpenArchive> archive = weak.lock()) Block(*archive, j, false);
         lock.lock();
     }
 }

@@ -39,6 +39,7 @@
 #include "mount/ArchiveIndex.h"
 #include "mount/BlockDecode.h"
 #include "mount/IndexStore.h"
+#include "platform/PageBuffer.h"
 
 namespace kavrin {
 
@@ -103,7 +104,8 @@ private:
     struct CacheEntry {
         bool ready = false;
         bool failed = false;
-        std::vector<uint8_t> bytes;
+        // In pages of its own, so that a dropped block goes back to the system at once.
+        platform::PageBuffer bytes;
         uint64_t charge = 0;
         std::list<BlockKey>::iterator lru;  // valid once ready
     };
@@ -121,8 +123,10 @@ private:
     // Puts the blocks that `restored` (the file's start) holds into the cache.
     void KeepRestored(const platform::FileVersion& version, const ArchiveIndex& index,
                       const std::vector<uint8_t>& restored);
-    // Block `j`'s restored bytes, from the cache or decoded now; null when it fails.
-    std::shared_ptr<CacheEntry> Block(OpenArchive& archive, size_t j);
+    // Block `j`'s restored bytes, from the cache or decoded now; null when it fails. Without
+    // `wait`, a block another thread is decoding is returned at once, not yet ready (for
+    // read-ahead, which only has to get it going).
+    std::shared_ptr<CacheEntry> Block(OpenArchive& archive, size_t j, bool wait = true);
     void Evict(std::unique_lock<std::mutex>& lock, uint64_t room);
     void ReadAhead(const std::shared_ptr<OpenArchive>& archive, size_t next);
     void ReadAheadWorker();

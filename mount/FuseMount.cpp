@@ -241,10 +241,12 @@ bool IsKvnMount(const std::string& mountPoint) {
 }  // namespace
 
 int RunMount(const MountOptions& options) {
-    // Decoded blocks are large and come and go: a fixed threshold keeps each in its own
-    // mapping, given back to the system when it is dropped, instead of letting the heaps of
-    // FUSE's many threads grow past the cache's bound.
-    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+    // A fixed threshold keeps the heaps of FUSE's many threads trimmed (a dynamic one lets
+    // each keep what its largest reads freed, past the cache's bound), and one high enough
+    // that an index build's working memory comes from the heaps rather than from mappings
+    // faulted in afresh for every small archive. Decoded blocks live in pages of their own
+    // (platform/PageBuffer.h) whatever it is.
+    mallopt(M_MMAP_THRESHOLD, 8 << 20);
     MountState state;
     state.folder = options.folder;
     state.foreground = options.foreground;

@@ -248,6 +248,9 @@ bool Run(const std::string& path, const platform::FileVersion& version, uint32_t
     if (!engine || sink.file == platform::kInvalidFile || !platform::SeekTo(archive.file, 0)) {
         return Fail(build, "not enough memory");
     }
+    // Room for the restored start at once: growing it chunk by chunk would map and unmap it
+    // again and again.
+    build.restoredStart.reserve(std::min<uint64_t>(keepRestored, header.sourceSize));
     Recorder recorder(build.restoredStart, keepRestored);
     engine->threads = std::max<uint32_t>(threads, 2);  // one thread reports no blocks
     engine->listener = &recorder;
