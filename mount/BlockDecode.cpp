@@ -87,9 +87,9 @@ BlockStatus BlockDecoder::Run(const uint8_t* bytes, uint64_t startBit, uint64_t 
     stream.avail_in = static_cast<unsigned>(length);
     DeltaResume delta(mode, fileSize, restoredOffset, lead);
     uint64_t produced = 0;
-    uint8_t tail[kDeltaLeadBytes];
-    size_t tailLength = std::min<uint64_t>(restoredOffset, kDeltaLeadBytes);
-    std::memcpy(tail, lead, tailLength);
+    RestoredTail tail;
+    tail.length = std::min<uint64_t>(restoredOffset, kDeltaLeadBytes);
+    std::memcpy(tail.bytes, lead, tail.length);
     BlockStatus status = BlockStatus::Damaged;
     for (;;) {
         stream.next_out = reinterpret_cast<char*>(piece_.data());
@@ -105,15 +105,7 @@ BlockStatus BlockDecoder::Run(const uint8_t* bytes, uint64_t startBit, uint64_t 
                 const uint64_t b = std::min<uint64_t>(produced + got, keepTo);
                 std::memcpy(out + (a - keepFrom), piece + (a - produced), b - a);
             }
-            if (got >= kDeltaLeadBytes) {
-                std::memcpy(tail, piece + got - kDeltaLeadBytes, kDeltaLeadBytes);
-                tailLength = kDeltaLeadBytes;
-            } else {
-                const size_t keep = std::min(tailLength, kDeltaLeadBytes - got);
-                std::memmove(tail, tail + tailLength - keep, keep);
-                std::memcpy(tail + keep, piece, got);
-                tailLength = keep + got;
-            }
+            tail.Push(piece, got);
             produced += got;
         }
         if (result == BZ_STREAM_END) {
@@ -129,7 +121,7 @@ BlockStatus BlockDecoder::Run(const uint8_t* bytes, uint64_t startBit, uint64_t 
     }
     BZ2_bzDecompressEnd(&stream);
     output->length = produced;
-    std::memcpy(output->tail, tail, tailLength);
+    std::memcpy(output->tail, tail.bytes, tail.length);
     return status;
 }
 

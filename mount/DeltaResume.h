@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "engine/DeltaFilter.h"
 
@@ -19,6 +20,26 @@ namespace kavrin {
 
 // The restored bytes kept before a block's start: enough for every filter.
 inline constexpr size_t kDeltaLeadBytes = 8;
+
+// The last restored bytes seen (at most kDeltaLeadBytes), carried along a run of bytes: the
+// lead a block that starts after them needs.
+struct RestoredTail {
+    uint8_t bytes[kDeltaLeadBytes] = {};
+    size_t length = 0;
+
+    // Takes in the next `count` restored bytes.
+    void Push(const uint8_t* next, size_t count) {
+        if (count >= kDeltaLeadBytes) {
+            std::memcpy(bytes, next + count - kDeltaLeadBytes, kDeltaLeadBytes);
+            length = kDeltaLeadBytes;
+            return;
+        }
+        const size_t keep = length < kDeltaLeadBytes - count ? length : kDeltaLeadBytes - count;
+        std::memmove(bytes, bytes + length - keep, keep);
+        std::memcpy(bytes + keep, next, count);
+        length = keep + count;
+    }
+};
 
 class DeltaResume {
 public:

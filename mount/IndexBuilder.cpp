@@ -47,15 +47,7 @@ public:
             start_.insert(start_.end(), bytes,
                           bytes + std::min<uint64_t>(length, keep_ - restored));
         }
-        if (length >= kDeltaLeadBytes) {
-            std::memcpy(tail_, bytes + length - kDeltaLeadBytes, kDeltaLeadBytes);
-            tailLength_ = kDeltaLeadBytes;
-        } else {
-            const size_t keep = std::min(tailLength_, kDeltaLeadBytes - length);
-            std::memmove(tail_, tail_ + tailLength_ - keep, keep);
-            std::memcpy(tail_ + keep, bytes, length);
-            tailLength_ = keep + length;
-        }
+        tail_.Push(bytes, length);
         restored += length;
     }
 
@@ -70,13 +62,12 @@ private:
         for (uint64_t k = 0; k < count; ++k) {
             const uint64_t at = block.offset - count + k;
             block.lead[k] =
-                at >= restored ? bytes[at - restored] : tail_[tailLength_ - (restored - at)];
+                at >= restored ? bytes[at - restored] : tail_.bytes[tail_.length - (restored - at)];
         }
         block.leadKnown = true;
     }
 
-    uint8_t tail_[kDeltaLeadBytes] = {};
-    size_t tailLength_ = 0;
+    RestoredTail tail_;
     size_t firstPending_ = 0;
     std::vector<uint8_t>& start_;
     uint64_t keep_;
