@@ -272,8 +272,10 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& given, 
             pool.WaitForNews(kProgressRefresh);
             reporter.Pump(settledHere);
         }
-        // After Ctrl-C, the answer Cancel or a failed standard output, the rest is reported
-        // canceled, never started.
+        // What has finished is reported first: a report that can no longer be written stops
+        // the batch before another file starts. After Ctrl-C, the answer Cancel or a failed
+        // standard output, the rest is reported canceled, never started.
+        reporter.Pump(settledHere);
         if (StillWanted() && !planner.Cancelled() && planner.Prepare(items[i])) {
             pool.Submit(i);
         } else {
