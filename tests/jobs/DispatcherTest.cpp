@@ -289,14 +289,15 @@ TEST_F(DispatcherTest, StartAgainBeforeTheStoppedJobReported) {
     WriteFile(dir_ / "long.raw", samples::MakeNoise(10 * kChunkSize, 6));
     WriteFile(dir_ / "other.wav", Sound(0.2));
     Add(dir_ / "long.raw");
-    // The first job waits at its first chunk until Stop has landed, so it cannot end first.
-    std::atomic<bool> held{false};
+    // A job that gets as far as a chunk before Stop waits there until Stop has landed, so it
+    // cannot end first. (Stop may also come before the worker wakes: that job never runs.)
+    std::atomic<bool> stopped{false};
     sink_.onStep = [&] {
-        if (held.exchange(true)) return;
-        while (record_.State() == JobState::Running) std::this_thread::yield();
+        while (!stopped) std::this_thread::yield();
     };
     dispatcher_.OnStart();
     dispatcher_.OnStop();
+    stopped = true;
     // Start again (and a row added) while the worker still owns the record: nothing is
     // prepared and the record is not rewritten.
     dispatcher_.OnStart();
