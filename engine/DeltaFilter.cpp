@@ -12,28 +12,6 @@ inline void Store16(uint8_t* p, uint16_t value) {
     p[1] = static_cast<uint8_t>(value >> 8);
 }
 
-// Loads every lane's running value from the sample at `sample`.
-void LoadRunning(DeltaMode mode, const uint8_t* sample, DeltaState& state) {
-    switch (mode) {
-        case DeltaMode::Bits8:
-            state.lane8 = sample[0];
-            break;
-        case DeltaMode::Bits16:
-            state.lane16 = Load16(sample);
-            break;
-        case DeltaMode::Bits24:
-            state.lane16 = Load16(sample);
-            state.lane8 = sample[2];
-            break;
-        case DeltaMode::Bits32:
-            state.lane16 = Load16(sample);
-            state.lane16High = Load16(sample + 2);
-            break;
-        default:
-            break;
-    }
-}
-
 // One pass over the whole samples from `start`. kDecode selects the direction; the lane
 // arithmetic wraps in the lane's own width.
 template <bool kDecode>
@@ -86,6 +64,27 @@ void Apply(DeltaMode mode, uint8_t* chunk, size_t length, size_t start, DeltaSta
 
 }  // namespace
 
+void DeltaLoadRunning(DeltaMode mode, const uint8_t* sample, DeltaState& state) {
+    switch (mode) {
+        case DeltaMode::Bits8:
+            state.lane8 = sample[0];
+            break;
+        case DeltaMode::Bits16:
+            state.lane16 = Load16(sample);
+            break;
+        case DeltaMode::Bits24:
+            state.lane16 = Load16(sample);
+            state.lane8 = sample[2];
+            break;
+        case DeltaMode::Bits32:
+            state.lane16 = Load16(sample);
+            state.lane16High = Load16(sample + 2);
+            break;
+        default:
+            break;
+    }
+}
+
 size_t DeltaSampleSize(DeltaMode mode) {
     switch (mode) {
         case DeltaMode::Bits8:
@@ -113,7 +112,7 @@ void DeltaEncode(DeltaMode mode, uint8_t* chunk, size_t length, bool first, Delt
     size_t start = 0;
     if (first) {
         if (length < sample) return;
-        LoadRunning(mode, chunk, state);
+        DeltaLoadRunning(mode, chunk, state);
         start = sample;
     }
     Apply<false>(mode, chunk, length, start, state);
@@ -126,7 +125,7 @@ void DeltaDecode(DeltaMode mode, uint8_t* chunk, size_t length, DeltaState& stat
     if (state.decodeFirst) {
         state.decodeFirst = false;
         if (length < sample) return;
-        LoadRunning(mode, chunk, state);
+        DeltaLoadRunning(mode, chunk, state);
         start = sample;
     }
     Apply<true>(mode, chunk, length, start, state);

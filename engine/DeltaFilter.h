@@ -55,4 +55,8 @@ void DeltaEncode(DeltaMode mode, uint8_t* chunk, size_t length, bool first, Delt
 // Decodes in place; the first chunk of a pass is recognised by state.decodeFirst.
 void DeltaDecode(DeltaMode mode, uint8_t* chunk, size_t length, DeltaState& state);
 
+// Loads every lane's running value from one restored sample: what decoding needs to go on
+// with the sample after it.
+void DeltaLoadRunning(DeltaMode mode, const uint8_t* sample, DeltaState& state);
+
 }  // namespace kavrin

@@ -20,28 +20,6 @@ bool TakesCarry(DeltaMode mode, size_t b) {
     }
 }
 
-void LoadLanes(DeltaMode mode, const uint8_t* sample, DeltaState& state) {
-    const auto lane16 = [](const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); };
-    switch (mode) {
-        case DeltaMode::Bits8:
-            state.lane8 = sample[0];
-            break;
-        case DeltaMode::Bits16:
-            state.lane16 = lane16(sample);
-            break;
-        case DeltaMode::Bits24:
-            state.lane16 = lane16(sample);
-            state.lane8 = sample[2];
-            break;
-        case DeltaMode::Bits32:
-            state.lane16 = lane16(sample);
-            state.lane16High = lane16(sample + 2);
-            break;
-        default:
-            break;
-    }
-}
-
 }  // namespace
 
 DeltaResume::DeltaResume(DeltaMode mode, uint64_t fileSize, uint64_t offset, const uint8_t* lead)
@@ -83,7 +61,7 @@ void DeltaResume::Decode(uint8_t* bytes, size_t length) {
         const size_t run = static_cast<size_t>(whole / sample_ * sample_);
         if (run > 0) {
             DeltaState state;
-            LoadLanes(mode_, previous_, state);
+            DeltaLoadRunning(mode_, previous_, state);
             DeltaDecode(mode_, bytes + i, run, state);
             std::memcpy(previous_, bytes + i + run - sample_, sample_);
             i += run;
