@@ -240,6 +240,7 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& given, 
     plan.leftoverAgeSeconds = options.leftoverAgeSeconds;
     plan.toStdout = options.toStdout;
     plan.typeText = options.hasTypeText ? &options.typeText : nullptr;
+    plan.replaceAny = options.replaceAny;
     std::vector<BatchItem> items = CollectItems(inputs, plan);
     Planner planner(plan, console);
     planner.TakeInputs(&items);

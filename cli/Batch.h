@@ -34,6 +34,7 @@ struct BatchOptions {
     unsigned jobs = 1;                 // files at once
     unsigned threads = 0;              // threads per file; 0: the cores shared among the jobs
     OverwritePolicy overwrite = OverwritePolicy::Ask;
+    bool replaceAny = false;  // -f also replaces an archive that holds another file
     bool deleteSource = false;
     bool verify = false;
     bool json = false;     // JSON objects instead of the table and totals line

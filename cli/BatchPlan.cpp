@@ -158,9 +158,14 @@ bool Planner::KeepsExistingResults() {
 }
 
 PrepareHost::Existing Planner::DecideExisting(const PreparedJob& job) {
+    // An archive of another file (Kick.kvn holding Kick.aiff, when Kick.wav is compressed) is
+    // replaced only by --replace-any or an answer given for it.
+    const bool otherFile = !job.existingHolds.empty() && !options_.replaceAny;
     switch (options_.overwrite) {
         case OverwritePolicy::Force:
-            return Existing::Replace;
+            if (!otherFile) return Existing::Replace;
+            if (!answeredAll_) return Existing::Refuse;
+            break;
         case OverwritePolicy::NoClobber:
             return Existing::Keep;
         case OverwritePolicy::Ask:
@@ -169,9 +174,10 @@ PrepareHost::Existing Planner::DecideExisting(const PreparedJob& job) {
     if (!console_.CanAsk()) return Existing::Refuse;
     std::string name, folder;
     SplitPath(job.destinationPath, &name, &folder);
-    switch (console_.AskOverwrite(Printable(shownFolder_ + name))) {
+    switch (console_.AskOverwrite(Printable(shownFolder_ + name), Printable(job.existingHolds))) {
         case OverwriteAnswer::All:
             options_.overwrite = OverwritePolicy::Force;
+            answeredAll_ = true;
             [[fallthrough]];
         case OverwriteAnswer::Yes:
             return Existing::Replace;
@@ -229,6 +235,12 @@ void Planner::Tell(BatchItem& item, const PrepareResult& result) {
             Refuse(item, "Can't create file " + to + ": it is the source itself");
             return;
         case PrepareStatus::Refused:
+            if (!item.job.existingHolds.empty()) {
+                Refuse(item, "File already exists: " + to + " holds another file, " +
+                                 Printable(item.job.existingHolds) +
+                                 " (use --replace-any to replace it or -n to skip); failed");
+                return;
+            }
             Refuse(item,
                    "File already exists: " + to + " (use -f to overwrite or -n to skip); failed");
             return;

@@ -30,6 +30,7 @@ struct PlanOptions {
     int64_t leftoverAgeSeconds = 0;         // temporary files older than this are removed first
     bool toStdout = false;                  // results go to standard output, one after another
     const std::string* typeText = nullptr;  // a compression's stored type instead of the name's
+    bool replaceAny = false;                // -f also replaces an archive that holds another file
 };
 
 // The name a batch's input "-" stands for: standard input, which must be a regular file (a
@@ -74,6 +75,7 @@ private:
     BatchItem* current_ = nullptr;  // the item being prepared
     std::string shownFolder_;       // its result's folder as the user would spell it
     bool cancelled_ = false;
+    bool answeredAll_ = false;  // the answer All: replace without asking, but for other files
 };
 
 }  // namespace kavrin::cli

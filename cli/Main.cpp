@@ -90,11 +90,17 @@ int main(int argc, char** argv) {
             ->check(CLI::Range(1u, 1024u));
         CLI::Option* forceFlag =
             command->add_flag("-f,--force", force, "Replace existing results without asking");
+        CLI::Option* noClobberFlag =
+            command
+                ->add_flag("-n,--no-clobber", noClobber,
+                           "Skip files whose result exists (no error); without -f or -n, kvn asks "
+                           "on a terminal and refuses elsewhere")
+                ->excludes(forceFlag);
         command
-            ->add_flag("-n,--no-clobber", noClobber,
-                       "Skip files whose result exists (no error); without -f or -n, kvn asks on "
-                       "a terminal and refuses elsewhere")
-            ->excludes(forceFlag);
+            ->add_flag("--replace-any", options.replaceAny,
+                       "Like -f, and also replace an existing archive that holds another file "
+                       "(Kick.kvn of Kick.aiff when Kick.wav is compressed), which -f refuses")
+            ->excludes(noClobberFlag);
         deleteSourceFlag = command->add_flag(
             "--delete-source", options.deleteSource,
             "Delete each source once its result is complete, synced to disk and (with --verify) "
@@ -124,7 +130,7 @@ int main(int argc, char** argv) {
         command
             ->add_option("--type", options.typeText,
                          "With -c: the type text a compression stores (what the restored name "
-                         "gets after its first dot), for a source without a name: standard input")
+                         "gets after its last dot), for a source without a name: standard input")
             ->type_name("TEXT");
     };
 
@@ -140,7 +146,7 @@ int main(int argc, char** argv) {
     process->add_option("PATH", files, "Files and folders; - is standard input")->required();
 
     CLI::App* compress = app.add_subcommand(
-        "compress", "Compress each file into its name up to the first dot plus .kvn");
+        "compress", "Compress each file into its name up to the last dot plus .kvn");
     addModeOption(compress);
     addTransferOptions(compress);
     addTypeOption(compress);
@@ -148,7 +154,7 @@ int main(int argc, char** argv) {
         ->required();
 
     CLI::App* expand = app.add_subcommand(
-        "expand", "Restore each archive under its name up to the first dot plus the stored type");
+        "expand", "Restore each archive under its name without .kvn plus the stored type");
     addTransferOptions(expand);
     expand->add_option("PATH", files, "Archives and folders of archives; - is standard input")
         ->required();
@@ -239,9 +245,9 @@ int main(int argc, char** argv) {
                       : *expand ? kavrin::cli::BatchCommand::Expand
                                 : kavrin::cli::BatchCommand::Process;
     options.mode = kModes.at(modeText);
-    options.overwrite = force       ? kavrin::cli::OverwritePolicy::Force
-                        : noClobber ? kavrin::cli::OverwritePolicy::NoClobber
-                                    : kavrin::cli::OverwritePolicy::Ask;
+    options.overwrite = force || options.replaceAny ? kavrin::cli::OverwritePolicy::Force
+                        : noClobber                 ? kavrin::cli::OverwritePolicy::NoClobber
+                                                    : kavrin::cli::OverwritePolicy::Ask;
     options.progress = !quietProgress;
     options.threads = threads;
     // Standard input has no name to put a result beside: its result goes to standard output.

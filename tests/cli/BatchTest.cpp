@@ -177,14 +177,14 @@ TEST_F(BatchTest, FilesAreKnownByIdentityNotBySpelling) {
          {"a.flac", "a.kvn"}},
         {"two archives restoring to one name",
          BatchCommand::Expand,
-         {"d/x.kvn", "l/x.old.kvn"},
+         {"d/x.kvn", "l/x.wav.kvn"},
          {"expanded", "ERROR"},
-         {"a.flac", "a.wav", "x.old.kvn", "x.wav"}},
+         {"a.flac", "a.wav", "x.wav", "x.wav.kvn"}},
         {"a result that is another input",
          BatchCommand::Process,
          {"d/x.kvn", "l/x.wav"},
          {"ERROR", "ERROR"},
-         {"a.flac", "a.wav", "x.kvn", "x.old.kvn", "x.wav"}},
+         {"a.flac", "a.wav", "x.kvn", "x.wav", "x.wav.kvn"}},
         // The same file named twice, or under a second name, is one input (and its second name
         // stays when its first is deleted).
         {"one file under three names",
@@ -203,7 +203,8 @@ TEST_F(BatchTest, FilesAreKnownByIdentityNotBySpelling) {
         const std::string archive = test::Compress(wav, DeltaMode::None, "wav").output;
         if (c.command != BatchCommand::Compress) {
             WriteFile(dir / "d/x.kvn", archive);
-            WriteFile(dir / "d/x.old.kvn", archive);
+            // x.wav too, from an empty type text.
+            WriteFile(dir / "d/x.wav.kvn", test::Compress(wav, DeltaMode::None, "").output);
         }
         if (c.command == BatchCommand::Process) WriteFile(dir / "d/x.wav", wav);
         if (std::string(c.what) == "one file under three names") {
@@ -249,6 +250,45 @@ TEST_F(BatchTest, ALinkAtTheResultsNameIsAnExistingResult) {
     EXPECT_FALSE(Exists(dir / "nowhere"));
 }
 
+TEST_F(BatchTest, NamesKeepTheirDotsAndNoArchiveOfAnotherFileIsReplacedSilently) {
+    TempDir dir;
+    const std::string kick = Sound(0.1), aiff = "an aiff sound", c4 = Sound(0.2), c5 = Sound(0.3);
+    WriteFile(dir / "Piano.C4.mf.wav", c4);
+    WriteFile(dir / "Piano.C5.mf.wav", c5);
+    WriteFile(dir / "Kick.aiff", aiff);
+    WriteFile(dir / "Kick.wav", kick);
+    BatchOptions options = Options();
+    options.overwrite = OverwritePolicy::Force;
+    options.deleteSource = true;
+    EXPECT_EQ(Batch({dir / "Piano.C4.mf.wav", dir / "Piano.C5.mf.wav", dir / "Kick.aiff"}, options)
+                  .status,
+              0);
+    EXPECT_EQ(
+        ListFolder(dir.path()),
+        (std::vector<std::string>{"Kick.kvn", "Kick.wav", "Piano.C4.mf.kvn", "Piano.C5.mf.kvn"}));
+    // -f does not replace Kick.kvn, which holds Kick.aiff; -n skips it; --replace-any does.
+    BatchRun forced = Batch({dir / "Kick.wav"}, options);
+    EXPECT_EQ(forced.status, 1);
+    EXPECT_NE(forced.errors.find("holds another file, Kick.aiff (use --replace-any"),
+              std::string::npos)
+        << forced.errors;
+    options.overwrite = OverwritePolicy::NoClobber;
+    EXPECT_EQ(Batch({dir / "Kick.wav"}, options).Actions(), std::vector<std::string>{"skipped"});
+    EXPECT_TRUE(Exists(dir / "Kick.wav"));
+    options.overwrite = OverwritePolicy::Force;
+    options.replaceAny = true;
+    EXPECT_EQ(Batch({dir / "Kick.wav"}, options).status, 0);
+
+    BatchRun expanded = Batch({dir.path()}, Options(BatchCommand::Expand));
+    EXPECT_EQ(expanded.status, 0) << expanded.errors;
+    EXPECT_EQ(ListFolder(dir.path()),
+              (std::vector<std::string>{"Kick.kvn", "Kick.wav", "Piano.C4.mf.kvn",
+                                        "Piano.C4.mf.wav", "Piano.C5.mf.kvn", "Piano.C5.mf.wav"}));
+    EXPECT_TRUE(ReadFile(dir / "Kick.wav") == kick);
+    EXPECT_TRUE(ReadFile(dir / "Piano.C4.mf.wav") == c4);
+    EXPECT_TRUE(ReadFile(dir / "Piano.C5.mf.wav") == c5);
+}
+
 TEST_F(BatchTest, ProcessChoosesTheDirectionPerFile) {
     TempDir dir;
     const std::string wav = Sound(0.2);
@@ -262,8 +302,8 @@ TEST_F(BatchTest, ProcessChoosesTheDirectionPerFile) {
     BatchRun run = Batch({dir.path()}, options);
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(ListFolder(dir / "out"),
-              (std::vector<std::string>{"LOOP.aiff", "take.kvn", "take.raw"}));
-    for (const char* restored : {"out/LOOP.aiff", "out/take.raw"}) {
+              (std::vector<std::string>{"LOOP.aiff", "take.2.raw", "take.kvn"}));
+    for (const char* restored : {"out/LOOP.aiff", "out/take.2.raw"}) {
         EXPECT_TRUE(ReadFile(dir / restored) == wav) << restored;
     }
     EXPECT_NE(run.out.find("LOOP.KVN    "), std::string::npos);

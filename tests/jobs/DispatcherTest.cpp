@@ -142,6 +142,21 @@ TEST_F(DispatcherTest, ReportsWhatEachJobDid) {
     EXPECT_EQ(expanded.newSize, wav.size());
 }
 
+TEST_F(DispatcherTest, TheQuestionNamesTheFileAnExistingArchiveHolds) {
+    // Kick.kvn holds Kick.aiff: compressing Kick.wav over it would lose that file.
+    WriteFile(dir_ / "Kick.kvn", test::Compress("an aiff", DeltaMode::None, "aiff").output);
+    WriteFile(dir_ / "Kick.wav", Sound(0.2));
+    window_.answers = {Prompt::Answer::No};
+    Add(dir_ / "Kick.wav");
+    dispatcher_.OnStart();
+    DeliverAll();
+    ASSERT_EQ(window_.asked.size(), 1u);
+    EXPECT_EQ(window_.asked[0], "File already exists\n" + (dir_ / "Kick.kvn") +
+                                    "\nIt holds another file: Kick.aiff\nOverwrite?");
+    EXPECT_EQ(test::PayloadOf(ReadFile(dir_ / "Kick.kvn")),
+              test::PayloadOf(test::Compress("an aiff", DeltaMode::None, "aiff").output));
+}
+
 TEST_F(DispatcherTest, OverwriteQuestionAndEmptyDestination) {
     for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
         WriteFile(dir_ / name, Sound(0.2));
