@@ -23,9 +23,12 @@ std::string WithoutTrailingSlash(std::string folder) {
 std::string OtherFileHeld(const std::string& path, const std::string& sourceName) {
     platform::FileHandle file = platform::OpenShared(path);
     if (file == platform::kInvalidFile) return "";
-    ArchiveHeader header;
-    const bool read = ReadArchiveHeader(file, &header, HeaderField::TypeText) == HeaderStatus::Ok;
+    uint8_t bytes[kHeaderFixedBytes + kMaxTypeText];
+    const int64_t got = platform::ReadAt(file, bytes, sizeof bytes, 0);
     platform::CloseFile(file);
+    ArchiveHeader header;
+    const bool read = got >= 0 && ParseArchiveHeader(bytes, static_cast<size_t>(got), &header,
+                                                     HeaderField::TypeText) == HeaderStatus::Ok;
     std::string name, folder, held;
     SplitPath(path, &name, &folder);
     if (!read || !NameForExpansion(name, header.typeText, &held) || held == sourceName) return "";
