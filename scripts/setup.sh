@@ -22,6 +22,7 @@ packages=(
   bash-completion zsh fish   # loading and running kvn's shell completions
   libglib2.0-bin dbus-daemon  # the file managers' actions: gio launches them, gdbus notifies
   python3-nautilus gir1.2-nautilus-4.0  # loading the GNOME Files extension
+  gettext                    # kvn's message catalogues (msgfmt, xgettext)
 )
 
 missing=()
