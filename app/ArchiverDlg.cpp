@@ -225,7 +225,7 @@ void CArchiverDlg::OnBrowse() {
     if (!path.empty() && path.back() != '/') path += '/';
     // A folder without a file-system path, or one too long to keep with its trailing '/'.
     if (path.empty() || path.size() > kMaxDestDir) {
-        m_prompt->ShowError("Shel Error");
+        m_prompt->ShowError("Shell Error");
         return;
     }
     m_szDestDir = path;

@@ -180,14 +180,14 @@ TEST_F(WindowControlsTest, BrowseTakesALocalFolderWithItsSlash) {
     Button(*window, IDC_BROWSE)->click();
     EXPECT_EQ(window->DestDir(), "/");  // already ends with its slash
 
-    // Cancelled: nothing changes. No file-system path, or no room for the slash: "Shel Error".
+    // Cancelled: nothing changes. No file-system path, or no room for the slash: "Shell Error".
     next.reset();
     Button(*window, IDC_BROWSE)->click();
     next = QUrl(QStringLiteral("sftp://host/music"));
     Button(*window, IDC_BROWSE)->click();
     next = QUrl::fromLocalFile(QStringLiteral("/") + QString(kMaxDestDir - 1, QLatin1Char('x')));
     Button(*window, IDC_BROWSE)->click();
-    EXPECT_EQ(prompt_.shown, (std::vector<std::string>{"Shel Error", "Shel Error"}));
+    EXPECT_EQ(prompt_.shown, (std::vector<std::string>{"Shell Error", "Shell Error"}));
     EXPECT_EQ(window->DestDir(), "/");
 }
 
