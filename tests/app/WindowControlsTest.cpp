@@ -165,6 +165,49 @@ TEST_F(WindowControlsTest, EnterAndEscapeNeverCloseTheWindow) {
     EXPECT_FALSE(window->isVisible());
 }
 
+TEST_F(WindowControlsTest, TabGoesRowByRowAndDeleteIsTheDeleteButton) {
+    auto window = Open();
+    // Every control Tab reaches, in the order it reaches them: each one lies on a lower row
+    // than the one before, or on the same row further right.
+    std::vector<QWidget*> chain;
+    QWidget* first = window->GetDlgItem(IDC_QUEUE_LIST);
+    QWidget* control = first;
+    do {
+        if (control->parentWidget() == window.get() && (control->focusPolicy() & Qt::TabFocus)) {
+            chain.push_back(control);
+        }
+        control = control->nextInFocusChain();
+    } while (control != first);
+    EXPECT_EQ(chain.size(), 14u);
+    for (size_t i = 1; i < chain.size(); ++i) {
+        const QRect before = chain[i - 1]->geometry(), after = chain[i]->geometry();
+        const bool sameRow = after.top() <= before.bottom() && before.top() <= after.bottom();
+        EXPECT_TRUE(sameRow ? after.left() > before.left() : after.top() > before.bottom())
+            << chain[i - 1]->objectName().toStdString() << " -> "
+            << chain[i]->objectName().toStdString();
+    }
+
+    // Delete on the queue deletes the selected rows but the one whose job runs.
+    auto* queue = static_cast<CFileListCtrl*>(window->GetDlgItem(IDC_QUEUE_LIST));
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+        WriteFile(dir_ / name, "x");
+        window->AddToQueue(dir_ / name);
+    }
+    queue->SetItemData(2, static_cast<int32_t>(0x80000000u));  // a.wav, in progress
+    auto pressDelete = [&] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+        QApplication::sendEvent(queue, &press);
+    };
+    queue->selectAll();
+    pressDelete();
+    ASSERT_EQ(queue->RowCount(), 1);
+    EXPECT_EQ(queue->RowFileName(0), "a.wav");
+    EXPECT_EQ(window->Queue().Queued(), 1);
+    queue->selectAll();
+    pressDelete();
+    EXPECT_EQ(queue->RowCount(), 1);
+}
+
 TEST_F(WindowControlsTest, BrowseTakesALocalFolderWithItsSlash) {
     std::optional<QUrl> next;
     WindowSeams seams;
