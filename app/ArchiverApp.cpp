@@ -1,6 +1,9 @@
 #include "app/ArchiverApp.h"
 
 #include <QFile>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include "app/ArchiverDlg.h"
 #include "app/FileAssociation.h"
@@ -18,11 +21,26 @@ std::optional<std::string> StartupFileFromArguments(int argc, const char* const*
     return std::nullopt;
 }
 
+void InstallTranslations(QCoreApplication& application) {
+    const QLocale language;
+    auto install = [&](const QString& name, const QString& folder) {
+        auto* translator = new QTranslator(&application);
+        if (translator->load(language, name, QStringLiteral("_"), folder)) {
+            application.installTranslator(translator);
+        } else {
+            delete translator;
+        }
+    };
+    install(QStringLiteral("kavrin"), QStringLiteral(":/translations"));
+    install(QStringLiteral("qtbase"), QLibraryInfo::path(QLibraryInfo::TranslationsPath));
+}
+
 CArchiverApp::CArchiverApp(int& argc, char** argv)
     : QApplication(argc, argv), m_argc(argc), m_argv(argv) {
     // The title of every message box, and the settings store's organisation and name.
     setApplicationName(QStringLiteral("Kavrin"));
     setOrganizationName(QStringLiteral("Tellmark"));
+    InstallTranslations(*this);
 }
 
 int CArchiverApp::InitInstance() {

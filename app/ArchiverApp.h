@@ -19,6 +19,12 @@ extern std::optional<std::string> g_pszStartupFile;
 // with '-'; '/' begins an absolute path), made absolute against the working folder.
 std::optional<std::string> StartupFileFromArguments(int argc, const char* const* argv);
 
+// Installs the translations of the user's language (the system locale: LANGUAGE, LC_ALL,
+// LC_MESSAGES, LANG): Kavrin's own, built into the program, and Qt's own (the standard buttons
+// of message boxes and dialogs) when they are installed. A language without a translation
+// keeps the English texts.
+void InstallTranslations(QCoreApplication& application);
+
 class CArchiverApp : public QApplication {
 public:
     // Qt takes its own switches (-platform, -style, ...) out of argc and argv.
