@@ -171,26 +171,37 @@ void CArchiverDlg::OnInitDialog() {
     UpdateDestControls();
     DestinationEdit()->setText(DisplayText(m_szDestDir));  // not copied back: m_bEditSync is 0
     Button(IDC_CLEAR_REPORT)->setEnabled(false);
-    // The start-up file waits for the window to be on screen (showEvent): a message about it
+    // The start-up files wait for the window to be on screen (showEvent): a message about it
     // then appears over the window instead of alone in a corner of the screen.
-    m_startupFile = std::move(g_pszStartupFile);
-    g_pszStartupFile.reset();
+    m_startupFiles = std::move(g_startupFiles);
+    g_startupFiles.clear();
     m_bEditSync = 1;
 }
 
 void CArchiverDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (m_startupFile) {
+    if (!m_startupFiles.empty()) {
         QMetaObject::invokeMethod(
-            this, [this] { QueueStartupFile(); }, Qt::QueuedConnection);
+            this, [this] { QueueStartupFiles(); }, Qt::QueuedConnection);
     }
 }
 
-void CArchiverDlg::QueueStartupFile() {
-    if (!m_startupFile) return;
-    const std::string path = *m_startupFile;
-    m_startupFile.reset();
-    AddToQueue(path);
+void CArchiverDlg::QueueStartupFiles() {
+    const std::vector<std::string> paths = std::move(m_startupFiles);
+    m_startupFiles.clear();
+    for (const std::string& path : paths) AddToQueue(path);
+}
+
+void CArchiverDlg::OpenFiles(const std::vector<std::string>& paths) {
+    RestoreIfMinimised();
+    raise();
+    activateWindow();
+    if (!m_startupFiles.empty() || !isVisible()) {
+        // Start-up files still wait for the window to be on screen: these follow them.
+        m_startupFiles.insert(m_startupFiles.end(), paths.begin(), paths.end());
+        return;
+    }
+    for (const std::string& path : paths) AddToQueue(path);
 }
 
 void CArchiverDlg::UpdateDestControls() {

@@ -137,8 +137,8 @@ class CArchiverDlg : public QDialog, private DispatchHost {
 
 public:
     // `prompt` (not owned) receives every message; null means message boxes. The window opens
-    // as it is constructed: it starts the worker, reads the settings and queues the start-up
-    // file (g_pszStartupFile).
+    // as it is constructed: it starts the worker, reads the settings and takes the start-up
+    // files (g_startupFiles), which it queues once it is on screen.
     explicit CArchiverDlg(Prompt* prompt = nullptr, QWidget* parent = nullptr,
                           WindowSeams seams = {});
     ~CArchiverDlg() override;
@@ -148,6 +148,10 @@ public:
 
     // The one way into the queue (see CInputQueue::AddToQueue).
     int AddToQueue(const std::string& path) { return m_queue->AddToQueue(path); }
+
+    // Files opened while the window runs (a later start of the program): queued in their
+    // order, after any start-up files still waiting; the window comes to the front.
+    void OpenFiles(const std::vector<std::string>& paths);
 
     CInputQueue& Queue() { return *m_queue; }
     CReportList& Report() { return *m_report; }
@@ -179,7 +183,7 @@ protected:
     // control for its context menu, as the Menu key does.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    // The first showing queues the start-up file, once the window is on screen.
+    // The first showing queues the start-up files, once the window is on screen.
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -202,9 +206,9 @@ private:
     void OnClose();
     // After a row is queued: starts the next job when processing is on and no job runs.
     void DispatchIfIdle();
-    // Queues the file named on the command line, taken from g_pszStartupFile as the window
+    // Queues the files named on the command line, taken from g_startupFiles as the window
     // opened.
-    void QueueStartupFile();
+    void QueueStartupFiles();
 
     // DispatchHost, over the lists and controls.
     int QueueRowCount() override;
@@ -240,8 +244,8 @@ private:
     std::string m_szDestDir;
     // 1 once the window has opened: from then on edits of the folder are taken.
     int32_t m_bEditSync = 0;
-    // The file named on the command line, until the window is on screen.
-    std::optional<std::string> m_startupFile;
+    // The files named on the command line, until the window is on screen.
+    std::vector<std::string> m_startupFiles;
     // The stored settings were read, so they are written when the window goes.
     bool m_bSettingsRead = false;
 

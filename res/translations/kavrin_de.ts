@@ -112,6 +112,13 @@
     </message>
 </context>
 <context>
+    <name>CArchiverApp</name>
+    <message>
+        <source>kavrin: %1; files opened later start windows of their own</source>
+        <translation>kavrin: %1; später geöffnete Dateien öffnen eigene Fenster</translation>
+    </message>
+</context>
+<context>
     <name>CArchiverDlg</name>
     <message>
         <source>Tellmark Kavrin</source>

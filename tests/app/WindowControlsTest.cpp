@@ -234,28 +234,35 @@ TEST_F(WindowControlsTest, BrowseTakesALocalFolderWithItsSlash) {
     EXPECT_EQ(window->DestDir(), "/");
 }
 
-TEST_F(WindowControlsTest, TheStartupFileIsQueuedAndWaitsForStart) {
-    const char* argv[] = {"kavrin", "-reverse", "take.kvn", "second.kvn"};
-    std::optional<std::string> startup = StartupFileFromArguments(4, argv);
-    ASSERT_TRUE(startup.has_value());
-    EXPECT_EQ(startup->front(), '/');
-    EXPECT_EQ(startup->substr(startup->size() - 9), "/take.kvn");
+TEST_F(WindowControlsTest, TheStartupFilesAreQueuedInOrderAndWaitForStart) {
+    const char* argv[] = {"kavrin", "-reverse", "take.kvn", "/a/second.kvn", "--", "-dash.wav"};
+    const std::vector<std::string> named = StartupFilesFromArguments(6, argv);
+    ASSERT_EQ(named.size(), 3u);
+    EXPECT_EQ(named[0].front(), '/');
+    EXPECT_EQ(named[0].substr(named[0].size() - 9), "/take.kvn");
+    EXPECT_EQ(named[1], "/a/second.kvn");
+    EXPECT_EQ(named[2].substr(named[2].size() - 10), "/-dash.wav");
     const char* switchesOnly[] = {"kavrin", "-style", "-x"};
-    EXPECT_FALSE(StartupFileFromArguments(3, switchesOnly).has_value());
+    EXPECT_TRUE(StartupFilesFromArguments(3, switchesOnly).empty());
 
-    WriteFile(dir_ / "take.raw", "some bytes");
-    g_pszStartupFile = dir_ / "take.raw";
+    for (const char* name : {"a.raw", "b.raw", "c.raw", "d.raw"}) WriteFile(dir_ / name, "x");
+    g_startupFiles = {dir_ / "a.raw", dir_ / "b.raw"};
     auto window = Open();
-    EXPECT_FALSE(g_pszStartupFile.has_value());  // taken once
+    EXPECT_TRUE(g_startupFiles.empty());  // taken once
     auto* queue = static_cast<CFileListCtrl*>(window->GetDlgItem(IDC_QUEUE_LIST));
-    // Queued once the window is on screen.
+    // Queued once the window is on screen, in their order (the first at the bottom, so it is
+    // the first one worked); files opened meanwhile follow them, and so do later ones.
+    window->OpenFiles({dir_ / "c.raw"});
     EXPECT_EQ(queue->RowCount(), 0);
     window->show();
-    ASSERT_TRUE(WaitUntil([&] { return queue->RowCount() == 1; }));
-    EXPECT_EQ(queue->RowFileName(0), "take.raw");
+    ASSERT_TRUE(WaitUntil([&] { return queue->RowCount() == 3; }));
+    window->OpenFiles({dir_ / "d.raw"});
+    std::vector<std::string> rows;
+    for (int row = queue->RowCount() - 1; row >= 0; --row) rows.push_back(queue->RowFileName(row));
+    EXPECT_EQ(rows, (std::vector<std::string>{"a.raw", "b.raw", "c.raw", "d.raw"}));
     QApplication::processEvents();
     EXPECT_FALSE(window->Dispatch().Running());
-    EXPECT_EQ(queue->ItemData(0), 0);  // queued, not in progress
+    EXPECT_EQ(queue->ItemData(3), 0);  // queued, not in progress
 }
 
 // Tells whether the window was on screen when each message came.
@@ -271,7 +278,7 @@ public:
 
 TEST_F(WindowControlsTest, AMessageAboutTheStartupFileComesOverTheShownWindow) {
     WriteFile(dir_ / ".hidden.wav", "x");
-    g_pszStartupFile = dir_ / ".hidden.wav";
+    g_startupFiles = {dir_ / ".hidden.wav"};
     WatchingPrompt prompt;
     CArchiverDlg window(&prompt);
     prompt.window = &window;
