@@ -273,7 +273,7 @@
     </message>
     <message>
         <source>Ratio</source>
-        <translation>Verhältnis</translation>
+        <translation>Quote</translation>
     </message>
     <message>
         <source>Action</source>
