@@ -66,7 +66,7 @@ Registration RegisterFileType(const std::string& executablePath, const DesktopFi
 bool IsInstalledProgram(const std::string& executablePath, const XdgFolders& folders);
 
 // The desktop entry that starts the program at `executablePath`, made from the installed one:
-// TryExec is the path and Exec the path, quoted as desktop entries require, with %f.
+// TryExec is the path and Exec the path, quoted as desktop entries require, with %F.
 std::string PerUserDesktopEntry(const std::string& installedEntry,
                                 const std::string& executablePath);
 

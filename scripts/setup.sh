@@ -12,6 +12,8 @@ packages=(
   libgtest-dev               # tests
   qt6-base-dev qt6-svg-dev   # the window and its scalable pictures
   xvfb xauth                 # the window's tests and screenshots
+  python3-pyatspi at-spi2-core dbus-daemon  # the window as a screen reader meets it (AT-SPI)
+  qt6-l10n-tools qt6-translations-l10n      # the window's translations, and Qt's own
   desktop-file-utils shared-mime-info   # checking the desktop entry and the MIME package
   libfuse3-dev fuse3         # kvn mount, and fusermount3 to unmount it
   fluidsynth sox             # programs that read sound files through kvn mount in its tests
