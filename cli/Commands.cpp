@@ -76,7 +76,10 @@ int RunInfo(const std::vector<std::string>& archives) {
             status = kExitFailed;
             continue;
         }
-        const std::string bits = FormatModeBits(static_cast<DeltaMode>(header.deltaMode));
+        // A mode byte no writer stores (damage, which kvn test reports) shows as "?".
+        const std::string bits = IsStoredDeltaMode(header.deltaMode)
+                                     ? FormatModeBits(static_cast<DeltaMode>(header.deltaMode))
+                                     : "";
         std::printf("%-10s %6s %10s %10s %5s  %s\n", Printable(header.typeText).c_str(),
                     bits.empty() ? "?" : bits.c_str(), FormatSize(header.sourceSize).c_str(),
                     FormatSize(archiveSize).c_str(),

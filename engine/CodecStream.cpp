@@ -59,6 +59,8 @@ const char* DescribeEngineError(EngineError error) {
             return "bad file format (not a Kavrin archive)";
         case EngineError::HeaderTruncated:
             return "truncated header";
+        case EngineError::UnknownMode:
+            return "damaged archive: unknown filter mode";
         case EngineError::StreamTruncated:
             return "truncated stream";
         case EngineError::StreamDamaged:

@@ -47,6 +47,7 @@ enum class EngineError {
     InvalidRequest,   // a mode above 5 or a type text above 255 bytes
     NotArchive,       // no "KVN1" magic
     HeaderTruncated,  // the file ends inside the header
+    UnknownMode,      // the header's mode byte is none of 1 to 5: no writer stores that
     StreamTruncated,  // the input ended before the end-of-stream marker
     StreamDamaged,    // a block or stream CRC mismatch, or any other format error
     SizeShort,        // the payload restores fewer bytes than the header's size
