@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "engine/StreamBits.h"
-#include "mount/DeltaResume.h"
 
 namespace kavrin {
 namespace {
@@ -29,67 +28,108 @@ const char* DescribeBlockStatus(BlockStatus status) {
     return "unknown error";
 }
 
-BlockStatus BlockDecoder::DecodeIndexed(platform::FileHandle file, const ArchiveIndex& index,
-                                        size_t j, uint64_t keepFrom, uint64_t keepTo,
-                                        uint8_t* out) {
-    const IndexedBlock& block = index.blocks[j];
-    const uint64_t firstByte = block.startBit / 8;
-    const uint64_t length = (block.endBit + 7) / 8 - firstByte;
+void BlockDecoder::Trim() {
+    // Buffers grown for a large span go back; the codec's own memory is kept for the next.
+    if (read_.capacity() > (1u << 20)) read_.Release();
+    if (wrapped_.capacity() > (1u << 20)) wrapped_.Release();
+}
+
+BlockStatus BlockDecoder::DecodeSpan(platform::FileHandle file, const ArchiveIndex& index, size_t j,
+                                     SpanSink& sink) {
+    const IndexedSpan& span = index.spans[j];
+    const uint64_t firstByte = span.startBit / 8;
+    const uint64_t length = (span.endBit + 7) / 8 - firstByte;
     read_.Clear();
     if (!read_.Reserve(length)) return BlockStatus::NoMemory;
     const int64_t got =
         platform::ReadAt(file, read_.data(), length, index.headerLength + firstByte);
     if (got < 0) return BlockStatus::ReadError;
-    // A file that ends sooner has changed; so has one whose block is not there any more.
+    // A file that ends sooner has changed; so has one whose span is not there any more.
     if (static_cast<uint64_t>(got) < length) return BlockStatus::Damaged;
-    const uint64_t expected = index.BlockEnd(j) - block.restoredOffset;
-    BlockOutput output;
+    const uint64_t expected = index.SpanSize(j);
+    uint64_t restored = 0;
     const BlockStatus status =
-        Run(read_.data(), block.startBit, block.endBit, static_cast<DeltaMode>(index.deltaMode),
-            index.sourceSize, block.restoredOffset, block.lead, expected, keepFrom, keepTo, out,
-            &output);
+        span.kind == SpanKind::Blocks
+            ? Blocks(read_.data(), span.startBit, span.endBit, span.blocksCrc, expected, sink,
+                     &restored)
+            : Streams(read_.data(), length, span.startBit == 0, expected, sink, &restored);
     if (status != BlockStatus::Ok) return status;
-    return output.length == expected ? BlockStatus::Ok : BlockStatus::Damaged;
+    return restored == expected ? BlockStatus::Ok : BlockStatus::Damaged;
 }
 
-BlockStatus BlockDecoder::DecodeBits(const uint8_t* bytes, uint64_t startBit, uint64_t endBit,
-                                     DeltaMode mode, uint64_t fileSize, uint64_t restoredOffset,
-                                     const uint8_t* lead, uint64_t limit, BlockOutput* output) {
-    return Run(bytes, startBit, endBit, mode, fileSize, restoredOffset, lead, limit, 0, 0, nullptr,
-               output);
+BlockStatus BlockDecoder::DecodeBlock(const uint8_t* bytes, uint64_t startBit, uint64_t endBit,
+                                      uint64_t limit, SpanSink& sink, uint64_t* restored) {
+    *restored = 0;
+    if (endBit - startBit < kMagicBits + kCrcBits) return BlockStatus::Damaged;
+    const auto blockCrc =
+        static_cast<uint32_t>(ReadBits(bytes, startBit % 8 + kMagicBits, kCrcBits));
+    return Blocks(bytes, startBit, endBit, blockCrc, limit, sink, restored);
 }
 
-BlockStatus BlockDecoder::Run(const uint8_t* bytes, uint64_t startBit, uint64_t endBit,
-                              DeltaMode mode, uint64_t fileSize, uint64_t restoredOffset,
-                              const uint8_t* lead, uint64_t limit, uint64_t keepFrom,
-                              uint64_t keepTo, uint8_t* out, BlockOutput* output) {
+BlockStatus BlockDecoder::Blocks(const uint8_t* bytes, uint64_t startBit, uint64_t endBit,
+                                 uint32_t crc, uint64_t limit, SpanSink& sink, uint64_t* restored) {
+    *restored = 0;
     const uint64_t from = startBit % 8;
     const uint64_t bits = endBit - startBit;
     if (bits < kMagicBits + kCrcBits) return BlockStatus::Damaged;
-    const auto blockCrc = static_cast<uint32_t>(ReadBits(bytes, from + kMagicBits, kCrcBits));
     wrapped_.Clear();
-    if (!wrapped_.Reserve(sizeof kBzipHeader + bits / 8 + 16) || !piece_.Reserve(kPieceBytes)) {
-        return BlockStatus::NoMemory;
-    }
+    if (!wrapped_.Reserve(sizeof kBzipHeader + bits / 8 + 16)) return BlockStatus::NoMemory;
+    // "BZh9", the blocks, then an end magic with the blocks' combined CRC as the stream's.
     BitAppender appender;
     uint8_t* to = wrapped_.data();
     size_t length = sizeof kBzipHeader;
     std::memcpy(to, kBzipHeader, sizeof kBzipHeader);
     length += appender.Append(bytes, from, bits, to + length);
     length += appender.AppendValue(kEndMagic, kMagicBits, to + length);
-    length += appender.AppendValue(blockCrc, kCrcBits, to + length);
+    length += appender.AppendValue(crc, kCrcBits, to + length);
     length += appender.Finish(to + length);
+    size_t used = 0;
+    const BlockStatus status = OneStream(to, length, limit, sink, restored, &used);
+    // Sound only when the stream ends exactly where its wrapping ends.
+    if (status == BlockStatus::Ok && used != length) return BlockStatus::Damaged;
+    return status;
+}
 
+BlockStatus BlockDecoder::Streams(const uint8_t* bytes, size_t length, bool firstOfPayload,
+                                  uint64_t limit, SpanSink& sink, uint64_t* restored) {
+    *restored = 0;
+    size_t at = 0;
+    bool first = true;
+    while (at < length || first) {
+        const uint8_t* input = bytes + at;
+        size_t inputLength = length - at;
+        if (first && firstOfPayload) {
+            // The payload's first stream has no header of its own: it gets "BZh9".
+            wrapped_.Clear();
+            if (!wrapped_.Reserve(sizeof kBzipHeader + inputLength)) return BlockStatus::NoMemory;
+            std::memcpy(wrapped_.data(), kBzipHeader, sizeof kBzipHeader);
+            std::memcpy(wrapped_.data() + sizeof kBzipHeader, input, inputLength);
+            input = wrapped_.data();
+            inputLength += sizeof kBzipHeader;
+        }
+        uint64_t got = 0;
+        size_t used = 0;
+        const BlockStatus status =
+            OneStream(input, inputLength, limit - *restored, sink, &got, &used);
+        *restored += got;
+        if (status != BlockStatus::Ok) return status;
+        if (first && firstOfPayload) used -= sizeof kBzipHeader;
+        at += used;
+        first = false;
+    }
+    return BlockStatus::Ok;
+}
+
+BlockStatus BlockDecoder::OneStream(const uint8_t* input, size_t length, uint64_t limit,
+                                    SpanSink& sink, uint64_t* restored, size_t* used) {
+    *restored = 0;
+    *used = 0;
+    if (!piece_.Reserve(kPieceBytes)) return BlockStatus::NoMemory;
     bz_stream stream{};
     memory_.Attach(stream);
     if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) return BlockStatus::NoMemory;
-    stream.next_in = reinterpret_cast<char*>(to);
+    stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(input));
     stream.avail_in = static_cast<unsigned>(length);
-    DeltaResume delta(mode, fileSize, restoredOffset, lead);
-    uint64_t produced = 0;
-    RestoredTail tail;
-    tail.length = std::min<uint64_t>(restoredOffset, kDeltaLeadBytes);
-    std::memcpy(tail.bytes, lead, tail.length);
     BlockStatus status = BlockStatus::Damaged;
     for (;;) {
         stream.next_out = reinterpret_cast<char*>(piece_.data());
@@ -97,31 +137,25 @@ BlockStatus BlockDecoder::Run(const uint8_t* bytes, uint64_t startBit, uint64_t 
         const int result = BZ2_bzDecompress(&stream);
         const size_t got = kPieceBytes - stream.avail_out;
         if (got > 0) {
-            if (produced + got > limit) break;  // more than the block may restore
-            uint8_t* piece = piece_.data();
-            delta.Decode(piece, got);
-            if (out != nullptr && produced < keepTo && produced + got > keepFrom) {
-                const uint64_t a = std::max(produced, keepFrom);
-                const uint64_t b = std::min<uint64_t>(produced + got, keepTo);
-                std::memcpy(out + (a - keepFrom), piece + (a - produced), b - a);
+            if (*restored + got > limit) break;  // more than the span may restore
+            if (!sink.Take(piece_.data(), got)) {
+                status = BlockStatus::NoMemory;
+                break;
             }
-            tail.Push(piece, got);
-            produced += got;
+            *restored += got;
         }
         if (result == BZ_STREAM_END) {
-            // Sound only when the block ends exactly where its wrapping ends.
-            if (stream.avail_in == 0) status = BlockStatus::Ok;
+            status = BlockStatus::Ok;
             break;
         }
         if (result != BZ_OK) {
             if (result == BZ_MEM_ERROR) status = BlockStatus::NoMemory;
             break;
         }
-        if (got == 0 && stream.avail_in == 0) break;  // the input ended inside the block
+        if (got == 0 && stream.avail_in == 0) break;  // the input ended inside the stream
     }
+    *used = length - stream.avail_in;
     BZ2_bzDecompressEnd(&stream);
-    output->length = produced;
-    std::memcpy(output->tail, tail.bytes, tail.length);
     return status;
 }
 

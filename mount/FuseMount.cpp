@@ -161,9 +161,11 @@ int OnOpen(const char* path, fuse_file_info* fi) {
     auto handle = std::make_unique<Handle>();
     if (entry.restored) {
         int error = 0;
-        handle->archive = g_state->library->Open(realPath, &error);
+        // A process that gives up on the open (a signal) stops waiting for the archive's index.
+        handle->archive =
+            g_state->library->Open(realPath, &error, [] { return fuse_interrupted() == 0; });
         if (!handle->archive) return -error;
-        handle->restoredSize = entry.restoredSize;
+        handle->restoredSize = handle->archive->sourceSize;
     } else {
         handle->file = platform::OpenShared(realPath);
         if (handle->file == platform::kInvalidFile) return -errno;

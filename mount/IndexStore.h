@@ -4,7 +4,12 @@
 // of another archive is not used (and is replaced when the archive is indexed again). Files
 // are written under a temporary name and renamed, so a reader never sees half of one.
 //
-// Only indexes of archives of at least kStoredIndexMinBlocks blocks are kept: a smaller archive
+// The folder and its files are the user's alone: the folder (and any folder made on the way to
+// it) is created with mode 0700 and the files with mode 0600, whatever the umask; a folder or a
+// file owned by another user, or writable by group or others, is never used, since whoever can
+// write an index can make reads give the wrong bytes until they are found out.
+//
+// Only indexes of archives of at least kStoredIndexMinSpans spans are kept: a smaller archive
 // is indexed again in a moment, and its index file would take a disk block of its own.
 //
 // Any thread; several processes may share a folder.
@@ -16,7 +21,7 @@
 
 namespace kavrin {
 
-inline constexpr size_t kStoredIndexMinBlocks = 4;
+inline constexpr size_t kStoredIndexMinSpans = 4;
 
 class IndexStore {
 public:
@@ -27,12 +32,19 @@ public:
     static std::string DefaultFolder();
 
     const std::string& folder() const { return folder_; }
-    // Whether an index of this many blocks is kept in the folder.
-    static bool Keeps(size_t blocks) { return blocks >= kStoredIndexMinBlocks; }
+    // Whether an index of this many spans is kept in the folder.
+    static bool Keeps(size_t spans) { return spans >= kStoredIndexMinSpans; }
+
+    enum class LoadStatus {
+        Loaded,
+        Missing,    // none kept, or not for this version, or damaged
+        NotPrivate  // the folder or the file is not the user's alone: not used
+    };
     // The kept index of the archive `version`, when there is a sound one for exactly it.
-    bool Load(const platform::FileVersion& version, ArchiveIndex* index) const;
-    // Keeps `index` (creating the folder when missing). False when it could not be written.
-    bool Save(const ArchiveIndex& index) const;
+    LoadStatus Load(const platform::FileVersion& version, ArchiveIndex* index) const;
+    // Keeps `index` (creating the folder when missing). False, with why in `*why`, when it
+    // could not be written.
+    bool Save(const ArchiveIndex& index, std::string* why = nullptr) const;
     std::string PathFor(const platform::FileVersion& version) const;
 
 private:

@@ -34,7 +34,7 @@ TEST(LibraryThreadsTest, ManyReadersOfSeveralArchivesGetTheRightBytes) {
             const int a = r % 2;
             int error = 0;
             auto archive = library.Open(dir / (std::to_string(a) + ".kvn"), &error);
-            if (!archive || !archive->index) {
+            if (!archive || !archive->Index()) {
                 ++wrong;
                 return;
             }

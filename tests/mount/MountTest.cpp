@@ -378,7 +378,7 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
     EXPECT_TRUE(ReadView(dir / "mp/e.wav", &error) == sound);
     EXPECT_EQ(Listing(in), before);  // nothing written into the folder
     EXPECT_EQ(mount.End(), 0);
-    EXPECT_NE(mount.Log().find("every read of it gives EIO"), std::string::npos);
+    EXPECT_NE(mount.Log().find("opening it gives EIO"), std::string::npos);
 }
 
 TEST(MountTest, ChangedRemovedAndDamagedArchivesGiveNoStaleBytes) {
@@ -401,21 +401,20 @@ TEST(MountTest, ChangedRemovedAndDamagedArchivesGiveNoStaleBytes) {
     // A block that rots on disk under an index that still matches the archive's version.
     LibraryOptions options;
     options.indexFolder = dir / "cache/kavrin";
-    uint64_t badFrom = 0, badTo = 0;
+    uint64_t badFrom = 0;
     {
         ArchiveLibrary library(options);
         int error = 0;
         auto good = library.Open(in + "/s.kvn", &error);
-        ASSERT_TRUE(good && good->index);
-        ArchiveIndex planted = *good->index;
+        ASSERT_TRUE(good && good->Index());
+        ArchiveIndex planted = *good->Index();
         std::string rotten = archive;
-        const IndexedBlock& block = planted.blocks[3];
-        rotten[planted.headerLength + (block.startBit + block.endBit) / 16] ^= 0x08;
+        const IndexedSpan& span = planted.spans[3];
+        rotten[planted.headerLength + (span.startBit + span.endBit) / 16] ^= 0x08;
         WriteFile(in + "/rot.kvn", rotten);
         ASSERT_TRUE(platform::VersionAt(in + "/rot.kvn", &planted.version));
         ASSERT_TRUE(IndexStore(options.indexFolder).Save(planted));
-        badFrom = block.restoredOffset;
-        badTo = planted.BlockEnd(3);
+        badFrom = span.restoredOffset;
     }
     test::MakeFolders(dir / "mp");
     Mount mount(in, dir / "mp", dir / "cache", dir / "mount.log", {"-o", "cache=2M"});
@@ -427,15 +426,18 @@ TEST(MountTest, ChangedRemovedAndDamagedArchivesGiveNoStaleBytes) {
         const ssize_t got = pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
         return got < 0 ? -errno : static_cast<int>(got);
     };
+    // The kept index is believed only until the rotten block fails through it: built again,
+    // it finds the damage, and the archive fails as a whole, open or opened anew.
     const int rot = open((dir / "mp/rot.raw").c_str(), O_RDONLY);
     ASSERT_GE(rot, 0);
-    EXPECT_EQ(at(rot, badFrom + 100), -EIO);
-    EXPECT_EQ(at(rot, badTo - 10), -EIO);
-    EXPECT_EQ(at(rot, badTo + 5000), 4096);
-    EXPECT_TRUE(bytes == first.substr(badTo + 5000, 4096));
     EXPECT_EQ(at(rot, 0), 4096);
     EXPECT_TRUE(bytes == first.substr(0, 4096));
+    EXPECT_EQ(at(rot, badFrom + 100), -EIO);
+    EXPECT_EQ(at(rot, first.size() - 5000), -EIO);  // far from the damage
     close(rot);
+    errno = 0;
+    EXPECT_LT(open((dir / "mp/rot.raw").c_str(), O_RDONLY), 0);
+    EXPECT_EQ(errno, EIO);
 
     // Replaced while open: the open file gives EIO, a new open the new file.
     const int old = open((dir / "mp/s.raw").c_str(), O_RDONLY);
