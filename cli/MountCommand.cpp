@@ -43,7 +43,8 @@ int IndexAhead(const MountRequest& request, uint32_t threads) {
         std::string name, folder, restored;
         SplitPath(path, &name, &folder);
         uint32_t size = 0;
-        if (ReadRestoredName(folder, name, &restored, &size) && size >= kIndexAheadFrom) {
+        if (ReadRestoredName(folder, name, &restored, &size) == Shown::Restored &&
+            size >= kIndexAheadFrom) {
             archives.push_back({path, name});
         }
         if (Interrupted()) return InterruptedStatus();
