@@ -9,8 +9,10 @@
 // file owned by another user, or writable by group or others, is never used, since whoever can
 // write an index can make reads give the wrong bytes until they are found out.
 //
-// Only indexes of archives of at least kStoredIndexMinSpans spans are kept: a smaller archive
-// is indexed again in a moment, and its index file would take a disk block of its own.
+// Only indexes of archives of at least kStoredIndexMinSpans spans, or that restore at least
+// kStoredIndexMinRestored bytes, are kept: a smaller archive is indexed again in a moment, and
+// its index file would take a disk block of its own. (Two blocks of silence restore 53 MB:
+// indexing them again takes as long as expanding them.)
 //
 // Any thread; several processes may share a folder.
 #pragma once
@@ -22,6 +24,7 @@
 namespace kavrin {
 
 inline constexpr size_t kStoredIndexMinSpans = 4;
+inline constexpr uint64_t kStoredIndexMinRestored = 8 << 20;
 
 class IndexStore {
 public:
@@ -32,8 +35,11 @@ public:
     static std::string DefaultFolder();
 
     const std::string& folder() const { return folder_; }
-    // Whether an index of this many spans is kept in the folder.
-    static bool Keeps(size_t spans) { return spans >= kStoredIndexMinSpans; }
+    // Whether the index of an archive of this many spans restoring this much is kept.
+    static bool Keeps(const ArchiveIndex& index) {
+        return index.spans.size() >= kStoredIndexMinSpans ||
+               index.sourceSize >= kStoredIndexMinRestored;
+    }
 
     enum class LoadStatus {
         Loaded,
