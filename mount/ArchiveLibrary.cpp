@@ -381,8 +381,7 @@ void ArchiveLibrary::Build(const std::string& path, const platform::FileVersion&
         }
         KeepRestored(version, generation, *made, restored);
         std::string unsaved;
-        if (IndexStore::Keeps(*made) && !store_.folder().empty() &&
-            !store_.Save(*made, &unsaved)) {
+        if (IndexStore::Keeps(*made) && !store_.folder().empty() && !store_.Save(*made, &unsaved)) {
             LogOnce("save " + store_.folder(), store_.folder() + ": indexes can't be kept there (" +
                                                    unsaved +
                                                    "); archives are indexed again at each mount");
