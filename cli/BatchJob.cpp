@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "cli/Commands.h"
 #include "cli/Display.h"
 #include "jobs/JobPipeline.h"
 
@@ -55,6 +56,31 @@ std::string Reason(int error) {
     return std::strerror(error);
 }
 
+// Whether a job that failed failed for a reason of the machine's rather than of its data.
+bool Transient(const JobEnd& end) {
+    switch (end.problem) {
+        case JobEnd::Problem::None:
+            return false;
+        case JobEnd::Problem::SourceChanged:
+        case JobEnd::Problem::Verify:  // the bytes on their way to the disk, not the data
+            return true;
+        case JobEnd::Problem::Commit:
+            return IsTransientError(end.commitError);
+        case JobEnd::Problem::Engine:
+            break;
+    }
+    switch (end.outcome.error) {
+        case EngineError::CodecMemory:
+        case EngineError::SourceChanged:
+            return true;
+        case EngineError::ReadError:
+        case EngineError::WriteError:
+            return IsTransientError(end.outcome.systemError);
+        default:
+            return false;
+    }
+}
+
 // Puts how the job ended into the item's report line and messages.
 void Report(BatchItem& item, const JobEnd& end) {
     ItemOutcome& outcome = item.outcome;
@@ -82,6 +108,7 @@ void Report(BatchItem& item, const JobEnd& end) {
             outcome.hasSizes = false;
             return;
         case JobResult::Failed:
+            outcome.transient = Transient(end);
             switch (end.problem) {
                 case JobEnd::Problem::Verify:
                     Fail(outcome,
@@ -110,11 +137,13 @@ void Report(BatchItem& item, const JobEnd& end) {
             // The name must still lead to the file that was read, unchanged: anything else is
             // someone else's and stays.
             outcome.problem = true;
+            outcome.transient = true;
             outcome.messages.push_back(
                 shown + ": the source changed or was replaced while it was read; not deleted");
             break;
         case JobEnd::Source::DeleteFailed:
             outcome.problem = true;
+            outcome.transient = IsTransientError(end.deleteError);
             outcome.messages.push_back(shown +
                                        ": can't delete the source: " + Reason(end.deleteError));
             break;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "cli/Commands.h"
 #include "cli/Display.h"
 #include "engine/ArchiveFormat.h"
 #include "jobs/InputWalk.h"
@@ -64,27 +65,149 @@ bool StartsWithMagic(const std::string& path) {
     return archive;
 }
 
+// Whether a walk of `command` takes the file `path`: what the command is for.
+bool WalkTakes(BatchCommand command, const std::string& path) {
+    switch (command) {
+        case BatchCommand::Compress:
+            return !IsArchivePath(path);
+        case BatchCommand::Expand:
+            return IsArchivePath(path);
+        case BatchCommand::Process:
+            break;
+    }
+    return true;
+}
+
+// An absolute path without "." and ".." components or doubled slashes, worked out on its
+// spelling (as the user gave it, links left as they are).
+std::string LexicallyNormal(const std::string& absolute) {
+    std::vector<std::string> parts;
+    size_t at = 0;
+    while (at <= absolute.size()) {
+        size_t slash = absolute.find('/', at);
+        if (slash == std::string::npos) slash = absolute.size();
+        const std::string part = absolute.substr(at, slash - at);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = slash + 1;
+    }
+    std::string path;
+    for (const std::string& part : parts) path += "/" + part;
+    return path.empty() ? "/" : path;
+}
+
+// The folder of `file` below `base` (both absolute and normal): "" for a file of the base
+// itself. False when the file is not below the base.
+bool FolderBelow(const std::string& base, const std::string& file, std::string* folder) {
+    std::string name, fileFolder;
+    SplitPath(file, &name, &fileFolder);
+    if (fileFolder.empty()) fileFolder = "/";
+    if (fileFolder == base) {
+        folder->clear();
+        return true;
+    }
+    const std::string prefix = base == "/" ? base : base + "/";
+    if (fileFolder.compare(0, prefix.size(), prefix) != 0) return false;
+    *folder = fileFolder.substr(prefix.size());
+    return true;
+}
+
 std::string WithoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
 }
 
+// Standard input as a batch item: a redirected file as it is, a pipe kept whole first.
+BatchItem StandardInputItem(const PlanOptions& options) {
+    BatchItem item;
+    item.shownPath = kStandardInput;
+    item.path = platform::PathOfOpenFile(options.standardInput);
+    const platform::PathAttributes attributes = platform::QueryAttributes(item.path);
+    if (attributes.isRegular) {
+        item.size = attributes.size;
+        return item;
+    }
+    item.legal = false;
+    if (!attributes.exists) {
+        item.refusal = "-: can't read standard input: " + std::string(std::strerror(errno));
+        return item;
+    }
+    if (isatty(options.standardInput)) {
+        item.refusal = "-: standard input is a terminal: redirect a file or a pipe into kvn";
+        return item;
+    }
+    const std::string folder = platform::TemporaryFolder();
+    const platform::FileHandle spool =
+        platform::SpoolToUnnamedFile(options.standardInput, folder, options.spoolLimit);
+    if (spool == platform::kInvalidFile) {
+        item.refusalTransient = IsTransientError(errno);
+        item.refusal = errno == EFBIG ? "-: too large: archives hold files below 4 GiB"
+                                      : "-: can't keep standard input in " + Printable(folder) +
+                                            ": " + std::strerror(errno);
+        return item;
+    }
+    item.held = std::make_shared<const HeldFile>(spool);
+    item.path = platform::PathOfOpenFile(spool);
+    item.size = platform::QueryAttributes(item.path).size;
+    item.legal = true;
+    return item;
+}
+
 }  // namespace
+
+uint32_t ShardOf(const std::string& path, uint32_t count) {
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char byte : path) {
+        hash ^= byte;
+        hash *= 1099511628211ull;
+    }
+    return count == 0 ? 0 : static_cast<uint32_t>(hash % count);
+}
+
+bool ReadPathList(platform::FileHandle file, bool nulSeparated, std::vector<std::string>* paths) {
+    const char separator = nulSeparated ? '\0' : '\n';
+    std::string entry;
+    char buffer[65536];
+    for (;;) {
+        const int64_t got = platform::ReadFull(file, buffer, sizeof buffer);
+        if (got < 0) return false;
+        for (int64_t i = 0; i < got; ++i) {
+            if (buffer[i] != separator) {
+                entry.push_back(buffer[i]);
+                continue;
+            }
+            if (!entry.empty()) paths->push_back(entry);
+            entry.clear();
+        }
+        if (got == 0) break;
+    }
+    if (!entry.empty()) paths->push_back(entry);
+    return true;
+}
 
 std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
                                     const PlanOptions& options) {
     InsideFolder insideOutput(
         options.outputFolder.empty() ? "" : platform::MakeAbsolute(options.outputFolder));
+    const bool baseGiven = !options.base.empty();
+    const std::string base =
+        LexicallyNormal(platform::MakeAbsolute(baseGiven ? options.base : "."));
+    // -r keeps a file's folder below the base; one that lies elsewhere has none to keep.
+    const auto placeBelowBase = [&](BatchItem& item) {
+        if (!item.legal || FolderBelow(base, LexicallyNormal(item.path), &item.relativeFolder)) {
+            return;
+        }
+        item.legal = false;
+        item.refusal = Printable(item.shownPath) + ": not below the base folder " +
+                       Printable(base) + ", so -r has no path to keep for it (see --base)";
+    };
     std::vector<BatchItem> items;
     for (const std::string& given : inputs) {
         if (given == kStandardInput) {
-            BatchItem item;
-            item.shownPath = given;
-            item.path = "/dev/stdin";
-            platform::PathAttributes attributes = platform::QueryAttributes(item.path);
-            item.legal = attributes.isRegular;
-            item.size = attributes.size;
-            items.push_back(std::move(item));
+            items.push_back(StandardInputItem(options));
             continue;
         }
         // The same joining as the walk's: the walked paths begin with this.
@@ -95,6 +218,7 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
             item.path = platform::MakeAbsolute(found);
             const bool walked = found != given;
             if (walked) {
+                if (kind == InputKind::File && !WalkTakes(options.command, found)) return;
                 std::string name, folder;
                 SplitPath(item.path, &name, &folder);
                 if (insideOutput(folder)) return;
@@ -102,7 +226,13 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
             }
             item.legal = kind == InputKind::File;
             if (item.legal) item.size = platform::QueryAttributes(found).size;
+            if (options.keepTree && (baseGiven || !walked)) placeBelowBase(item);
             items.push_back(std::move(item));
+        });
+    }
+    if (options.shardCount > 0) {
+        std::erase_if(items, [&](const BatchItem& item) {
+            return ShardOf(item.shownPath, options.shardCount) + 1 != options.shardIndex;
         });
     }
     return items;
@@ -110,6 +240,7 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
 
 Planner::Planner(const PlanOptions& options, Console& console)
     : options_(options), console_(console), preparer_(options.leftoverAgeSeconds) {
+    standardOutputKnown_ = platform::StatusOf(options.standardOutput, &standardOutput_);
     if (!options.outputFolder.empty()) outputFolder_ = platform::MakeAbsolute(options.outputFolder);
 }
 
@@ -121,6 +252,18 @@ void Planner::TakeInputs(std::vector<BatchItem>* items) {
         kept.push_back(std::move(item));
     }
     *items = std::move(kept);
+}
+
+std::vector<std::string> Planner::InputsOnStandardOutput(const std::vector<BatchItem>& items) {
+    std::vector<std::string> shown;
+    platform::FileStatus input;
+    for (const BatchItem& item : items) {
+        if (standardOutputKnown_ && item.legal && platform::StatusOfPath(item.path, &input) &&
+            input.SameFile(standardOutput_)) {
+            shown.push_back(Printable(item.shownPath));
+        }
+    }
+    return shown;
 }
 
 void Planner::Refuse(BatchItem& item, const std::string& message) {
@@ -158,9 +301,14 @@ bool Planner::KeepsExistingResults() {
 }
 
 PrepareHost::Existing Planner::DecideExisting(const PreparedJob& job) {
+    // An archive of another file (Kick.kvn holding Kick.aiff, when Kick.wav is compressed) is
+    // replaced only by --replace-any or an answer given for it.
+    const bool otherFile = !job.existingHolds.empty() && !options_.replaceAny;
     switch (options_.overwrite) {
         case OverwritePolicy::Force:
-            return Existing::Replace;
+            if (!otherFile) return Existing::Replace;
+            if (!answeredAll_) return Existing::Refuse;
+            break;
         case OverwritePolicy::NoClobber:
             return Existing::Keep;
         case OverwritePolicy::Ask:
@@ -169,9 +317,10 @@ PrepareHost::Existing Planner::DecideExisting(const PreparedJob& job) {
     if (!console_.CanAsk()) return Existing::Refuse;
     std::string name, folder;
     SplitPath(job.destinationPath, &name, &folder);
-    switch (console_.AskOverwrite(Printable(shownFolder_ + name))) {
+    switch (console_.AskOverwrite(Printable(shownFolder_ + name), Printable(job.existingHolds))) {
         case OverwriteAnswer::All:
             options_.overwrite = OverwritePolicy::Force;
+            answeredAll_ = true;
             [[fallthrough]];
         case OverwriteAnswer::Yes:
             return Existing::Replace;
@@ -185,6 +334,11 @@ PrepareHost::Existing Planner::DecideExisting(const PreparedJob& job) {
 
 void Planner::Tell(BatchItem& item, const PrepareResult& result) {
     const std::string shown = Printable(item.shownPath);
+    // A file another program holds, or a failure of the machine's, may pass on another run.
+    item.outcome.transient = (result.status == PrepareStatus::SourceUnopenable ||
+                              result.status == PrepareStatus::HeaderUnreadable ||
+                              result.status == PrepareStatus::CreateFailed) &&
+                             IsTransientError(result.error);
     const std::string& to = item.shownDestination;
     const std::string why = std::strerror(result.error);
     switch (result.status) {
@@ -229,6 +383,12 @@ void Planner::Tell(BatchItem& item, const PrepareResult& result) {
             Refuse(item, "Can't create file " + to + ": it is the source itself");
             return;
         case PrepareStatus::Refused:
+            if (!item.job.existingHolds.empty()) {
+                Refuse(item, "File already exists: " + to + " holds another file, " +
+                                 Printable(item.job.existingHolds) +
+                                 " (use --replace-any to replace it or -n to skip); failed");
+                return;
+            }
             Refuse(item,
                    "File already exists: " + to + " (use -f to overwrite or -n to skip); failed");
             return;
@@ -250,9 +410,9 @@ void Planner::Tell(BatchItem& item, const PrepareResult& result) {
 
 bool Planner::Prepare(BatchItem& item) {
     const std::string shown = Printable(item.shownPath);
-    if (!item.legal && item.shownPath == kStandardInput) {
-        Refuse(item,
-               "-: standard input is not a regular file (kvn reads files: redirect one with <)");
+    if (!item.legal && !item.refusal.empty()) {
+        Refuse(item, item.refusal);
+        item.outcome.transient = item.refusalTransient;
         return false;
     }
     if (!item.legal) {
@@ -271,10 +431,10 @@ bool Planner::Prepare(BatchItem& item) {
     }
     current_ = &item;
     shownFolder_.clear();
-    const PrepareResult result =
-        options_.toStdout
-            ? preparer_.PrepareStream(item.path, kind, options_.typeText, STDOUT_FILENO, &item.job)
-            : preparer_.Prepare(item.path, kind, *this, &item.job);
+    const PrepareResult result = options_.toStdout
+                                     ? preparer_.PrepareStream(item.path, kind, options_.typeText,
+                                                               options_.standardOutput, &item.job)
+                                     : preparer_.Prepare(item.path, kind, *this, &item.job);
     current_ = nullptr;
     if (options_.toStdout) item.shownDestination = "standard output";
     if (!item.job.destinationPath.empty()) {

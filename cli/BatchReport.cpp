@@ -1,6 +1,7 @@
 #include "cli/BatchReport.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -51,6 +52,14 @@ const char* ResultName(ItemResult result) {
 void PutName(nlohmann::ordered_json& object, const char* key, const std::string& bytes) {
     object[key] = bytes;
     if (!IsValidUtf8(bytes)) object[std::string(key) + "_hex"] = HexBytes(bytes);
+}
+
+// The ratio for JSON: the new size in percent of the old one, a number with two decimals (the
+// table's text truncates it to whole percent); null when the old size is 0.
+nlohmann::ordered_json RatioValue(uint64_t newSize, uint64_t oldSize) {
+    if (oldSize == 0) return nullptr;
+    const double percent = static_cast<double>(newSize) * 100.0 / static_cast<double>(oldSize);
+    return std::round(percent * 100.0) / 100.0;
 }
 
 std::string Dump(const nlohmann::ordered_json& object) {
@@ -161,7 +170,8 @@ std::string JsonLine(const BatchItem& item) {
     object["type"] = "file";
     PutName(object, "file", ShownName(item));
     PutName(object, "path", ShownFolder(item));
-    PutName(object, "source", item.path);
+    // Standard input has no path of its own.
+    PutName(object, "source", item.shownPath == "-" ? item.shownPath : item.path);
     if (!item.job.destinationPath.empty()) PutName(object, "destination", item.job.destinationPath);
     object["action"] = outcome.action;
     object["result"] = ResultName(outcome.result);
@@ -169,7 +179,7 @@ std::string JsonLine(const BatchItem& item) {
         object["opt"] = FormatModeBits(outcome.mode);
         object["old_size"] = outcome.oldSize;
         object["new_size"] = outcome.newSize;
-        object["ratio"] = FormatRatio(outcome.newSize, outcome.oldSize);
+        object["ratio"] = RatioValue(outcome.newSize, outcome.oldSize);
     }
     object["verified"] = outcome.verified;
     object["source_deleted"] = outcome.sourceDeleted;
@@ -194,7 +204,7 @@ std::string JsonTotals(const BatchTotals& totals, int exitStatus) {
     object["canceled"] = totals.canceled;
     object["bytes_in"] = totals.bytesIn;
     object["bytes_out"] = totals.bytesOut;
-    object["ratio"] = FormatRatio(totals.bytesOut, totals.bytesIn);
+    object["ratio"] = RatioValue(totals.bytesOut, totals.bytesIn);
     object["seconds"] = totals.seconds;
     object["exit_status"] = exitStatus;
     return Dump(object);

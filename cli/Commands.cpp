@@ -1,9 +1,11 @@
 #include "cli/Commands.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "cli/Interrupt.h"
 #include "cli/TerminalObserver.h"
@@ -57,48 +59,141 @@ bool OpenNamedSource(const std::string& path, OpenSource* source) {
 
 }  // namespace
 
-int RunInfo(const std::vector<std::string>& archives) {
-    int status = kExitOk;
-    std::printf("%-10s %6s %10s %10s %5s  %s\n", "Type", "Filter", "Original", "Archive", "Ratio",
-                "File");
+bool IsTransientError(int error) {
+    switch (error) {
+        case EIO:
+        case ENOSPC:
+        case EDQUOT:
+        case EMFILE:
+        case ENFILE:
+        case ENOMEM:
+        case EAGAIN:
+        case EINTR:
+        case EBUSY:
+        case ETIMEDOUT:
+        case ENOBUFS:
+        case ESTALE:
+        case ENETDOWN:
+        case ENETUNREACH:
+        case EHOSTUNREACH:
+        case ECONNRESET:
+        case ECONNABORTED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+namespace {
+
+// The exit status of a command over several files: 1 when any failed for a reason of its own,
+// 75 when every failure was the machine's, 0 when none failed.
+class StatusTally {
+public:
+    void Failed(bool transient) { (transient ? transient_ : permanent_) = true; }
+    int Status() const { return permanent_ ? kExitFailed : transient_ ? kExitRetry : kExitOk; }
+
+private:
+    bool permanent_ = false;
+    bool transient_ = false;
+};
+
+void PrintJson(const nlohmann::ordered_json& object) {
+    std::printf(
+        "%s\n",
+        object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+}
+
+nlohmann::ordered_json FileObject(const std::string& given) {
+    nlohmann::ordered_json object;
+    object["file"] = given;
+    if (!IsValidUtf8(given)) object["file_hex"] = HexBytes(given);
+    return object;
+}
+
+}  // namespace
+
+int RunInfo(const std::vector<std::string>& archives, bool json) {
+    StatusTally tally;
+    if (!json) {
+        std::printf("%-10s %6s %10s %10s %5s  %s\n", "Type", "Filter", "Original", "Archive",
+                    "Ratio", "File");
+    }
     for (const std::string& given : archives) {
         OpenSource source;
         if (!OpenNamedSource(platform::MakeAbsolute(given), &source)) {
-            status = kExitFailed;
+            tally.Failed(IsTransientError(errno));
             continue;
         }
         ArchiveHeader header;
         HeaderStatus headerStatus = ReadArchiveHeader(source.file, &header);
         uint64_t archiveSize = 0;
         if (headerStatus != HeaderStatus::Ok || !platform::GetFileSize(source.file, &archiveSize)) {
-            Message(Printable(given) + ": Bad file format" +
-                    (headerStatus == HeaderStatus::Truncated ? " (truncated header)" : ""));
-            status = kExitFailed;
+            const bool readError = headerStatus == HeaderStatus::ReadError;
+            Message(Printable(given) +
+                    (readError
+                         ? ": can't read it: " + Reason()
+                         : ": Bad file format" + std::string(headerStatus == HeaderStatus::Truncated
+                                                                 ? " (truncated header)"
+                                                                 : "")));
+            tally.Failed(readError && IsTransientError(errno));
             continue;
         }
         // A mode byte no writer stores (damage, which kvn test reports) shows as "?".
         const std::string bits = IsStoredDeltaMode(header.deltaMode)
                                      ? FormatModeBits(static_cast<DeltaMode>(header.deltaMode))
                                      : "";
+        if (json) {
+            nlohmann::ordered_json object = FileObject(given);
+            object["type"] = header.typeText;
+            if (!IsValidUtf8(header.typeText)) object["type_hex"] = HexBytes(header.typeText);
+            object["filter"] =
+                bits.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(bits);
+            object["original_size"] = header.sourceSize;
+            object["archive_size"] = archiveSize;
+            object["ratio"] =
+                header.sourceSize == 0
+                    ? nlohmann::ordered_json()
+                    : nlohmann::ordered_json(std::round(static_cast<double>(archiveSize) * 10000.0 /
+                                                        header.sourceSize) /
+                                             100.0);
+            PrintJson(object);
+            continue;
+        }
         std::printf("%-10s %6s %10s %10s %5s  %s\n", Printable(header.typeText).c_str(),
                     bits.empty() ? "?" : bits.c_str(), FormatSize(header.sourceSize).c_str(),
                     FormatSize(archiveSize).c_str(),
                     FormatRatio(archiveSize, header.sourceSize).c_str(), Printable(given).c_str());
     }
-    return status;
+    return tally.Status();
 }
 
-int RunTest(const std::vector<std::string>& archives, bool progress) {
+int RunTest(const std::vector<std::string>& archives, bool progress, bool json) {
     std::unique_ptr<EngineContext> engine = EngineContext::Create();
     if (!engine) {
         Message("No memory");
-        return kExitFailed;
+        return kExitRetry;
     }
-    int status = kExitOk;
+    StatusTally tally;
+    // One line per archive: "OK  name" or "FAILED  name: why", or its JSON object.
+    const auto verdict = [&](const std::string& given, const std::string& failure, bool transient) {
+        if (!failure.empty()) tally.Failed(transient);
+        if (json) {
+            nlohmann::ordered_json object = FileObject(given);
+            object["result"] = failure.empty() ? "ok" : "failed";
+            if (!failure.empty()) object["message"] = failure;
+            PrintJson(object);
+        } else if (failure.empty()) {
+            std::printf("OK      %s\n", Printable(given).c_str());
+        } else {
+            std::printf("FAILED  %s: %s\n", Printable(given).c_str(), failure.c_str());
+        }
+        std::fflush(stdout);
+    };
     for (const std::string& given : archives) {
         OpenSource source;
         if (!OpenNamedSource(platform::MakeAbsolute(given), &source)) {
-            status = kExitFailed;
+            tally.Failed(IsTransientError(errno));
             continue;
         }
         std::string name, folder;
@@ -108,14 +203,11 @@ int RunTest(const std::vector<std::string>& archives, bool progress) {
         std::string restored;
         if (ReadArchiveHeader(source.file, &header, HeaderField::TypeText) == HeaderStatus::Ok &&
             !NameForExpansion(name, header.typeText, &restored)) {
-            std::printf("FAILED  %s: unsafe type text (it would name a file elsewhere)\n",
-                        Printable(given).c_str());
-            status = kExitFailed;
+            verdict(given, "unsafe type text (it would name a file elsewhere)", false);
             continue;
         }
         if (!platform::SeekTo(source.file, 0)) {
-            std::printf("FAILED  %s: read error: %s\n", Printable(given).c_str(), Reason().c_str());
-            status = kExitFailed;
+            verdict(given, "read error: " + Reason(), IsTransientError(errno));
             continue;
         }
         platform::FileHandle sink = platform::OpenNullSink();
@@ -124,16 +216,13 @@ int RunTest(const std::vector<std::string>& archives, bool progress) {
         observer.Clear();
         platform::CloseFile(sink);
         if (outcome.result == JobResult::Cancelled) return InterruptedStatus();
-        if (outcome.result == JobResult::Done) {
-            std::printf("OK      %s\n", Printable(given).c_str());
-        } else {
-            std::printf("FAILED  %s: %s\n", Printable(given).c_str(),
-                        DescribeFailure(outcome).c_str());
-            status = kExitFailed;
-        }
-        std::fflush(stdout);
+        const bool transient =
+            outcome.error == EngineError::CodecMemory ||
+            (outcome.error == EngineError::ReadError && IsTransientError(outcome.systemError));
+        verdict(given, outcome.result == JobResult::Done ? "" : DescribeFailure(outcome),
+                transient);
     }
-    return status;
+    return tally.Status();
 }
 
 }  // namespace kavrin::cli

@@ -31,8 +31,9 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-std::string OverwriteQuestion(const std::string& shownPath) {
-    return "File already exists\n" + shownPath + "\nOverwrite?";
+std::string OverwriteQuestion(const std::string& shownPath, const std::string& holds) {
+    return "File already exists\n" + shownPath + "\n" +
+           (holds.empty() ? "" : "It holds another file: " + holds + "\n") + "Overwrite?";
 }
 
 bool ParseOverwriteAnswer(const std::string& line, OverwriteAnswer* answer) {
@@ -75,9 +76,11 @@ void TerminalConsole::Error(const std::string& text) {
     std::fflush(stderr);
 }
 
-OverwriteAnswer TerminalConsole::AskOverwrite(const std::string& shownPath) {
+OverwriteAnswer TerminalConsole::AskOverwrite(const std::string& shownPath,
+                                              const std::string& holds) {
     ClearProgress();
-    std::fprintf(stderr, "%s [Y]es, [n]o, [c]ancel, [a]ll: ", OverwriteQuestion(shownPath).c_str());
+    std::fprintf(stderr,
+                 "%s [Y]es, [n]o, [c]ancel, [a]ll: ", OverwriteQuestion(shownPath, holds).c_str());
     std::fflush(stderr);
     for (;;) {
         std::string line;

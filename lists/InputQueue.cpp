@@ -165,7 +165,7 @@ bool CInputQueue::AddFile(const std::string& path) {
     std::string type;
     std::string ratio = "100%";
     int image = kPlainFileImage;
-    if (HasArchiveExtension(name)) {
+    if (IsArchiveName(name)) {
         ArchiveHeader header;
         switch (ReadArchiveHeader(source.file, &header, HeaderField::SourceSize)) {
             case HeaderStatus::Ok:
@@ -188,8 +188,7 @@ bool CInputQueue::AddFile(const std::string& path) {
         }
         image = kArchiveImage;
     } else {
-        size_t dot = FindExtension(name);
-        if (dot < name.size()) type = name.substr(dot + 1);
+        type = TypeTextOf(name);
     }
     platform::CloseFile(source.file);
 

@@ -36,7 +36,7 @@ bool Transient(int error) {
 
 Shown ReadRestoredName(const std::string& folder, const std::string& name, std::string* restored,
                        uint32_t* size, int* error) {
-    if (!HasArchiveExtension(name)) return Shown::AsItself;
+    if (!IsArchiveName(name)) return Shown::AsItself;
     errno = 0;
     platform::FileHandle file = platform::OpenShared(JoinPath(folder, name));
     if (file == platform::kInvalidFile) {
@@ -61,7 +61,7 @@ Shown ReadRestoredName(const std::string& folder, const std::string& name, std::
     // A name longer than a file name may be could be listed but never opened; one that would
     // itself be taken for an archive's name would be expanded again by whoever copies it out.
     if (!NameForExpansion(name, header.typeText, restored) || restored->size() > kMaxName ||
-        HasArchiveExtension(*restored)) {
+        IsArchiveName(*restored)) {
         return Shown::AsItself;
     }
     *size = header.sourceSize;
@@ -106,14 +106,16 @@ int FindInView(const std::string& folder, const std::string& name, ViewEntry* en
     // Whether the archive `archive`, restoring to `restored` (a name no real entry has), is the
     // only one of the folder that does: 0 yes, -1 no, or an errno.
     const auto alone = [&](const std::string& archive, const std::string& restored) {
-        for (const std::string& other :
-             ArchiveSpellings(restored.substr(0, FindExtension(restored)))) {
-            if (other == archive) continue;
-            std::string otherRestored;
-            uint32_t otherSize = 0;
-            const Shown shown = ReadRestoredName(folder, other, &otherRestored, &otherSize, &error);
-            if (shown == Shown::Unknown) return error;
-            if (shown == Shown::Restored && otherRestored == restored) return -1;
+        for (const std::string& stem : ArchiveStemsFor(restored)) {
+            for (const std::string& other : ArchiveSpellings(stem)) {
+                if (other == archive) continue;
+                std::string otherRestored;
+                uint32_t otherSize = 0;
+                const Shown shown =
+                    ReadRestoredName(folder, other, &otherRestored, &otherSize, &error);
+                if (shown == Shown::Unknown) return error;
+                if (shown == Shown::Restored && otherRestored == restored) return -1;
+            }
         }
         return 0;
     };
@@ -133,20 +135,21 @@ int FindInView(const std::string& folder, const std::string& name, ViewEntry* en
         *entry = ViewEntry{name, name, false, 0};
         return 0;
     }
-    // A restored name: its archive is spelled as its base plus ".kvn" in some letter case.
-    const size_t dot = FindExtension(name);
-    if (dot == name.size()) return ENOENT;
-    for (const std::string& archive : ArchiveSpellings(name.substr(0, dot))) {
-        std::string restored;
-        uint32_t size = 0;
-        const Shown shown = ReadRestoredName(folder, archive, &restored, &size, &error);
-        if (shown == Shown::Unknown) return error;
-        if (shown == Shown::Restored && restored == name) {
-            const int single = alone(archive, restored);
-            if (single > 0) return single;
-            if (single < 0) return ENOENT;
-            *entry = ViewEntry{name, archive, true, size};
-            return 0;
+    // A restored name: its archive is spelled as one of its stems plus ".kvn" in some letter
+    // case.
+    for (const std::string& stem : ArchiveStemsFor(name)) {
+        for (const std::string& archive : ArchiveSpellings(stem)) {
+            std::string restored;
+            uint32_t size = 0;
+            const Shown shown = ReadRestoredName(folder, archive, &restored, &size, &error);
+            if (shown == Shown::Unknown) return error;
+            if (shown == Shown::Restored && restored == name) {
+                const int single = alone(archive, restored);
+                if (single > 0) return single;
+                if (single < 0) return ENOENT;
+                *entry = ViewEntry{name, archive, true, size};
+                return 0;
+            }
         }
     }
     return ENOENT;

@@ -15,6 +15,7 @@ packages=(
   desktop-file-utils shared-mime-info   # checking the desktop entry and the MIME package
   libfuse3-dev fuse3         # kvn mount, and fusermount3 to unmount it
   fluidsynth sox             # programs that read sound files through kvn mount in its tests
+  parallel                   # runs the sharding recipe of doc/sharding.md in the tests
   timgm6mb-soundfont freepats alsa-utils  # real sound banks and sounds for those tests
   clang-format               # the format check (scripts/check-format.sh)
 )

@@ -338,11 +338,12 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
     WriteFile(in + "/g.kvn", archive(std::string(255, 'x')));  // too long a name
     WriteFile(in + "/d.kvn", "no magic here");
     WriteFile(in + "/e.KVN", archive("wav"));
-    WriteFile(in + "/f.2.kvn", archive("wav"));  // not an archive by its name
+    WriteFile(in + "/f.2.kvn", archive("wav"));  // names keep their dots
     // Restored names that would be taken for archives' names keep their own, one rule for
     // every spelling; so does a header cut inside its reserved field.
     WriteFile(in + "/h.kvn", archive("KVN"));
     WriteFile(in + "/i.kvn", archive("kvn"));
+    WriteFile(in + "/j.kvn", archive("2.kvn"));
     WriteFile(in + "/r.kvn", archive("wav").substr(0, 17 - 2));
     // A damaged archive whose header gives 0 bytes: listed so, never opened as an empty file.
     WriteFile(in + "/z.kvn", EncodeArchiveHeader("wav", 3, 0) + payload);
@@ -359,15 +360,16 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
 
     EXPECT_EQ(test::ListFolder(dir / "mp"),
               (std::vector<std::string>{"a.kvn", "a.wav", "b.KVN", "b.kvn", "c.kvn", "corpus",
-                                        "d.kvn", "e.wav", "f.2.kvn", "g.kvn", "h.kvn", "i.kvn",
-                                        "r.kvn", "z.wav"}));
+                                        "d.kvn", "e.wav", "f.2.wav", "g.kvn", "h.kvn", "i.kvn",
+                                        "j.kvn", "r.kvn", "z.wav"}));
     int error = 0;
     EXPECT_TRUE(ReadView(dir / "mp/a.kvn", &error) == archive("wav"));
     EXPECT_EQ(ReadView(dir / "mp/a.wav", &error), "a real file");
     EXPECT_TRUE(ReadView(dir / "mp/b.KVN", &error) == archive("wav"));
     EXPECT_TRUE(ReadView(dir / "mp/c.kvn", &error) == archive("../x"));
     EXPECT_TRUE(ReadView(dir / "mp/e.wav", &error) == sound);
-    for (const char* name : {"h.kvn", "i.kvn", "r.kvn"}) {
+    EXPECT_TRUE(ReadView(dir / "mp/f.2.wav", &error) == sound);
+    for (const char* name : {"h.kvn", "i.kvn", "j.kvn", "r.kvn"}) {
         EXPECT_TRUE(ReadView(dir / ("mp/" + std::string(name)), &error) ==
                     ReadFile(in + "/" + name))
             << name;
@@ -397,6 +399,7 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
     EXPECT_GE(good, 8);
     EXPECT_GE(failed, 3);
     EXPECT_TRUE(ReadView(dir / "mp/e.wav", &error) == sound);
+    EXPECT_TRUE(ReadView(dir / "mp/f.2.wav", &error) == sound);
     EXPECT_EQ(Listing(in), before);  // nothing written into the folder
     EXPECT_EQ(mount.End(), 0);
     EXPECT_NE(mount.Log().find("opening it gives EIO"), std::string::npos);
