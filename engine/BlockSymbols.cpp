@@ -58,13 +58,12 @@ bool BlockSymbolReader::EnsureColumn() {
            column_.Reserve(maxLength_ + kColumnSlack);
 }
 
-bool BlockSymbolReader::Start(Expect what, uint32_t level) {
+void BlockSymbolReader::Start(Expect what, uint32_t level) {
     level_ = std::clamp<uint32_t>(level, 1, 9);
     maxLength_ = 100000 * level_;
     state_ = what == Expect::StreamHeader ? State::StreamMagic : State::BlockMagic;
     step_ = 0;
     errorBit_ = 0;
-    return EnsureColumn();
 }
 
 void BlockSymbolReader::SwapColumn(ByteBuffer& other) {
@@ -86,7 +85,6 @@ BlockSymbolReader::Status BlockSymbolReader::Read(BitInput& in) {
                 if (++step_ == 4) {
                     level_ = byte - '0';
                     maxLength_ = 100000 * level_;
-                    if (!EnsureColumn()) return Fail(in.bit);
                     state_ = State::BlockMagic;
                     step_ = 0;
                 }
@@ -232,6 +230,11 @@ BlockSymbolReader::Status BlockSymbolReader::Read(BitInput& in) {
                     break;
                 }
                 for (uint32_t t = 0; t < tableCount_; ++t) BuildTable(tables_[t], lengths_[t]);
+                state_ = State::SymbolsStart;
+                break;
+            }
+            case State::SymbolsStart: {
+                if (!EnsureColumn()) return Status::NoMemory;
                 BeginSymbols();
                 state_ = State::Symbols;
                 break;

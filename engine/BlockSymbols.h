@@ -54,8 +54,8 @@ public:
         Block,         // a block or end magic (the header's block size given to Start)
     };
     // Starts reading; `level` (1..9) is the block size in 100 000 bytes when no stream header
-    // comes first. False when memory for the block is short.
-    bool Start(Expect what, uint32_t level = 9);
+    // comes first.
+    void Start(Expect what, uint32_t level = 9);
 
     enum class Status {
         NeedBits,    // every bit given has been used; give more (the place is kept)
@@ -63,6 +63,7 @@ public:
         StreamEnd,   // the end magic and the stream CRC are read
         BadHeader,   // the stream does not open with "BZh1".."BZh9"
         Damaged,     // a rule is broken; errorBit() tells where
+        NoMemory,    // no memory for the block's bytes (the place is kept: call again)
     };
     // Reads from in.bit on and moves in.bit past what it consumed. After BlockReady the next
     // call goes on with the next block or end magic.
@@ -83,9 +84,9 @@ public:
     // After Damaged or BadHeader: the bits the library would have read when it found the
     // fault, counted from bit 0 of the data.
     uint64_t errorBit() const { return errorBit_; }
-    // Hands the column over; `other`, which takes its place, must have room for the block
-    // size plus kColumnSlack bytes.
+    // Hands the column over; `other` takes its place (a block sizes it as it needs).
     void SwapColumn(ByteBuffer& other);
+    size_t columnCapacity() const { return column_.capacity(); }
 
     static constexpr unsigned kTableBits = 10;
 
@@ -106,6 +107,7 @@ private:
         LengthStart,
         LengthStep,
         LengthChange,
+        SymbolsStart,
         Symbols,
     };
     struct Table {

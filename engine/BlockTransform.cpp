@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "engine/BlockTransform.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -176,26 +177,20 @@ public:
         }
     }
 
-    // Copies the pieces reached from the origin, in order, to `out`. False when they do not
-    // make up the whole block (the pointers form more than one cycle).
-    bool Order(uint32_t length, uint8_t* out) const {
-        uint64_t total = 0;
+    // Copies the pieces of the origin's cycle, in order from the origin, to `out`, and
+    // returns their length: the block's length when the pointers form one cycle.
+    uint32_t Order(uint8_t* out) const {
+        uint32_t total = 0;
         uint32_t piece = originPiece_;
         for (uint32_t count = 0; count < pieces_; ++count) {
-            total += pieces[piece].length;
-            if (total > length) return false;
+            for (uint32_t e = pieces[piece].firstExtent; e != kNone; e = extents[e].next) {
+                std::memcpy(out + total, pool_ + extents[e].offset, extents[e].length);
+                total += extents[e].length;
+            }
             piece = pieces[piece].next;
             if (piece == originPiece_) break;
         }
-        if (piece != originPiece_ || total != length) return false;
-        do {
-            for (uint32_t e = pieces[piece].firstExtent; e != kNone; e = extents[e].next) {
-                std::memcpy(out, pool_ + extents[e].offset, extents[e].length);
-                out += extents[e].length;
-            }
-            piece = pieces[piece].next;
-        } while (piece != originPiece_);
-        return true;
+        return total;
     }
 
 private:
@@ -299,18 +294,12 @@ void InverseTransform::Restore(uint8_t* column, uint32_t length, const uint32_t 
     const HighHalves high(first);
     PieceWalk walk(*book_, entries, high, length, origin, column);
     walk.Run();
-    oneCycle_ = walk.Order(length, entries);
-    if (oneCycle_) {
-        std::memcpy(column, entries, length);
-        column[length] = column[0];
-    } else {
-        // The library's walk from the origin alone, repeating the origin's cycle.
-        uint32_t at = origin;
-        for (uint32_t k = 0; k <= length; ++k) {
-            const uint32_t entry = LoadEntry(entries, at);
-            column[k] = static_cast<uint8_t>(high.At(at) | ((entry >> kNibbleShift) & 15));
-            at = entry & kPointerMask;
-        }
+    const uint32_t cycle = walk.Order(entries);
+    oneCycle_ = cycle == length;
+    // The library's walk from the origin goes round the origin's cycle again and again (one
+    // cycle through the whole block, in a sound one), and reads one byte past the end.
+    for (uint32_t k = 0; k <= length; k += cycle) {
+        std::memcpy(column + k, entries, std::min(cycle, length + 1 - k));
     }
     if (randomised) Derandomise(column, length + 1);
 }

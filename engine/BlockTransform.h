@@ -13,8 +13,8 @@
 // that makes 4 bytes per block byte, as the library needs, plus the column's slack for pages.
 //
 // Any column and origin decode as the library decodes them: where the pointers do not form one
-// cycle through the whole block (a crafted block), the pieces reached from the origin do not
-// cover the block, and it is walked again from the origin alone.
+// cycle through the whole block (a crafted block), the library's walk goes round the origin's
+// cycle again and again; the pieces reached from the origin are that cycle, repeated here.
 //
 // One InverseTransform per thread; it keeps its table from block to block.
 #pragma once

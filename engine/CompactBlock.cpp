@@ -11,7 +11,7 @@ bool CompactBlockDecoder::Reserve() {
 
 BlockVerdict CompactBlockDecoder::Decode(const uint8_t* data, uint64_t startBit, uint64_t endBit,
                                          CompactBlock* block, uint32_t level) {
-    if (!reader_.Start(BlockSymbolReader::Expect::Block, level)) return BlockVerdict::NoMemory;
+    reader_.Start(BlockSymbolReader::Expect::Block, level);
     // The reader counts bits from the first byte it is given.
     const uint64_t skipped = 8 * (startBit / 8);
     BitInput in{data + startBit / 8, startBit - skipped, endBit - skipped};
@@ -20,6 +20,8 @@ BlockVerdict CompactBlockDecoder::Decode(const uint8_t* data, uint64_t startBit,
             return BlockVerdict::Truncated;
         case BlockSymbolReader::Status::BlockReady:
             break;
+        case BlockSymbolReader::Status::NoMemory:
+            return BlockVerdict::NoMemory;
         default:
             return BlockVerdict::Damaged;
     }
@@ -28,8 +30,8 @@ BlockVerdict CompactBlockDecoder::Decode(const uint8_t* data, uint64_t startBit,
 }
 
 BlockVerdict CompactBlockDecoder::Finish(CompactBlock* block) {
-    if (!Reserve() || !block->bytes.Reserve(kMaxBlockBytes + kColumnSlack))
-        return BlockVerdict::NoMemory;
+    if (!Reserve()) return BlockVerdict::NoMemory;
+    // The block takes the column; its old buffer, if any, serves the next block.
     reader_.SwapColumn(block->bytes);
     const uint32_t length = reader_.length();
     uint8_t* bytes = block->bytes.data();

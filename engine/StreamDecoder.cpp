@@ -40,6 +40,8 @@ bool StreamDecoder::Give(const uint8_t* bytes, size_t length) {
 StreamDecoder::Event StreamDecoder::Next() {
     if (stopped_) return Event::Damaged;
     BlockSymbolReader& reader = decoder_.reader();
+    // The last block is done with: its buffer serves the next one, so the stream holds one.
+    if (reader.columnCapacity() == 0) reader.SwapColumn(block_.bytes);
     BitInput in{window_.data(), bit_, 8 * static_cast<uint64_t>(window_.size())};
     const BlockSymbolReader::Status status = reader.Read(in);
     bit_ = in.bit;
@@ -71,6 +73,8 @@ StreamDecoder::Event StreamDecoder::Next() {
             stopped_ = true;
             stopBit_ = base + reader.errorBit();
             return Event::Damaged;
+        case BlockSymbolReader::Status::NoMemory:
+            return Event::NoMemory;
     }
     return Event::Damaged;
 }
