@@ -58,7 +58,7 @@ int Reads(const char* path, long count, long size, long seed) {
 // Keeps nothing: what a lone decode costs, without a form to make.
 class Discard : public kavrin::SpanSink {
 public:
-    bool Take(const uint8_t*, size_t) override { return true; }
+    bool Take(const kavrin::CompactBlock&) override { return true; }
 };
 
 int Blocks(const char* path) {

@@ -1,18 +1,12 @@
 #include "mount/BlockDecode.h"
 
-#include <bzlib.h>
-
 #include <algorithm>
 #include <cstring>
 
+#include "engine/BlockCrc.h"
 #include "engine/StreamBits.h"
 
 namespace kavrin {
-namespace {
-
-constexpr size_t kPieceBytes = 64 * 1024;
-
-}  // namespace
 
 const char* DescribeBlockStatus(BlockStatus status) {
     switch (status) {
@@ -29,9 +23,17 @@ const char* DescribeBlockStatus(BlockStatus status) {
 }
 
 void BlockDecoder::Trim() {
-    // Buffers grown for a large span go back; the codec's own memory is kept for the next.
     if (read_.capacity() > (1u << 20)) read_.Release();
-    if (wrapped_.capacity() > (1u << 20)) wrapped_.Release();
+}
+
+BlockVerdict BlockDecoder::DecodeBlock(const uint8_t* bytes, uint64_t startBit, uint64_t endBit,
+                                       const CompactBlock** block, uint32_t level) {
+    const uint64_t base = 8 * (startBit / 8);
+    const BlockVerdict verdict =
+        decoder_.Decode(bytes, startBit - base, endBit - base, &block_, level);
+    block_.endBit += base;
+    *block = &block_;
+    return verdict;
 }
 
 BlockStatus BlockDecoder::DecodeSpan(platform::FileHandle file, const ArchiveIndex& index, size_t j,
@@ -46,117 +48,78 @@ BlockStatus BlockDecoder::DecodeSpan(platform::FileHandle file, const ArchiveInd
     if (got < 0) return BlockStatus::ReadError;
     // A file that ends sooner has changed; so has one whose span is not there any more.
     if (static_cast<uint64_t>(got) < length) return BlockStatus::Damaged;
+    read_.Commit(length);
     const uint64_t expected = index.SpanSize(j);
     uint64_t restored = 0;
-    const BlockStatus status =
-        span.kind == SpanKind::Blocks
-            ? Blocks(read_.data(), span.startBit, span.endBit, span.blocksCrc, expected, sink,
-                     &restored)
-            : Streams(read_.data(), length, span.startBit == 0, expected, sink, &restored);
+    const BlockStatus status = span.kind == SpanKind::Blocks
+                                   ? Blocks(span, expected, sink, &restored)
+                                   : Streams(span, expected, sink, &restored);
     if (status != BlockStatus::Ok) return status;
     return restored == expected ? BlockStatus::Ok : BlockStatus::Damaged;
 }
 
-BlockStatus BlockDecoder::DecodeBlock(const uint8_t* bytes, uint64_t startBit, uint64_t endBit,
-                                      uint64_t limit, SpanSink& sink, uint64_t* restored) {
-    *restored = 0;
-    if (endBit - startBit < kMagicBits + kCrcBits) return BlockStatus::Damaged;
-    const auto blockCrc =
-        static_cast<uint32_t>(ReadBits(bytes, startBit % 8 + kMagicBits, kCrcBits));
-    return Blocks(bytes, startBit, endBit, blockCrc, limit, sink, restored);
-}
-
-BlockStatus BlockDecoder::Blocks(const uint8_t* bytes, uint64_t startBit, uint64_t endBit,
-                                 uint32_t crc, uint64_t limit, SpanSink& sink, uint64_t* restored) {
-    *restored = 0;
-    const uint64_t from = startBit % 8;
-    const uint64_t bits = endBit - startBit;
-    if (bits < kMagicBits + kCrcBits) return BlockStatus::Damaged;
-    wrapped_.Clear();
-    if (!wrapped_.Reserve(sizeof kBzipHeader + bits / 8 + 16)) return BlockStatus::NoMemory;
-    // "BZh9", the blocks, then an end magic with the blocks' combined CRC as the stream's.
-    BitAppender appender;
-    uint8_t* to = wrapped_.data();
-    size_t length = sizeof kBzipHeader;
-    std::memcpy(to, kBzipHeader, sizeof kBzipHeader);
-    length += appender.Append(bytes, from, bits, to + length);
-    length += appender.AppendValue(kEndMagic, kMagicBits, to + length);
-    length += appender.AppendValue(crc, kCrcBits, to + length);
-    length += appender.Finish(to + length);
-    size_t used = 0;
-    const BlockStatus status = OneStream(to, length, limit, sink, restored, &used);
-    // Sound only when the stream ends exactly where its wrapping ends.
-    if (status == BlockStatus::Ok && used != length) return BlockStatus::Damaged;
-    return status;
-}
-
-BlockStatus BlockDecoder::Streams(const uint8_t* bytes, size_t length, bool firstOfPayload,
-                                  uint64_t limit, SpanSink& sink, uint64_t* restored) {
-    *restored = 0;
-    size_t at = 0;
-    bool first = true;
-    while (at < length || first) {
-        const uint8_t* input = bytes + at;
-        size_t inputLength = length - at;
-        if (first && firstOfPayload) {
-            // The payload's first stream has no header of its own: it gets "BZh9".
-            wrapped_.Clear();
-            if (!wrapped_.Reserve(sizeof kBzipHeader + inputLength)) return BlockStatus::NoMemory;
-            std::memcpy(wrapped_.data(), kBzipHeader, sizeof kBzipHeader);
-            std::memcpy(wrapped_.data() + sizeof kBzipHeader, input, inputLength);
-            input = wrapped_.data();
-            inputLength += sizeof kBzipHeader;
+// Consecutive blocks of one stream, from the span's first block magic to where it ends.
+BlockStatus BlockDecoder::Blocks(const IndexedSpan& span, uint64_t limit, SpanSink& sink,
+                                 uint64_t* restored) {
+    const uint64_t base = 8 * (span.startBit / 8);
+    const uint64_t end = span.endBit - base;
+    uint64_t bit = span.startBit - base;
+    uint32_t combined = 0;
+    while (bit < end) {
+        const BlockVerdict verdict = decoder_.Decode(read_.data(), bit, end, &block_);
+        if (verdict == BlockVerdict::NoMemory) return BlockStatus::NoMemory;
+        if (verdict != BlockVerdict::Ok || block_.restoredLength > limit - *restored) {
+            return BlockStatus::Damaged;
         }
-        uint64_t got = 0;
-        size_t used = 0;
-        const BlockStatus status =
-            OneStream(input, inputLength, limit - *restored, sink, &got, &used);
-        *restored += got;
-        if (status != BlockStatus::Ok) return status;
-        if (first && firstOfPayload) used -= sizeof kBzipHeader;
-        at += used;
-        first = false;
+        if (!sink.Take(block_)) return BlockStatus::NoMemory;
+        *restored += block_.restoredLength;
+        combined = CombineBlockCrc(combined, block_.storedCrc);
+        bit = block_.endBit;
     }
-    return BlockStatus::Ok;
+    return bit == end && combined == span.blocksCrc ? BlockStatus::Ok : BlockStatus::Damaged;
 }
 
-BlockStatus BlockDecoder::OneStream(const uint8_t* input, size_t length, uint64_t limit,
-                                    SpanSink& sink, uint64_t* restored, size_t* used) {
-    *restored = 0;
-    *used = 0;
-    if (!piece_.Reserve(kPieceBytes)) return BlockStatus::NoMemory;
-    bz_stream stream{};
-    memory_.Attach(stream);
-    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) return BlockStatus::NoMemory;
-    stream.next_in = const_cast<char*>(reinterpret_cast<const char*>(input));
-    stream.avail_in = static_cast<unsigned>(length);
-    BlockStatus status = BlockStatus::Damaged;
-    for (;;) {
-        stream.next_out = reinterpret_cast<char*>(piece_.data());
-        stream.avail_out = static_cast<unsigned>(kPieceBytes);
-        const int result = BZ2_bzDecompress(&stream);
-        const size_t got = kPieceBytes - stream.avail_out;
-        if (got > 0) {
-            if (*restored + got > limit) break;  // more than the span may restore
-            if (!sink.Take(piece_.data(), got)) {
-                status = BlockStatus::NoMemory;
+// Whole streams, each from its header ("BZh1".."BZh9"; the payload's first has none and is
+// read as "BZh9") through its end magic and CRC, the next one on the following byte.
+BlockStatus BlockDecoder::Streams(const IndexedSpan& span, uint64_t limit, SpanSink& sink,
+                                  uint64_t* restored) {
+    const uint8_t* bytes = read_.data();
+    const uint64_t end = span.endBit - span.startBit;  // both on bytes
+    uint64_t bit = 0;
+    bool first = span.startBit == 0;
+    while (bit < end) {
+        uint32_t level = 9;
+        if (!first) {
+            if (bit + 32 > end || std::memcmp(bytes + bit / 8, "BZh", 3) != 0 ||
+                bytes[bit / 8 + 3] < '1' || bytes[bit / 8 + 3] > '9') {
+                return BlockStatus::Damaged;
+            }
+            level = static_cast<uint32_t>(bytes[bit / 8 + 3] - '0');
+            bit += 32;
+        }
+        first = false;
+        uint32_t combined = 0;
+        for (;;) {
+            if (bit + kMagicBits + kCrcBits > end) return BlockStatus::Damaged;
+            if (ReadBits(bytes, bit, kMagicBits) == kEndMagic) {
+                if (ReadBits(bytes, bit + kMagicBits, kCrcBits) != combined) {
+                    return BlockStatus::Damaged;
+                }
+                bit = (bit + kMagicBits + kCrcBits + 7) / 8 * 8;
                 break;
             }
-            *restored += got;
+            const BlockVerdict verdict = decoder_.Decode(bytes, bit, end, &block_, level);
+            if (verdict == BlockVerdict::NoMemory) return BlockStatus::NoMemory;
+            if (verdict != BlockVerdict::Ok || block_.restoredLength > limit - *restored) {
+                return BlockStatus::Damaged;
+            }
+            if (!sink.Take(block_)) return BlockStatus::NoMemory;
+            *restored += block_.restoredLength;
+            combined = CombineBlockCrc(combined, block_.storedCrc);
+            bit = block_.endBit;
         }
-        if (result == BZ_STREAM_END) {
-            status = BlockStatus::Ok;
-            break;
-        }
-        if (result != BZ_OK) {
-            if (result == BZ_MEM_ERROR) status = BlockStatus::NoMemory;
-            break;
-        }
-        if (got == 0 && stream.avail_in == 0) break;  // the input ended inside the stream
     }
-    *used = length - stream.avail_in;
-    BZ2_bzDecompressEnd(&stream);
-    return status;
+    return bit == end ? BlockStatus::Ok : BlockStatus::Damaged;
 }
 
 }  // namespace kavrin

@@ -1,14 +1,17 @@
 // Decoding one span of an archive's payload (ArchiveIndex.h) on its own: every mount read and
-// every index build goes through BlockDecoder, so that the decoder behind it is one class.
+// every index walk goes through BlockDecoder, so that the decoder behind it is one class.
 //
-// Today the decoder is libbz2's: the bits of a Blocks span, wrapped as a stream of their own
-// ("BZh9", the blocks, an end magic and the blocks' combined CRC as the stream CRC), go through
-// the library, which checks every block CRC and the combined CRC; a Streams span is decoded
-// stream after stream from its own bytes, each stream's CRCs checked. The filtered bytes go to
-// a SpanSink, which undoes the delta filter and keeps what it needs (SpanForm.h).
+// The decoder is the engine's own (engine/CompactBlock.h): each block of the span comes out in
+// its compact form (its bytes before bzip2's last run-length stage, at most 900 000 bytes, a
+// block of silence included) with its CRC checked against the bytes it restores, without
+// restoring them. A Blocks span's blocks must also combine to the CRC the index gives and end
+// exactly where the span does; a Streams span is read stream after stream, each from its own
+// header to its end magic, whose CRC is checked. The blocks go to a SpanSink (SpanForm.h), which
+// restores what it needs through the delta filter.
 //
-// A BlockDecoder holds the codec's working memory and buffers for one decode at a time; give
-// each thread its own. The archive's descriptor may be shared (reads go to explicit offsets).
+// A BlockDecoder holds the decoder's working memory (4 bytes per block byte) and a span's bytes
+// for one decode at a time; give each thread its own. The archive's descriptor may be shared
+// (reads go to explicit offsets).
 #pragma once
 
 #include <cstddef>
@@ -16,7 +19,7 @@
 #include <string>
 
 #include "engine/ByteBuffer.h"
-#include "engine/CodecMemory.h"
+#include "engine/CompactBlock.h"
 #include "mount/ArchiveIndex.h"
 #include "platform/File.h"
 
@@ -30,49 +33,43 @@ enum class BlockStatus {
 };
 const char* DescribeBlockStatus(BlockStatus status);
 
-// Where a span's filtered bytes (its decoded output, before the delta filter) go, in order.
+// Where a span's blocks go, in order, each in compact form with its CRC checked.
 class SpanSink {
 public:
     virtual ~SpanSink() = default;
-    // Takes the next `length` filtered bytes. False when it cannot (out of memory): the
-    // decoding stops with NoMemory.
-    virtual bool Take(const uint8_t* bytes, size_t length) = 0;
+    // Takes the next block. False when it cannot (out of memory): the decoding stops.
+    virtual bool Take(const CompactBlock& block) = 0;
 };
 
-// What one decoder keeps between decodes, at most: libbz2's decoder at block size 9 (about
-// 3.7 MB), and its buffers for a span's bytes and output (Trim gives back more than 1 MiB).
+// What one decoder keeps between decodes, at most: the block decoder's tables and column for a
+// block of 900 000 bytes, one block, and a span's bytes (Trim gives back more than 1 MiB).
 inline constexpr uint64_t kDecoderBytes = 6 << 20;
 
 class BlockDecoder {
 public:
     // Decodes span `j` of the archive open as `file` into `sink`. Damaged when a CRC or rule
-    // fails, or when the span restores another length than the index says (decoding stops at
-    // the first byte too many).
+    // fails, or when the span restores another length than the index says.
     BlockStatus DecodeSpan(platform::FileHandle file, const ArchiveIndex& index, size_t j,
                            SpanSink& sink);
 
-    // Decodes the payload bits [startBit, endBit) found in `bytes` (whose first byte is payload
-    // byte startBit / 8) as exactly one sound block, into `sink`, with `*restored` the bytes it
-    // restored. Damaged when they are not one sound block or restore more than `limit` bytes.
-    BlockStatus DecodeBlock(const uint8_t* bytes, uint64_t startBit, uint64_t endBit,
-                            uint64_t limit, SpanSink& sink, uint64_t* restored);
+    // Decodes the one block whose magic is at payload bit `startBit`, from `bytes` (whose first
+    // byte is payload byte startBit / 8, and which hold the payload up to bit `endBit`), in a
+    // stream of block size `level`. Ok with *block the block, its endBit in payload bits;
+    // Truncated when its bits go on past endBit.
+    BlockVerdict DecodeBlock(const uint8_t* bytes, uint64_t startBit, uint64_t endBit,
+                             const CompactBlock** block, uint32_t level = 9);
 
-    // Gives back what the last decodes left allocated beyond the codec's own memory.
+    // Gives back what a large span left allocated beyond the decoder's own memory.
     void Trim();
 
 private:
-    BlockStatus Blocks(const uint8_t* bytes, uint64_t startBit, uint64_t endBit, uint32_t crc,
-                       uint64_t limit, SpanSink& sink, uint64_t* restored);
-    BlockStatus Streams(const uint8_t* bytes, size_t length, bool firstOfPayload, uint64_t limit,
-                        SpanSink& sink, uint64_t* restored);
-    // Runs one stream from `input` through libbz2 into the sink; `*used` the bytes it took.
-    BlockStatus OneStream(const uint8_t* input, size_t length, uint64_t limit, SpanSink& sink,
-                          uint64_t* restored, size_t* used);
+    BlockStatus Blocks(const IndexedSpan& span, uint64_t limit, SpanSink& sink, uint64_t* restored);
+    BlockStatus Streams(const IndexedSpan& span, uint64_t limit, SpanSink& sink,
+                        uint64_t* restored);
 
-    CodecMemory memory_;
-    ByteBuffer read_;     // the span's bytes as read from the archive
-    ByteBuffer wrapped_;  // a Blocks span as one stream
-    ByteBuffer piece_;    // decoded output, a piece at a time
+    CompactBlockDecoder decoder_;
+    CompactBlock block_;
+    ByteBuffer read_;  // the span's bytes as read from the archive
 };
 
 }  // namespace kavrin

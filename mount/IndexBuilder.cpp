@@ -16,9 +16,6 @@
 namespace kavrin {
 namespace {
 
-// Decodes a walk tries for one block before it gives up: each false magic inside a block's
-// data costs one.
-constexpr int kWalkAttempts = 32;
 // The walk loads its window again once less than this is left ahead of a block: a bzip2 block
 // at level 9 takes at most about 1 MB, so its end lies inside.
 constexpr uint64_t kWalkAhead = kWalkWindow / 2;
@@ -126,32 +123,39 @@ private:
     std::vector<Placed> pending_;
 };
 
-// Undoes the delta filter over a block's output as it comes, keeping its last restored bytes
-// and, up to `keepUpTo` of the file, the restored bytes themselves.
-class RestoringSink : public SpanSink {
+// Restores a block through the delta filter, keeping its last restored bytes and, up to
+// `keepUpTo` of the file, the restored bytes themselves.
+class Restorer {
 public:
-    RestoringSink(DeltaMode mode, uint64_t fileSize, uint64_t offset, const uint8_t* lead,
-                  std::vector<uint8_t>& kept, uint64_t keepUpTo)
-        : delta_(mode, fileSize, offset, lead), at_(offset), kept_(kept), keepUpTo_(keepUpTo) {
-        tail.length = static_cast<size_t>(std::min<uint64_t>(offset, kDeltaLeadBytes));
-        std::memcpy(tail.bytes, lead, tail.length);
-    }
-    bool Take(const uint8_t* bytes, size_t length) override {
-        piece_.assign(bytes, bytes + length);
-        delta_.Decode(piece_.data(), length);
-        tail.Push(piece_.data(), length);
-        if (at_ < keepUpTo_) {
-            const size_t keep = static_cast<size_t>(std::min<uint64_t>(length, keepUpTo_ - at_));
-            kept_.insert(kept_.end(), piece_.begin(), piece_.begin() + keep);
+    Restorer(DeltaMode mode, uint64_t fileSize, std::vector<uint8_t>& kept, uint64_t keepUpTo)
+        : mode_(mode), fileSize_(fileSize), kept_(kept), keepUpTo_(keepUpTo) {}
+    // The block restoring from `offset` after the restored bytes `lead`; its last ones in *tail.
+    void Restore(const CompactBlock& block, uint64_t offset, const uint8_t* lead,
+                 RestoredTail* tail) {
+        DeltaResume delta(mode_, fileSize_, offset, lead);
+        tail->length = static_cast<size_t>(std::min<uint64_t>(offset, kDeltaLeadBytes));
+        std::memcpy(tail->bytes, lead, tail->length);
+        piece_.resize(kChunkSize);
+        RunCursor cursor;
+        uint64_t at = offset;
+        for (uint64_t left = block.restoredLength; left > 0;) {
+            const size_t n = ExpandRuns(block.compact(), block.length, cursor, piece_.data(),
+                                        static_cast<size_t>(std::min<uint64_t>(left, kChunkSize)));
+            if (n == 0) break;
+            delta.Decode(piece_.data(), n);
+            tail->Push(piece_.data(), n);
+            if (at < keepUpTo_) {
+                const size_t keep = static_cast<size_t>(std::min<uint64_t>(n, keepUpTo_ - at));
+                kept_.insert(kept_.end(), piece_.begin(), piece_.begin() + keep);
+            }
+            at += n;
+            left -= n;
         }
-        at_ += length;
-        return true;
     }
-    RestoredTail tail;
 
 private:
-    DeltaResume delta_;
-    uint64_t at_;
+    DeltaMode mode_;
+    uint64_t fileSize_;
     std::vector<uint8_t>& kept_;
     uint64_t keepUpTo_;
     std::vector<uint8_t> piece_;
@@ -299,8 +303,7 @@ public:
           observer_(observer),
           decoders_(decoders),
           collector_(collector),
-          kept_(kept),
-          keepUpTo_(keepUpTo) {}
+          restorer_(static_cast<DeltaMode>(header.deltaMode), header.sourceSize, kept, keepUpTo) {}
 
     bool Walk(WalkState state, uint32_t* walked, Failure* failure);
 
@@ -315,8 +318,6 @@ private:
             platform::ReadAt(file_, window_.data(), want, header_.headerLength + base_);
         if (got != static_cast<int64_t>(want)) return false;
         window_.Commit(want);
-        hits_.clear();
-        FindMagics(window_.data(), window_.size(), 0, window_.size(), &hits_);
         return true;
     }
     // Keeps a block starting at `bit` inside the window with room for its end after it.
@@ -334,9 +335,6 @@ private:
     uint64_t Bits(uint64_t bit, unsigned count) const {
         return ReadBits(window_.data(), bit - 8 * base_, count);
     }
-    // Decodes the bits [start, end) as one block after state `s`. Ok, Damaged (not one sound
-    // block) or a failure of the machine.
-    BlockStatus TryBlock(const WalkState& s, uint64_t end, uint64_t* length, RestoredTail* tail);
 
     platform::FileHandle file_;
     const ArchiveHeader& header_;
@@ -344,30 +342,10 @@ private:
     EngineObserver& observer_;
     DecoderSource& decoders_;
     SpanCollector& collector_;
-    std::vector<uint8_t>& kept_;
-    uint64_t keepUpTo_;
+    Restorer restorer_;
     ByteBuffer window_;
-    uint64_t base_ = 0;           // payload byte of window_[0]
-    std::vector<MagicHit> hits_;  // every magic of the window, bits counted from window_[0]
+    uint64_t base_ = 0;  // payload byte of window_[0]
 };
-
-BlockStatus Walker::TryBlock(const WalkState& s, uint64_t end, uint64_t* length,
-                             RestoredTail* tail) {
-    const size_t keptBefore = kept_.size();
-    RestoringSink sink(static_cast<DeltaMode>(header_.deltaMode), header_.sourceSize, s.restored,
-                       s.lead, kept_, keepUpTo_);
-    BlockDecoder* decoder = decoders_.Take();
-    const BlockStatus status =
-        decoder->DecodeBlock(window_.data() + (s.bit / 8 - base_), s.bit, end,
-                             header_.sourceSize - s.restored, sink, length);
-    decoders_.Give(decoder);
-    if (status != BlockStatus::Ok) {
-        kept_.resize(keptBefore);  // nothing of a failed attempt is kept
-        return status;
-    }
-    *tail = sink.tail;
-    return status;
-}
 
 bool Walker::Walk(WalkState s, uint32_t* walked, Failure* failure) {
     const uint64_t size = header_.sourceSize;
@@ -376,14 +354,17 @@ bool Walker::Walk(WalkState s, uint32_t* walked, Failure* failure) {
         failure->systemError = error;
         return false;
     };
+    uint32_t level = 9;  // the block size the current stream's header gives
     for (;;) {
         if (!observer_.IsRunning()) return fail("stopped");
         if (!Cover(s.bit)) return fail("read error", errno != 0 ? errno : EIO);
-        if (!Holds(s.bit, kMagicBits + kCrcBits)) return fail("truncated stream");
+        if (!Holds(s.bit, kMagicBits + kCrcBits)) {
+            return fail(DescribeEngineError(EngineError::StreamTruncated));
+        }
         const uint64_t magic = Bits(s.bit, kMagicBits);
         if (magic == kEndMagic) {
             if (s.crcKnown && Bits(s.bit + kMagicBits, kCrcBits) != s.streamCrc) {
-                return fail("damaged stream (stream CRC error)");
+                return fail(DescribeEngineError(EngineError::StreamDamaged));
             }
             const uint64_t next = (s.bit + kTrailerBits + 7) / 8;
             if (s.restored == size) {  // what follows is not read
@@ -397,67 +378,64 @@ bool Walker::Walk(WalkState s, uint32_t* walked, Failure* failure) {
             if (next + 4 > payloadBytes_ ||
                 (!inWindow && platform::ReadAt(file_, head, 4, header_.headerLength + next) != 4) ||
                 std::memcmp(head, "BZh", 3) != 0 || head[3] < '1' || head[3] > '9') {
-                return fail("the payload restores " + std::to_string(s.restored) +
-                            " bytes, the header says " + std::to_string(size));
+                return fail("damaged archive: it restores " + std::to_string(s.restored) +
+                            " bytes, but its header gives " + std::to_string(size));
             }
             collector_.StreamEnds(next);
             collector_.StreamStarts(8 * next);
+            level = static_cast<uint32_t>(head[3] - '0');
             s.bit = 8 * (next + 4);
             s.streamCrc = 0;
             s.crcKnown = true;
             continue;
         }
-        if (magic != kBlockMagic) return fail("damaged stream (no block where one must begin)");
+        if (magic != kBlockMagic) return fail(DescribeEngineError(EngineError::StreamDamaged));
         if (s.restored == size) {
-            return fail("the payload restores more than the header's " + std::to_string(size) +
-                        " bytes");
+            return fail("damaged archive: it holds more than the " + std::to_string(size) +
+                        " bytes its header gives");
         }
-        const auto blockCrc = static_cast<uint32_t>(Bits(s.bit + kMagicBits, kCrcBits));
-        const uint64_t from = s.bit + kMagicBits + kCrcBits;
-        int attempts = 0;
-        bool placed = false;
-        for (bool reloaded = false; !placed;) {
-            auto hit =
-                std::lower_bound(hits_.begin(), hits_.end(), from - 8 * base_,
-                                 [](const MagicHit& h, uint64_t bit) { return h.bit < bit; });
-            for (; hit != hits_.end() && !placed; ++hit) {
-                if (++attempts > kWalkAttempts || !observer_.IsRunning()) break;
-                const uint64_t end = hit->bit + 8 * base_;
-                uint64_t length = 0;
-                RestoredTail tail;
-                const BlockStatus status = TryBlock(s, end, &length, &tail);
-                if (status == BlockStatus::NoMemory) {
-                    return fail(DescribeBlockStatus(status), ENOMEM);
-                }
-                if (status != BlockStatus::Ok) continue;
-                Placed block;
-                block.startBit = s.bit;
-                block.endBit = end;
-                block.offset = s.restored;
-                block.length = length;
-                block.crc = blockCrc;
-                std::memcpy(block.lead, s.lead, sizeof s.lead);
-                collector_.Block(block);
-                ++*walked;
-                s.restored += length;
-                std::memcpy(s.lead, tail.bytes, sizeof s.lead);
-                s.streamCrc = CombineBlockCrc(s.streamCrc, blockCrc);
-                s.bit = end;
-                placed = true;
+        BlockDecoder* decoder = decoders_.Take();
+        const CompactBlock* block = nullptr;
+        BlockVerdict verdict = decoder->DecodeBlock(window_.data() + (s.bit / 8 - base_), s.bit,
+                                                    8 * (base_ + window_.size()), &block, level);
+        // A block longer than the window ahead of it: once more from its own start.
+        if (verdict == BlockVerdict::Truncated && base_ != s.bit / 8 &&
+            base_ + window_.size() < payloadBytes_) {
+            if (!Load(s.bit)) {
+                decoders_.Give(decoder);
+                return fail("read error", errno != 0 ? errno : EIO);
             }
-            // A block longer than the window ahead of it: once more from its own start.
-            if (placed || reloaded || attempts > kWalkAttempts || base_ == s.bit / 8 ||
-                base_ + window_.size() == payloadBytes_ || !observer_.IsRunning()) {
-                break;
+            verdict = decoder->DecodeBlock(window_.data(), s.bit, 8 * (base_ + window_.size()),
+                                           &block, level);
+        }
+        if (verdict != BlockVerdict::Ok || block->restoredLength > size - s.restored) {
+            decoders_.Give(decoder);
+            if (verdict == BlockVerdict::NoMemory) return fail("not enough memory", ENOMEM);
+            if (verdict == BlockVerdict::Truncated) {
+                return fail(DescribeEngineError(EngineError::StreamTruncated));
             }
-            if (!Load(s.bit)) return fail("read error", errno != 0 ? errno : EIO);
-            reloaded = true;
+            if (verdict == BlockVerdict::Ok) {
+                return fail("damaged archive: it holds more than the " + std::to_string(size) +
+                            " bytes its header gives");
+            }
+            return fail(DescribeEngineError(EngineError::StreamDamaged));
         }
-        if (!placed) {
-            return fail(observer_.IsRunning() ? "damaged stream (a block fails its CRC, or the "
-                                                "payload restores more than the header's size)"
-                                              : "stopped");
-        }
+        Placed placed;
+        placed.startBit = s.bit;
+        placed.endBit = block->endBit;
+        placed.offset = s.restored;
+        placed.length = block->restoredLength;
+        placed.crc = block->storedCrc;
+        std::memcpy(placed.lead, s.lead, sizeof s.lead);
+        RestoredTail tail;
+        restorer_.Restore(*block, s.restored, s.lead, &tail);
+        decoders_.Give(decoder);
+        collector_.Block(placed);
+        ++*walked;
+        s.restored += placed.length;
+        std::memcpy(s.lead, tail.bytes, sizeof s.lead);
+        s.streamCrc = CombineBlockCrc(s.streamCrc, placed.crc);
+        s.bit = placed.endBit;
     }
 }
 

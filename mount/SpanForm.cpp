@@ -11,9 +11,6 @@ namespace {
 
 // The largest span kept plain; a larger one restores far more than it holds.
 constexpr uint64_t kPlainMax = 2 << 20;
-// A run of equal bytes continues with a count byte after this many.
-constexpr unsigned kRunStart = 4;
-constexpr unsigned kMaxCount = 255;
 
 uint64_t PageRounded(uint64_t bytes) {
     static const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
@@ -27,8 +24,12 @@ bool KeepsCompact(uint64_t size, uint64_t cacheBytes) {
 }
 
 uint64_t SpanForm::Footprint() const {
-    // The mapping, the checkpoints, and the bookkeeping around a kept form.
-    return PageRounded(bytes_.size()) + checkpoints_.capacity() * sizeof(Checkpoint) + 512;
+    // The mappings, the checkpoints, and the bookkeeping around a kept form.
+    uint64_t bytes = PageRounded(bytes_.size()) + parts_.capacity() * sizeof(Part) + 512;
+    for (const Part& part : parts_) {
+        bytes += PageRounded(part.bytes.size()) + part.checkpoints.capacity() * sizeof(Checkpoint);
+    }
+    return bytes;
 }
 
 bool SpanForm::FromRestored(const uint8_t* bytes, uint64_t size, uint64_t offset,
@@ -51,62 +52,30 @@ void SpanForm::Read(uint64_t from, uint64_t to, uint8_t* out) const {
         std::memcpy(out, bytes_.data() + from, to - from);
         return;
     }
-    auto after =
-        std::upper_bound(checkpoints_.begin(), checkpoints_.end(), from,
-                         [](uint64_t offset, const Checkpoint& c) { return offset < c.output; });
-    Expand(*(after - 1), from, to, out);
-}
-
-void SpanForm::Expand(const Checkpoint& c, uint64_t from, uint64_t to, uint8_t* out) const {
-    DeltaResume delta(mode_, fileSize_, offset_ + c.output, c.lead);
-    // The bytes before `from` only carry the filter's state forward.
+    auto part = std::upper_bound(parts_.begin(), parts_.end(), from,
+                                 [](uint64_t offset, const Part& p) { return offset < p.start; });
+    --part;
     uint8_t scratch[4096];
-    size_t fill = 0;
-    uint64_t at = c.output;
-    const auto put = [&](uint8_t byte, uint64_t count) {
-        while (count > 0 && at < to) {
-            uint64_t take = 0;
-            if (at < from) {
-                take = std::min<uint64_t>({count, from - at, sizeof scratch - fill});
-                std::memset(scratch + fill, byte, take);
-                fill += take;
-                if (fill == sizeof scratch || at + take == from) {
-                    delta.Decode(scratch, fill);
-                    fill = 0;
-                }
-            } else {
-                take = std::min<uint64_t>(count, to - at);
-                std::memset(out + (at - from), byte, take);
-            }
-            at += take;
-            count -= take;
+    for (; from < to; ++part) {
+        const uint64_t partFrom = from - part->start;
+        const uint64_t partTo = std::min(to, part->start + part->size) - part->start;
+        const Checkpoint& checkpoint = part->checkpoints[partFrom / kCheckpointBytes];
+        RunCursor cursor = checkpoint.cursor;
+        DeltaResume delta(mode_, fileSize_, offset_ + part->start + cursor.restored,
+                          checkpoint.lead);
+        // The bytes before `from` only carry the filter's state forward.
+        while (cursor.restored < partFrom) {
+            const size_t n =
+                ExpandRuns(part->bytes.data(), part->length, cursor, scratch,
+                           std::min<uint64_t>(sizeof scratch, partFrom - cursor.restored));
+            delta.Decode(scratch, n);
         }
-    };
-    const uint8_t* encoded = bytes_.data();
-    uint64_t e = c.encoded;
-    int previous = c.previous;
-    unsigned run = c.run;
-    while (at < to && e < encodedSize_) {
-        if (run == kRunStart) {
-            put(static_cast<uint8_t>(previous), encoded[e++]);
-            run = 0;
-            continue;
-        }
-        const uint8_t byte = encoded[e++];
-        if (at >= from) {
-            out[at - from] = byte;
-            ++at;
-        } else {
-            put(byte, 1);
-        }
-        if (byte == previous) {
-            ++run;
-        } else {
-            previous = byte;
-            run = 1;
-        }
+        const size_t n = ExpandRuns(part->bytes.data(), part->length, cursor, out,
+                                    static_cast<size_t>(partTo - partFrom));
+        delta.Decode(out, n);
+        out += partTo - partFrom;
+        from += partTo - partFrom;
     }
-    delta.Decode(out, to - from);
 }
 
 FormBuilder::FormBuilder(DeltaMode mode, uint64_t fileSize, uint64_t offset, uint64_t size,
@@ -119,86 +88,49 @@ FormBuilder::FormBuilder(DeltaMode mode, uint64_t fileSize, uint64_t offset, uin
     form_.size_ = size;
     form_.tail_.length = static_cast<size_t>(std::min<uint64_t>(offset, kDeltaLeadBytes));
     std::memcpy(form_.tail_.bytes, lead, form_.tail_.length);
-    if (!compact) {
-        failed_ = !form_.bytes_.Allocate(size);
-        return;
-    }
-    SpanForm::Checkpoint first;
-    std::memcpy(first.lead, form_.tail_.bytes, form_.tail_.length);
-    first.leadLength = static_cast<uint8_t>(form_.tail_.length);
-    form_.checkpoints_.push_back(first);
-    nextCheckpoint_ = kCheckpointBytes;
+    failed_ = compact ? false : !form_.bytes_.Allocate(size);
 }
 
-void FormBuilder::Checkpoint(const uint8_t* restored, size_t at) {
-    SpanForm::Checkpoint c;
-    c.output = static_cast<uint32_t>(taken_ + at);
-    c.encoded = static_cast<uint32_t>(encoded_.size());
-    c.previous = static_cast<int16_t>(previous_);
-    c.run = static_cast<uint8_t>(run_);
-    RestoredTail before = form_.tail_;
-    before.Push(restored, at);
-    std::memcpy(c.lead, before.bytes, before.length);
-    c.leadLength = static_cast<uint8_t>(before.length);
-    form_.checkpoints_.push_back(c);
+void FormBuilder::Restore(const uint8_t* compact, uint32_t compactLength, RunCursor& cursor,
+                          uint8_t* out, size_t length) {
+    const size_t n = ExpandRuns(compact, compactLength, cursor, out, length);
+    delta_.Decode(out, n);
+    form_.tail_.Push(out, n);
 }
 
-bool FormBuilder::Take(const uint8_t* bytes, size_t length) {
-    if (failed_ || length > form_.size_ - taken_) return false;
+bool FormBuilder::Take(const CompactBlock& block) {
+    const uint64_t size = block.restoredLength;
+    if (failed_ || size > form_.size_ - taken_) return false;
+    RunCursor cursor;
     if (!form_.compact_) {
-        uint8_t* to = form_.bytes_.data() + taken_;
-        std::memcpy(to, bytes, length);
-        delta_.Decode(to, length);
-        form_.tail_.Push(to, length);
-        taken_ += length;
+        Restore(block.compact(), block.length, cursor, form_.bytes_.data() + taken_, size);
+        taken_ += size;
         return true;
     }
-    // Room for every byte as a literal, and a count.
-    if (encoded_.capacity() - encoded_.size() < length + 1) {
-        encoded_.reserve(std::max(2 * encoded_.capacity(), encoded_.size() + length + 1));
+    SpanForm::Part part;
+    part.start = taken_;
+    part.size = size;
+    part.length = block.length;
+    // The compact bytes and the one the run-length stage may look at after them.
+    if (!part.bytes.Allocate(block.length + 1)) return false;
+    std::memcpy(part.bytes.data(), block.compact(), block.length + 1);
+    scratch_.resize(kCheckpointBytes);
+    for (uint64_t at = 0; at < size; at += kCheckpointBytes) {
+        SpanForm::Checkpoint checkpoint;
+        checkpoint.cursor = cursor;
+        std::memcpy(checkpoint.lead, form_.tail_.bytes, form_.tail_.length);
+        part.checkpoints.push_back(checkpoint);
+        Restore(part.bytes.data(), part.length, cursor, scratch_.data(),
+                static_cast<size_t>(std::min<uint64_t>(kCheckpointBytes, size - at)));
     }
-    restored_.assign(bytes, bytes + length);
-    delta_.Decode(restored_.data(), length);
-    size_t i = 0;
-    while (i < length) {
-        if (run_ == kRunStart) {
-            // The count of further equal bytes, up to 255.
-            while (i < length && bytes[i] == previous_ && count_ < kMaxCount) {
-                ++i;
-                ++count_;
-            }
-            if (i == length) break;
-            encoded_.push_back(static_cast<uint8_t>(count_));
-            count_ = 0;
-            run_ = 0;
-        }
-        if (taken_ + i >= nextCheckpoint_) {
-            Checkpoint(restored_.data(), i);
-            nextCheckpoint_ = taken_ + i + kCheckpointBytes;
-        }
-        const uint8_t byte = bytes[i++];
-        encoded_.push_back(byte);
-        if (byte == previous_) {
-            ++run_;
-        } else {
-            previous_ = byte;
-            run_ = 1;
-        }
-    }
-    form_.tail_.Push(restored_.data(), length);
-    taken_ += length;
+    form_.parts_.push_back(std::move(part));
+    taken_ += size;
     return true;
 }
 
 bool FormBuilder::Finish(SpanForm* form) {
     if (failed_ || taken_ != form_.size_) return false;
-    if (form_.compact_) {
-        if (run_ == kRunStart) encoded_.push_back(static_cast<uint8_t>(count_));
-        if (!form_.bytes_.Allocate(encoded_.size())) return false;
-        std::memcpy(form_.bytes_.data(), encoded_.data(), encoded_.size());
-        form_.encodedSize_ = encoded_.size();
-        form_.checkpoints_.shrink_to_fit();
-    }
+    form_.parts_.shrink_to_fit();
     *form = std::move(form_);
     return true;
 }

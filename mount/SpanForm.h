@@ -1,19 +1,18 @@
 // SPDX-License-Identifier: MIT
-// The restored bytes of one span as the mount keeps them, and the sink that makes them while the
-// span decodes (BlockDecode.h).
+// The restored bytes of one span as the mount keeps them, and the sink that makes them as the
+// span's blocks are decoded (BlockDecode.h).
 //
 // - Plain: the restored bytes themselves, for a span that restores little more than it holds
 //   (any span of sound).
-// - Compact: for a span that restores far more than its payload (a block of silence restores
-//   up to about 46 MB from a few hundred bytes): its filtered bytes in run-length form, runs
-//   written as bzip2's last stage writes them (four equal bytes, then a count of 0 to 255
-//   more), so that for one block it is never larger than the block's own form before that
-//   stage (at most 900 000 bytes); with a checkpoint of the run-length and delta-filter state
-//   every kCheckpointBytes of output. A read expands only from the checkpoint before it to its
+// - Compact: for a span that restores far more than it holds (a block of silence restores up to
+//   about 46 MB): each block's compact form as the decoder gives it (at most 900 000 bytes, runs
+//   of equal bytes as four of them and a count), with a checkpoint every kCheckpointBytes of
+//   output that holds the run-length stage's cursor there and the restored bytes before it (all
+//   the delta filter needs to go on). A read restores only from the checkpoint before it to its
 //   end, so its work is bounded by what it returns plus kCheckpointBytes, whatever the span
 //   restores.
 //
-// A form is made from bytes whose CRCs the decoder has checked; it also gives the span's last
+// A form is made of blocks whose CRCs the decoder has checked; it also gives the span's last
 // restored bytes, which the next span's lead must equal. Forms live in pages of their own
 // (platform/PageBuffer.h), so that a dropped one goes back to the system at once.
 //
@@ -24,6 +23,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/BlockRuns.h"
 #include "engine/DeltaFilter.h"
 #include "mount/BlockDecode.h"
 #include "mount/DeltaResume.h"
@@ -31,7 +31,7 @@
 
 namespace kavrin {
 
-// Output between two checkpoints of a compact form (runs may carry it up to 255 bytes further).
+// Output between two checkpoints of a compact form.
 inline constexpr uint32_t kCheckpointBytes = 64 << 10;
 
 class SpanForm {
@@ -53,55 +53,49 @@ public:
 private:
     friend class FormBuilder;
     struct Checkpoint {
-        uint32_t output = 0;   // offset in the span's output
-        uint32_t encoded = 0;  // offset in the run-length bytes
-        int16_t previous = -1;
-        uint8_t run = 0;                     // equal bytes before it since the last count
+        RunCursor cursor;                    // where the run-length stage stands
         uint8_t lead[kDeltaLeadBytes] = {};  // restored bytes before it
-        uint8_t leadLength = 0;
     };
-    // Expands the run-length bytes from checkpoint `c` up to output `to`; the bytes from `from`
-    // on go to `out`, restored.
-    void Expand(const Checkpoint& c, uint64_t from, uint64_t to, uint8_t* out) const;
+    struct Part {                             // one block of a compact form
+        uint64_t start = 0;                   // its output's offset in the span
+        uint64_t size = 0;                    // what it restores
+        platform::PageBuffer bytes;           // its compact form and the byte after it
+        uint32_t length = 0;                  // compact bytes
+        std::vector<Checkpoint> checkpoints;  // at every kCheckpointBytes of its output
+    };
 
     bool compact_ = false;
     DeltaMode mode_ = DeltaMode::None;
     uint64_t fileSize_ = 0;
     uint64_t offset_ = 0;  // where the span's output starts in the restored file
     uint64_t size_ = 0;
-    platform::PageBuffer bytes_;  // plain: the restored bytes; compact: the run-length bytes
-    uint64_t encodedSize_ = 0;
-    std::vector<Checkpoint> checkpoints_;
+    platform::PageBuffer bytes_;  // plain: the restored bytes
+    std::vector<Part> parts_;     // compact
     RestoredTail tail_;
 };
 
-// Makes a span's form from its filtered bytes as they are decoded.
+// Makes a span's form from its blocks as they are decoded.
 class FormBuilder : public SpanSink {
 public:
     // The span restores `size` bytes from `offset` of a file of `fileSize` bytes filtered with
     // `mode`, after the restored bytes `lead` (min(offset, 8) of them).
     FormBuilder(DeltaMode mode, uint64_t fileSize, uint64_t offset, uint64_t size,
                 const uint8_t* lead, bool compact);
-    bool Take(const uint8_t* bytes, size_t length) override;
+    bool Take(const CompactBlock& block) override;
     // After a clean decode of the whole span: moves the form into `form`. False when memory
     // was short.
     bool Finish(SpanForm* form);
 
 private:
-    void Emit(uint8_t byte);
-    void Checkpoint(const uint8_t* restored, size_t at);
+    // Restores the block's next `length` bytes at `cursor` into `out` through the filter.
+    void Restore(const uint8_t* compact, uint32_t compactLength, RunCursor& cursor, uint8_t* out,
+                 size_t length);
 
     SpanForm form_;
     DeltaResume delta_;
     bool failed_ = false;
     uint64_t taken_ = 0;
-    // Compact: the run-length bytes so far, the encoder's state, and the last checkpoint.
-    std::vector<uint8_t> encoded_;
-    std::vector<uint8_t> restored_;  // a piece restored, for the checkpoints' leads
-    int previous_ = -1;
-    unsigned run_ = 0;
-    unsigned count_ = 0;
-    uint64_t nextCheckpoint_ = 0;
+    std::vector<uint8_t> scratch_;
 };
 
 // Whether a span of `size` restored bytes is kept compact under a cache of `cacheBytes`.
