@@ -12,6 +12,14 @@ namespace {
 // The largest span kept plain; a larger one restores far more than it holds.
 constexpr uint64_t kPlainMax = 2 << 20;
 
+// Whether the `length` bytes all hold the first one's value (silence, as a rule).
+bool Uniform(const uint8_t* bytes, size_t length) {
+    return length > 0 && std::memcmp(bytes, bytes + 1, length - 1) == 0;
+}
+
+// Bytes a uniform piece restores in full at its end: the tail's worth, and then some.
+constexpr size_t kRestoredEnd = 16;
+
 uint64_t PageRounded(uint64_t bytes) {
     static const uint64_t page = static_cast<uint64_t>(sysconf(_SC_PAGESIZE));
     return (bytes + page - 1) / page * page;
@@ -63,12 +71,17 @@ void SpanForm::Read(uint64_t from, uint64_t to, uint8_t* out) const {
         RunCursor cursor = checkpoint.cursor;
         DeltaResume delta(mode_, fileSize_, offset_ + part->start + cursor.restored,
                           checkpoint.lead);
-        // The bytes before `from` only carry the filter's state forward.
+        // The bytes before `from` only carry the filter's state forward, runs at once.
         while (cursor.restored < partFrom) {
             const size_t n =
                 ExpandRuns(part->bytes.data(), part->length, cursor, scratch,
                            std::min<uint64_t>(sizeof scratch, partFrom - cursor.restored));
-            delta.Decode(scratch, n);
+            if (n == 0) break;
+            if (Uniform(scratch, n)) {
+                delta.Skip(scratch[0], n);
+            } else {
+                delta.Decode(scratch, n);
+            }
         }
         const size_t n = ExpandRuns(part->bytes.data(), part->length, cursor, out,
                                     static_cast<size_t>(partTo - partFrom));
@@ -92,8 +105,16 @@ FormBuilder::FormBuilder(DeltaMode mode, uint64_t fileSize, uint64_t offset, uin
 }
 
 void FormBuilder::Restore(const uint8_t* compact, uint32_t compactLength, RunCursor& cursor,
-                          uint8_t* out, size_t length) {
+                          uint8_t* out, size_t length, bool needed) {
     const size_t n = ExpandRuns(compact, compactLength, cursor, out, length);
+    if (!needed && n > kRestoredEnd && Uniform(out, n)) {
+        // A run only moves the filter's state on; its last bytes make the tail.
+        delta_.Skip(out[0], n - kRestoredEnd);
+        out += n - kRestoredEnd;
+        delta_.Decode(out, kRestoredEnd);
+        form_.tail_.Push(out, kRestoredEnd);
+        return;
+    }
     delta_.Decode(out, n);
     form_.tail_.Push(out, n);
 }
@@ -103,7 +124,7 @@ bool FormBuilder::Take(const CompactBlock& block) {
     if (failed_ || size > form_.size_ - taken_) return false;
     RunCursor cursor;
     if (!form_.compact_) {
-        Restore(block.compact(), block.length, cursor, form_.bytes_.data() + taken_, size);
+        Restore(block.compact(), block.length, cursor, form_.bytes_.data() + taken_, size, true);
         taken_ += size;
         return true;
     }
@@ -121,7 +142,7 @@ bool FormBuilder::Take(const CompactBlock& block) {
         std::memcpy(checkpoint.lead, form_.tail_.bytes, form_.tail_.length);
         part.checkpoints.push_back(checkpoint);
         Restore(part.bytes.data(), part.length, cursor, scratch_.data(),
-                static_cast<size_t>(std::min<uint64_t>(kCheckpointBytes, size - at)));
+                static_cast<size_t>(std::min<uint64_t>(kCheckpointBytes, size - at)), false);
     }
     form_.parts_.push_back(std::move(part));
     taken_ += size;

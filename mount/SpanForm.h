@@ -87,9 +87,10 @@ public:
     bool Finish(SpanForm* form);
 
 private:
-    // Restores the block's next `length` bytes at `cursor` into `out` through the filter.
+    // Restores the block's next `length` bytes at `cursor` into `out` through the filter;
+    // unless the bytes are `needed`, a run only moves the filter on (its last bytes restored).
     void Restore(const uint8_t* compact, uint32_t compactLength, RunCursor& cursor, uint8_t* out,
-                 size_t length);
+                 size_t length, bool needed);
 
     SpanForm form_;
     DeltaResume delta_;
