@@ -13,6 +13,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -99,7 +100,11 @@ int Attributes(const std::string& realPath, const ViewEntry& entry, struct stat*
     return 0;
 }
 
-void* OnInit(fuse_conn_info*, fuse_config* config) {
+void* OnInit(fuse_conn_info* connection, fuse_config* config) {
+    // Reads of up to 1 MiB (libfuse sizes the kernel's requests by max_write) and read-ahead
+    // as far: a file read in order takes a few round trips per block, not dozens.
+    connection->max_write = std::max(connection->max_write, 1u << 20);
+    connection->max_readahead = std::max(connection->max_readahead, 1u << 20);
     config->use_ino = 1;
     config->entry_timeout = 0;
     config->attr_timeout = 0;
