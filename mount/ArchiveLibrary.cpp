@@ -286,11 +286,14 @@ ArchiveLibrary::Outcome ArchiveLibrary::IndexOnce(
     if (!mine && state->building) {
         ++state->waiting;
         while (state->building) {
-            if (stopping_ || (wanted && !wanted())) {
+            lock.unlock();  // `wanted` may take its own locks
+            const bool gone = stopping_ || (wanted && !wanted());
+            lock.lock();
+            if (gone) {
                 --state->waiting;
                 return {nullptr, EINTR, "interrupted"};
             }
-            state->changed.wait_for(lock, kWantedPoll);
+            if (state->building) state->changed.wait_for(lock, kWantedPoll);
         }
         --state->waiting;
     }
@@ -567,7 +570,9 @@ bool ArchiveLibrary::Reserve(uint64_t bytes, const std::function<bool()>& wanted
     std::unique_lock<std::mutex> lock(cacheMutex_);
     // A build waits only while another build's working memory leaves no room for its own.
     while (buildsReserving_ > 0 && reserved_ + indexBytes_ + bytes > options_.cacheBytes) {
+        lock.unlock();  // `wanted` may take its own locks
         if (!wanted()) return false;
+        lock.lock();
         roomFreed_.wait_for(lock, kWantedPoll);
     }
     reserved_ += bytes;
