@@ -16,6 +16,7 @@
 #include "cli/BatchReport.h"
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
+#include "cli/Translate.h"
 #include "platform/Processors.h"
 
 namespace kavrin::cli {
@@ -214,8 +215,7 @@ private:
         if (console_.Out(text)) return;
         reportLost_ = true;
         g_outputLost = true;
-        console_.Error(std::string("can't write the report: ") + std::strerror(errno) +
-                       "; stopping");
+        console_.Error(Format(Tr("can't write the report: %s; stopping"), {std::strerror(errno)}));
     }
 
     const BatchOptions& options_;
@@ -267,7 +267,7 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& given, 
     // Standard output is a file too: nothing is written when it is one of the inputs.
     const std::vector<std::string> onOutput = planner.InputsOnStandardOutput(items);
     for (const std::string& shown : onOutput) {
-        console.Error(shown + ": is also standard output; nothing was done");
+        console.Error(Format(Tr("%s: is also standard output; nothing was done"), {shown}));
     }
     if (!onOutput.empty()) return kExitFailed;
 
@@ -287,7 +287,7 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& given, 
                              : std::max<unsigned>(1, DefaultJobs() / static_cast<unsigned>(wanted));
     size_t workers = pool.Start(wanted, threadsPerFile);
     if (workers == 0) {
-        console.Error("No memory");
+        console.Error(Tr("No memory"));
         return kExitRetry;
     }
 

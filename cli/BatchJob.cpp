@@ -6,6 +6,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Display.h"
+#include "cli/Translate.h"
 #include "jobs/JobPipeline.h"
 
 namespace kavrin::cli {
@@ -93,8 +94,8 @@ void Report(BatchItem& item, const JobEnd& end) {
     outcome.outputLost = IsStreamed(item.job) && (end.outcome.error == EngineError::WriteError ||
                                                   end.problem == JobEnd::Problem::Commit);
     if (end.stampFailed) {
-        outcome.messages.push_back(shown + ": warning: could not copy the time and mode (" +
-                                   Reason(end.stampError) + ")");
+        outcome.messages.push_back(Format(Tr("%s: warning: could not copy the time and mode (%s)"),
+                                          {shown, Reason(end.stampError)}));
     }
     switch (end.outcome.result) {
         case JobResult::Done:
@@ -111,18 +112,20 @@ void Report(BatchItem& item, const JobEnd& end) {
             outcome.transient = Transient(end);
             switch (end.problem) {
                 case JobEnd::Problem::Verify:
-                    Fail(outcome,
-                         shown + ": " + DescribeProblem(end) + "; the archive was deleted");
+                    Fail(outcome, Format(Tr("%s: %s; the archive was deleted"),
+                                         {shown, DescribeProblem(end)}));
                     break;
                 case JobEnd::Problem::Commit:
-                    Fail(outcome, "Can't finish file " + Printable(item.job.destinationPath) +
-                                      ": " + Reason(end.commitError));
+                    Fail(outcome,
+                         Format(Tr("Can't finish file %s: %s"),
+                                {Printable(item.job.destinationPath), Reason(end.commitError)}));
                     break;
                 case JobEnd::Problem::SourceChanged:
-                    Fail(outcome, shown + ": " + DescribeProblem(end) + "; nothing was kept");
+                    Fail(outcome,
+                         Format(Tr("%s: %s; nothing was kept"), {shown, DescribeProblem(end)}));
                     break;
                 default:
-                    Fail(outcome, shown + ": " + DescribeProblem(end));
+                    Fail(outcome, Format(Tr("%s: %s"), {shown, DescribeProblem(end)}));
                     break;
             }
             return;
@@ -139,13 +142,14 @@ void Report(BatchItem& item, const JobEnd& end) {
             outcome.problem = true;
             outcome.transient = true;
             outcome.messages.push_back(
-                shown + ": the source changed or was replaced while it was read; not deleted");
+                Format(Tr("%s: the source changed or was replaced while it was read; not deleted"),
+                       {shown}));
             break;
         case JobEnd::Source::DeleteFailed:
             outcome.problem = true;
             outcome.transient = IsTransientError(end.deleteError);
-            outcome.messages.push_back(shown +
-                                       ": can't delete the source: " + Reason(end.deleteError));
+            outcome.messages.push_back(
+                Format(Tr("%s: can't delete the source: %s"), {shown, Reason(end.deleteError)}));
             break;
     }
 }

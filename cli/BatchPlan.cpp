@@ -8,6 +8,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Display.h"
+#include "cli/Translate.h"
 #include "engine/ArchiveFormat.h"
 #include "jobs/InputWalk.h"
 #include "jobs/Naming.h"
@@ -47,11 +48,11 @@ private:
 std::string IllegalReason(const std::string& path) {
     platform::PathAttributes attributes = platform::QueryAttributes(path);
     if (!attributes.exists) {
-        return platform::IsLink(path) ? "Illegal file attribute (a link that leads nowhere)"
-                                      : "no such file or folder";
+        return platform::IsLink(path) ? Tr("Illegal file attribute (a link that leads nowhere)")
+                                      : Tr("no such file or folder");
     }
-    if (attributes.isHidden) return "Illegal file attribute (hidden)";
-    return "Illegal file attribute (not a regular file)";
+    if (attributes.isHidden) return Tr("Illegal file attribute (hidden)");
+    return Tr("Illegal file attribute (not a regular file)");
 }
 
 // True when the file begins with the archive magic.
@@ -132,11 +133,11 @@ BatchItem StandardInputItem(const PlanOptions& options) {
     }
     item.legal = false;
     if (!attributes.exists) {
-        item.refusal = "-: can't read standard input: " + std::string(std::strerror(errno));
+        item.refusal = Format(Tr("-: can't read standard input: %s"), {std::strerror(errno)});
         return item;
     }
     if (isatty(options.standardInput)) {
-        item.refusal = "-: standard input is a terminal: redirect a file or a pipe into kvn";
+        item.refusal = Tr("-: standard input is a terminal: redirect a file or a pipe into kvn");
         return item;
     }
     const std::string folder = platform::TemporaryFolder();
@@ -144,9 +145,9 @@ BatchItem StandardInputItem(const PlanOptions& options) {
         platform::SpoolToUnnamedFile(options.standardInput, folder, options.spoolLimit);
     if (spool == platform::kInvalidFile) {
         item.refusalTransient = IsTransientError(errno);
-        item.refusal = errno == EFBIG ? "-: too large: archives hold files below 4 GiB"
-                                      : "-: can't keep standard input in " + Printable(folder) +
-                                            ": " + std::strerror(errno);
+        item.refusal = errno == EFBIG ? Tr("-: too large: archives hold files below 4 GiB")
+                                      : Format(Tr("-: can't keep standard input in %s: %s"),
+                                               {Printable(folder), std::strerror(errno)});
         return item;
     }
     item.held = std::make_shared<const HeldFile>(spool);
@@ -201,8 +202,10 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
             return;
         }
         item.legal = false;
-        item.refusal = Printable(item.shownPath) + ": not below the base folder " +
-                       Printable(base) + ", so -r has no path to keep for it (see --base)";
+        item.refusal =
+            Format(Tr("%s: not below the base folder %s, so -r has no path to keep for it (see "
+                      "--base)"),
+                   {Printable(item.shownPath), Printable(base)});
     };
     std::vector<BatchItem> items;
     for (const std::string& given : inputs) {
@@ -345,55 +348,59 @@ void Planner::Tell(BatchItem& item, const PrepareResult& result) {
         case PrepareStatus::Ready:
             return;
         case PrepareStatus::SourceUnopenable:
-            Refuse(item, "Can't open file: " + shown + ": " +
-                             (result.error == EWOULDBLOCK ? "in use by another program" : why));
+            Refuse(item, Format(Tr("Can't open file: %s: %s"),
+                                {shown, result.error == EWOULDBLOCK
+                                            ? std::string(Tr("in use by another program"))
+                                            : why}));
             return;
         case PrepareStatus::HeaderUnreadable:
-            Refuse(item, "Can't read file: " + shown + ": " + why);
+            Refuse(item, Format(Tr("Can't read file: %s: %s"), {shown, why}));
             return;
         case PrepareStatus::NotArchive:
-            Refuse(item, shown + ": Bad file format");
+            Refuse(item, Format(Tr("%s: Bad file format"), {shown}));
             return;
         case PrepareStatus::HeaderTruncated:
-            Refuse(item, shown + ": Bad file format (truncated header)");
+            Refuse(item, Format(Tr("%s: Bad file format (truncated header)"), {shown}));
             return;
         case PrepareStatus::UnsafeTypeText:
-            Refuse(item, shown + ": Bad file format (unsafe type text)");
+            Refuse(item, Format(Tr("%s: Bad file format (unsafe type text)"), {shown}));
             return;
         case PrepareStatus::SourceTooLarge:
-            Refuse(item, shown + ": too large: archives hold files below 4 GiB");
+            Refuse(item, Format(Tr("%s: too large: archives hold files below 4 GiB"), {shown}));
             return;
         case PrepareStatus::TypeTextTooLong:
-            Refuse(item, shown + ": the extension is longer than 255 bytes");
+            Refuse(item, Format(Tr("%s: the extension is longer than 255 bytes"), {shown}));
             return;
         case PrepareStatus::NoResultFolder:
-            Refuse(item, shown + ": no folder for the result");
+            Refuse(item, Format(Tr("%s: no folder for the result"), {shown}));
             return;
         case PrepareStatus::ResultTaken:
-            Refuse(item, shown + ": another file of this batch already goes to " + to);
+            Refuse(item,
+                   Format(Tr("%s: another file of this batch already goes to %s"), {shown, to}));
             return;
         case PrepareStatus::ResultIsInput:
-            Refuse(item,
-                   shown + ": the result " + to + " is also an input of this batch; left alone");
+            Refuse(item, Format(Tr("%s: the result %s is also an input of this batch; left alone"),
+                                {shown, to}));
             return;
         case PrepareStatus::ResultIsFolder:
-            Refuse(item, "Can't create file " + to + ": it is a folder");
+            Refuse(item, Format(Tr("Can't create file %s: it is a folder"), {to}));
             return;
         case PrepareStatus::ResultIsSource:
-            Refuse(item, "Can't create file " + to + ": it is the source itself");
+            Refuse(item, Format(Tr("Can't create file %s: it is the source itself"), {to}));
             return;
         case PrepareStatus::Refused:
             if (!item.job.existingHolds.empty()) {
-                Refuse(item, "File already exists: " + to + " holds another file, " +
-                                 Printable(item.job.existingHolds) +
-                                 " (use --replace-any to replace it or -n to skip); failed");
+                Refuse(item, Format(Tr("File already exists: %s holds another file, %s (use "
+                                       "--replace-any to replace it or -n to skip); failed"),
+                                    {to, Printable(item.job.existingHolds)}));
                 return;
             }
-            Refuse(item,
-                   "File already exists: " + to + " (use -f to overwrite or -n to skip); failed");
+            Refuse(item, Format(Tr("File already exists: %s (use -f to overwrite or -n to skip); "
+                                   "failed"),
+                                {to}));
             return;
         case PrepareStatus::CreateFailed:
-            Refuse(item, "Can't create file " + to + ": " + why);
+            Refuse(item, Format(Tr("Can't create file %s: %s"), {to, why}));
             return;
         case PrepareStatus::Skipped:
             item.outcome.result = ItemResult::Skipped;
@@ -416,10 +423,11 @@ bool Planner::Prepare(BatchItem& item) {
         return false;
     }
     if (!item.legal) {
-        std::string reason = IllegalReason(item.path);
-        Refuse(item, reason.rfind("Illegal", 0) == 0
-                         ? "Can't add this file: " + shown + ": " + reason
-                         : shown + ": " + reason);
+        const std::string reason = IllegalReason(item.path);
+        const platform::PathAttributes attributes = platform::QueryAttributes(item.path);
+        Refuse(item, attributes.exists || platform::IsLink(item.path)
+                         ? Format(Tr("Can't add this file: %s: %s"), {shown, reason})
+                         : Format(Tr("%s: %s"), {shown, reason}));
         return false;
     }
     JobKind kind = options_.command == BatchCommand::Compress ? JobKind::Compress
@@ -436,7 +444,7 @@ bool Planner::Prepare(BatchItem& item) {
                                                                options_.standardOutput, &item.job)
                                      : preparer_.Prepare(item.path, kind, *this, &item.job);
     current_ = nullptr;
-    if (options_.toStdout) item.shownDestination = "standard output";
+    if (options_.toStdout) item.shownDestination = Tr("standard output");
     if (!item.job.destinationPath.empty()) {
         std::string name, folder;
         SplitPath(item.job.destinationPath, &name, &folder);

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/Display.h"
+#include "cli/Translate.h"
 #include "jobs/FormatSize.h"
 #include "jobs/Naming.h"
 
@@ -13,8 +14,21 @@ namespace kavrin::cli {
 namespace {
 
 constexpr size_t kMaxNameColumn = 40;
-constexpr const char* kHeaders[] = {"File",     "Path",     "Action", "Opt",
-                                    "Old size", "New size", "Ratio"};
+constexpr const char* kHeaders[] = {TrNoop("File"), TrNoop("Path"),     TrNoop("Action"),
+                                    TrNoop("Opt"),  TrNoop("Old size"), TrNoop("New size"),
+                                    TrNoop("Ratio")};
+
+// The table's word for an action (the JSON keeps the English one).
+const char* ActionText(const std::string& action) {
+    static constexpr const char* kActions[] = {
+        TrNoop("compressed"), TrNoop("expanded"), TrNoop("canceled"),
+        TrNoop("error"),      TrNoop("ERROR"),    TrNoop("skipped"),
+    };
+    for (const char* known : kActions) {
+        if (action == known) return Tr(known);
+    }
+    return action.c_str();
+}
 
 std::string Pad(const std::string& text, size_t width) {
     size_t shown = DisplayWidth(text);
@@ -128,16 +142,16 @@ ReportLayout LayoutFor(const std::vector<BatchItem>& items) {
 }
 
 std::string TableHeader(const ReportLayout& layout) {
-    return Row(layout, kHeaders[0], kHeaders[1], kHeaders[2], kHeaders[3], kHeaders[4], kHeaders[5],
-               kHeaders[6]);
+    return Row(layout, Tr(kHeaders[0]), Tr(kHeaders[1]), Tr(kHeaders[2]), Tr(kHeaders[3]),
+               Tr(kHeaders[4]), Tr(kHeaders[5]), Tr(kHeaders[6]));
 }
 
 std::string TableLine(const ReportLayout& layout, const BatchItem& item) {
     const ItemOutcome& outcome = item.outcome;
     const bool sizes = outcome.hasSizes;
-    return Row(layout, Printable(ShownName(item)), Printable(ShownFolder(item)), outcome.action,
-               sizes ? FormatModeBits(outcome.mode) : "", sizes ? FormatSize(outcome.oldSize) : "",
-               sizes ? FormatSize(outcome.newSize) : "",
+    return Row(layout, Printable(ShownName(item)), Printable(ShownFolder(item)),
+               ActionText(outcome.action), sizes ? FormatModeBits(outcome.mode) : "",
+               sizes ? FormatSize(outcome.oldSize) : "", sizes ? FormatSize(outcome.newSize) : "",
                sizes ? FormatRatio(outcome.newSize, outcome.oldSize) : "");
 }
 
@@ -149,19 +163,21 @@ std::string FormatRate(uint64_t bytes, double seconds) {
 }
 
 std::string TotalsLine(const BatchTotals& totals) {
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "%llu file%s: %llu done, %llu failed, %llu skipped, %llu canceled; %s in, %s "
-                  "out%s%s; %.1f s, %s MB/s\n",
-                  static_cast<unsigned long long>(totals.files), totals.files == 1 ? "" : "s",
-                  static_cast<unsigned long long>(totals.done),
-                  static_cast<unsigned long long>(totals.failed),
-                  static_cast<unsigned long long>(totals.skipped),
-                  static_cast<unsigned long long>(totals.canceled),
-                  FormatSize(totals.bytesIn).c_str(), FormatSize(totals.bytesOut).c_str(),
-                  totals.bytesIn ? ", " : "", FormatRatio(totals.bytesOut, totals.bytesIn).c_str(),
-                  totals.seconds, FormatRate(totals.bytesIn, totals.seconds).c_str());
-    return text;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", totals.seconds);
+    const std::string ratio =
+        totals.bytesIn ? ", " + FormatRatio(totals.bytesOut, totals.bytesIn) : "";
+    return Format(totals.files == 1
+                      ? Tr("%s file: %s done, %s failed, %s skipped, %s canceled; %s in, %s out%s; "
+                           "%s s, %s MB/s")
+                      : Tr("%s files: %s done, %s failed, %s skipped, %s canceled; %s in, %s "
+                           "out%s; %s s, %s MB/s"),
+                  {std::to_string(totals.files), std::to_string(totals.done),
+                   std::to_string(totals.failed), std::to_string(totals.skipped),
+                   std::to_string(totals.canceled), FormatSize(totals.bytesIn),
+                   FormatSize(totals.bytesOut), ratio, seconds,
+                   FormatRate(totals.bytesIn, totals.seconds)}) +
+           "\n";
 }
 
 std::string JsonLine(const BatchItem& item) {
@@ -212,14 +228,14 @@ std::string JsonTotals(const BatchTotals& totals, int exitStatus) {
 
 std::string ProgressLine(uint64_t filesDone, uint64_t filesTotal, uint64_t bytesDone,
                          uint64_t bytesTotal, double seconds) {
-    std::string line = std::to_string(filesDone) + "/" + std::to_string(filesTotal) + " files, " +
-                       FormatSize(bytesDone) + "/" + FormatSize(bytesTotal);
+    std::string line =
+        Format(Tr("%s/%s files, %s/%s"), {std::to_string(filesDone), std::to_string(filesTotal),
+                                          FormatSize(bytesDone), FormatSize(bytesTotal)});
     if (seconds >= 0.5 && bytesDone > 0) {
-        line += ", " + FormatRate(bytesDone, seconds) + " MB/s";
         double rate = static_cast<double>(bytesDone) / seconds;
         double left =
             bytesTotal > bytesDone ? static_cast<double>(bytesTotal - bytesDone) / rate : 0;
-        line += ", " + Duration(left) + " left";
+        line += Format(Tr(", %s MB/s, %s left"), {FormatRate(bytesDone, seconds), Duration(left)});
     }
     return line;
 }

@@ -9,6 +9,7 @@
 
 #include "cli/Interrupt.h"
 #include "cli/TerminalObserver.h"
+#include "cli/Translate.h"
 #include "engine/ArchiveFormat.h"
 #include "engine/JobProcedures.h"
 #include "jobs/FormatSize.h"
@@ -32,26 +33,29 @@ struct OpenSource {
     ~OpenSource() { platform::CloseFile(file); }
 };
 
-// Opens a named source with the queue's rules. Reports and returns false when it is refused.
-bool OpenNamedSource(const std::string& path, OpenSource* source) {
+// Opens a named source with the queue's rules. Reports and returns false when it is refused,
+// with `transient` telling whether the machine's state refused it (a lock, descriptors).
+bool OpenNamedSource(const std::string& path, OpenSource* source, bool* transient) {
+    *transient = false;
     platform::PathAttributes attributes = platform::QueryAttributes(path);
     if (!attributes.exists) {
-        Message(Printable(path) + ": no such file");
+        Message(Format(Tr("%s: no such file"), {Printable(path)}));
         return false;
     }
     if (attributes.isFolder) {
-        Message(Printable(path) + ": is a folder");
+        Message(Format(Tr("%s: is a folder"), {Printable(path)}));
         return false;
     }
     if (attributes.isSystem) {
-        Message("Can't add this file: " + Printable(path) +
-                ": Illegal file attribute (not a regular file)");
+        Message(Format(Tr("Can't add this file: %s: %s"),
+                       {Printable(path), Tr("Illegal file attribute (not a regular file)")}));
         return false;
     }
     source->file = platform::OpenForRead(path);
     if (source->file == platform::kInvalidFile) {
-        std::string why = errno == EWOULDBLOCK ? "in use by another program" : Reason();
-        Message("Can't open file: " + Printable(path) + ": " + why);
+        *transient = IsTransientError(errno);
+        std::string why = errno == EWOULDBLOCK ? Tr("in use by another program") : Reason();
+        Message(Format(Tr("Can't open file: %s: %s"), {Printable(path), why}));
         return false;
     }
     return true;
@@ -116,13 +120,14 @@ nlohmann::ordered_json FileObject(const std::string& given) {
 int RunInfo(const std::vector<std::string>& archives, bool json) {
     StatusTally tally;
     if (!json) {
-        std::printf("%-10s %6s %10s %10s %5s  %s\n", "Type", "Filter", "Original", "Archive",
-                    "Ratio", "File");
+        std::printf("%-10s %6s %10s %10s %5s  %s\n", Tr("Type"), Tr("Filter"), Tr("Original"),
+                    Tr("Archive"), Tr("Ratio"), Tr("File"));
     }
     for (const std::string& given : archives) {
         OpenSource source;
-        if (!OpenNamedSource(platform::MakeAbsolute(given), &source)) {
-            tally.Failed(IsTransientError(errno));
+        bool transient = false;
+        if (!OpenNamedSource(platform::MakeAbsolute(given), &source, &transient)) {
+            tally.Failed(transient);
             continue;
         }
         ArchiveHeader header;
@@ -130,13 +135,13 @@ int RunInfo(const std::vector<std::string>& archives, bool json) {
         uint64_t archiveSize = 0;
         if (headerStatus != HeaderStatus::Ok || !platform::GetFileSize(source.file, &archiveSize)) {
             const bool readError = headerStatus == HeaderStatus::ReadError;
-            Message(Printable(given) +
-                    (readError
-                         ? ": can't read it: " + Reason()
-                         : ": Bad file format" + std::string(headerStatus == HeaderStatus::Truncated
-                                                                 ? " (truncated header)"
-                                                                 : "")));
-            tally.Failed(readError && IsTransientError(errno));
+            const bool transientRead = readError && IsTransientError(errno);
+            Message(Format(readError ? Tr("%s: can't read it: %s")
+                           : headerStatus == HeaderStatus::Truncated
+                               ? Tr("%s: Bad file format (truncated header)")
+                               : Tr("%s: Bad file format"),
+                           {Printable(given), Reason()}));
+            tally.Failed(transientRead);
             continue;
         }
         // A mode byte no writer stores (damage, which kvn test reports) shows as "?".
@@ -171,7 +176,7 @@ int RunInfo(const std::vector<std::string>& archives, bool json) {
 int RunTest(const std::vector<std::string>& archives, bool progress, bool json) {
     std::unique_ptr<EngineContext> engine = EngineContext::Create();
     if (!engine) {
-        Message("No memory");
+        Message(Tr("No memory"));
         return kExitRetry;
     }
     StatusTally tally;
@@ -192,8 +197,9 @@ int RunTest(const std::vector<std::string>& archives, bool progress, bool json) 
     };
     for (const std::string& given : archives) {
         OpenSource source;
-        if (!OpenNamedSource(platform::MakeAbsolute(given), &source)) {
-            tally.Failed(IsTransientError(errno));
+        bool transient = false;
+        if (!OpenNamedSource(platform::MakeAbsolute(given), &source, &transient)) {
+            tally.Failed(transient);
             continue;
         }
         std::string name, folder;
@@ -203,11 +209,12 @@ int RunTest(const std::vector<std::string>& archives, bool progress, bool json) 
         std::string restored;
         if (ReadArchiveHeader(source.file, &header, HeaderField::TypeText) == HeaderStatus::Ok &&
             !NameForExpansion(name, header.typeText, &restored)) {
-            verdict(given, "unsafe type text (it would name a file elsewhere)", false);
+            verdict(given, Tr("unsafe type text (it would name a file elsewhere)"), false);
             continue;
         }
         if (!platform::SeekTo(source.file, 0)) {
-            verdict(given, "read error: " + Reason(), IsTransientError(errno));
+            const bool transientRead = IsTransientError(errno);
+            verdict(given, Format(Tr("read error: %s"), {Reason()}), transientRead);
             continue;
         }
         platform::FileHandle sink = platform::OpenNullSink();
@@ -216,11 +223,10 @@ int RunTest(const std::vector<std::string>& archives, bool progress, bool json) 
         observer.Clear();
         platform::CloseFile(sink);
         if (outcome.result == JobResult::Cancelled) return InterruptedStatus();
-        const bool transient =
+        const bool machine =
             outcome.error == EngineError::CodecMemory ||
             (outcome.error == EngineError::ReadError && IsTransientError(outcome.systemError));
-        verdict(given, outcome.result == JobResult::Done ? "" : DescribeFailure(outcome),
-                transient);
+        verdict(given, outcome.result == JobResult::Done ? "" : DescribeFailure(outcome), machine);
     }
     return tally.Status();
 }

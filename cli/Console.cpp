@@ -1,4 +1,5 @@
 #include "cli/Console.h"
+#include "cli/Translate.h"
 
 #include <unistd.h>
 
@@ -32,8 +33,9 @@ std::string Lower(std::string text) {
 }  // namespace
 
 std::string OverwriteQuestion(const std::string& shownPath, const std::string& holds) {
-    return "File already exists\n" + shownPath + "\n" +
-           (holds.empty() ? "" : "It holds another file: " + holds + "\n") + "Overwrite?";
+    return std::string(Tr("File already exists")) + "\n" + shownPath + "\n" +
+           (holds.empty() ? "" : Format(Tr("It holds another file: %s"), {holds}) + "\n") +
+           Tr("Overwrite?");
 }
 
 bool ParseOverwriteAnswer(const std::string& line, OverwriteAnswer* answer) {
@@ -79,8 +81,8 @@ void TerminalConsole::Error(const std::string& text) {
 OverwriteAnswer TerminalConsole::AskOverwrite(const std::string& shownPath,
                                               const std::string& holds) {
     ClearProgress();
-    std::fprintf(stderr,
-                 "%s [Y]es, [n]o, [c]ancel, [a]ll: ", OverwriteQuestion(shownPath, holds).c_str());
+    std::fprintf(stderr, "%s %s", OverwriteQuestion(shownPath, holds).c_str(),
+                 Tr("[Y]es, [n]o, [c]ancel, [a]ll: "));
     std::fflush(stderr);
     for (;;) {
         std::string line;
@@ -90,7 +92,7 @@ OverwriteAnswer TerminalConsole::AskOverwrite(const std::string& shownPath,
         }
         OverwriteAnswer answer;
         if (ParseOverwriteAnswer(line, &answer)) return answer;
-        std::fprintf(stderr, "Please answer y, n, c or a: ");
+        std::fputs(Tr("Please answer y, n, c or a: "), stderr);
         std::fflush(stderr);
     }
 }

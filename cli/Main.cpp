@@ -20,6 +20,7 @@
 #include "cli/Help.h"
 #include "cli/Interrupt.h"
 #include "cli/MountCommand.h"
+#include "cli/Translate.h"
 #include "engine/CodecStream.h"
 #include "platform/File.h"
 #include "platform/Processors.h"
@@ -27,7 +28,9 @@
 namespace {
 
 using kavrin::DeltaMode;
+using kavrin::cli::Format;
 using kavrin::cli::kExitUsage;
+using kavrin::cli::Tr;
 
 const std::map<std::string, DeltaMode> kModes = {
     {"auto", DeltaMode::Auto}, {"none", DeltaMode::None}, {"8", DeltaMode::Bits8},
@@ -38,7 +41,8 @@ const std::set<std::string> kCommands = {"process", "p",     "compress", "expand
                                          "test",    "mount", "umount",   "help"};
 
 int UsageError(const std::string& message) {
-    std::fprintf(stderr, "kvn: %s\nTry 'kvn --help' for more information.\n", message.c_str());
+    std::fprintf(stderr, "kvn: %s\n%s\n", message.c_str(),
+                 Tr("Try 'kvn --help' for more information."));
     return kExitUsage;
 }
 
@@ -62,13 +66,13 @@ bool AnswerHelp(int argc, char** argv, int* status) {
     }
     if (first == "help") {
         if (argc > 3) {
-            *status = UsageError("help takes one command at most");
+            *status = UsageError(Tr("help takes one command at most"));
         } else if (argc == 2) {
             *status = Print(kavrin::cli::OverviewHelp());
         } else if (std::strcmp(argv[2], "-h") == 0 || std::strcmp(argv[2], "--help") == 0) {
             *status = Print(kavrin::cli::CommandHelp("help"));
         } else if (kavrin::cli::CommandHelp(argv[2]).empty()) {
-            *status = UsageError(std::string("no such command: ") + argv[2]);
+            *status = UsageError(Format(Tr("no such command: %s"), {argv[2]}));
         } else {
             *status = Print(kavrin::cli::CommandHelp(argv[2]));
         }
@@ -106,8 +110,10 @@ std::string UnknownOption(int argc, char** argv, const std::vector<std::string>&
 bool ReadList(const std::string& list, bool nulSeparated, std::vector<std::string>* paths) {
     FILE* file = list == "-" ? stdin : std::fopen(list.c_str(), "rb");
     if (file == nullptr || !kavrin::cli::ReadPathList(fileno(file), nulSeparated, paths)) {
-        std::fprintf(stderr, "kvn: can't read the list %s: %s\n",
-                     kavrin::cli::Printable(list).c_str(), std::strerror(errno));
+        std::fprintf(stderr, "kvn: %s\n",
+                     Format(Tr("can't read the list %s: %s"),
+                            {kavrin::cli::Printable(list), std::strerror(errno)})
+                         .c_str());
         if (file != nullptr && file != stdin) std::fclose(file);
         return false;
     }
@@ -134,6 +140,7 @@ bool ParseShard(const std::string& text, uint32_t* index, uint32_t* count) {
 int main(int argc, char** argv) {
     // A closed standard output would hand its number to the first file opened.
     const int closedStandard = kavrin::platform::OpenClosedStandardDescriptors();
+    kavrin::cli::SetUpTranslations();
     int answered = 0;
     if (AnswerHelp(argc, argv, &answered)) return answered;
 
@@ -242,9 +249,10 @@ int main(int argc, char** argv) {
     named.push_back(mountRequest.mountPoint);
     named.push_back(umountPoint);
     if (const std::string unknown = UnknownOption(argc, argv, named); !unknown.empty()) {
-        return UsageError("unknown option " + kavrin::cli::Printable(unknown) +
-                          " (a file whose name begins with - goes after --, or as ./" +
-                          kavrin::cli::Printable(unknown) + ")");
+        return UsageError(
+            Format(Tr("unknown option %s (a file whose name begins with - goes "
+                      "after --, or as ./%s)"),
+                   {kavrin::cli::Printable(unknown), kavrin::cli::Printable(unknown)}));
     }
     // A progress line redrawn with control characters is noise where the terminal cannot
     // take them.
@@ -258,7 +266,7 @@ int main(int argc, char** argv) {
 
     if (*mount) {
         if (!mountRequest.indexOnly && mountRequest.mountPoint.empty()) {
-            return UsageError("mount needs FOLDER and MOUNTPOINT (or --index FOLDER)");
+            return UsageError(Tr("mount needs FOLDER and MOUNTPOINT (or --index FOLDER)"));
         }
         mountRequest.folder = kavrin::platform::MakeAbsolute(mountRequest.folder);
         if (!mountRequest.mountPoint.empty()) {
@@ -291,38 +299,40 @@ int main(int argc, char** argv) {
     options.progress = !quietProgress;
     options.threads = threads;
     const auto stdinCount = std::count(files.begin(), files.end(), kavrin::cli::kStandardInput);
-    if (stdinCount > 1) return UsageError("- (standard input) may be named once");
+    if (stdinCount > 1) return UsageError(Tr("- (standard input) may be named once"));
     if (batch->count("--files-from") > 0) {
         if (filesFrom == "-" && stdinCount > 0) {
             return UsageError(
-                "standard input can hold the list of --files-from or a file, not both");
+                Tr("standard input can hold the list of --files-from or a file, not both"));
         }
         if (!ReadList(filesFrom, nulSeparated, &files)) return kavrin::cli::kExitFailed;
     } else if (nulSeparated) {
-        return UsageError("-0 goes with --files-from");
+        return UsageError(Tr("-0 goes with --files-from"));
     }
     if (files.empty() && batch->count("--files-from") == 0) {
-        return UsageError(batch->get_name() + " needs at least one PATH (or --files-from)");
+        return UsageError(
+            Format(Tr("%s needs at least one PATH (or --files-from)"), {batch->get_name()}));
     }
     if (batch->count("--shard") > 0 &&
         !ParseShard(shard, &options.shardIndex, &options.shardCount)) {
-        return UsageError("--shard takes K/N with 1 <= K <= N, as in --shard 2/8");
+        return UsageError(Tr("--shard takes K/N with 1 <= K <= N, as in --shard 2/8"));
     }
     // Standard input has no name to put a result beside: its result goes to standard output.
     if (stdinCount == 1) options.toStdout = true;
     const CLI::Option* typeOption = batch->get_option_no_throw("--type");
     options.hasTypeText = typeOption != nullptr && typeOption->count() > 0;
     if (options.hasTypeText && !options.toStdout) {
-        return UsageError("--type goes with -c or the input -");
+        return UsageError(Tr("--type goes with -c or the input -"));
     }
     if (options.toStdout && (closedStandard & 2) != 0) {
-        std::fprintf(stderr, "kvn: standard output is closed: nowhere to write results\n");
+        std::fprintf(stderr, "kvn: %s\n",
+                     Tr("standard output is closed: nowhere to write results"));
         return kavrin::cli::kExitFailed;
     }
     if (options.toStdout && isatty(STDOUT_FILENO)) {
-        std::fprintf(stderr,
-                     "kvn: refusing to write results to a terminal: redirect standard output, or "
-                     "leave out -c and -\n");
+        std::fprintf(stderr, "kvn: %s\n",
+                     Tr("refusing to write results to a terminal: redirect standard output, or "
+                        "leave out -c and -"));
         return kavrin::cli::kExitFailed;
     }
     kavrin::cli::TerminalConsole console;

@@ -18,6 +18,7 @@ packages=(
   parallel                   # runs the sharding recipe of doc/sharding.md in the tests
   timgm6mb-soundfont freepats alsa-utils  # real sound banks and sounds for those tests
   clang-format               # the format check (scripts/check-format.sh)
+  gettext                    # kvn's message catalogues (msgfmt, xgettext)
 )
 
 missing=()

@@ -486,6 +486,29 @@ TEST(KvnTest, ShardsRunByGnuParallelTakeEveryFileOnce) {
     EXPECT_EQ(ListFolder(dir / "out/a").size() + ListFolder(dir / "out/b").size(), 24u);
 }
 
+// kvn speaks the user's language through its catalogue; the German help fits 80 columns too.
+TEST(KvnTest, SpeaksGermanFromTheCatalogue) {
+    const auto german = [](const std::string& args) {
+        return test::RunProgram(
+            {"/bin/sh", "-c", "LANGUAGE=de LC_ALL=C.UTF-8 " + std::string(KVN_PATH) + " " + args});
+    };
+    for (const char* args : {"--help", "compress --help", "mount --help", "test --help"}) {
+        ProgramResult help = german(args);
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("Aufruf: kvn", 0), 0u) << help.out;
+        std::istringstream lines(help.out);
+        for (std::string line; std::getline(lines, line);) {
+            // Columns, not bytes: an umlaut takes two bytes.
+            size_t columns = 0;
+            for (unsigned char byte : line) columns += (byte & 0xC0) != 0x80;
+            EXPECT_LE(columns, 80u) << line;
+        }
+    }
+    ProgramResult usage = german("compress -9 x.wav");
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_EQ(usage.err.rfind("kvn: unbekannte Option -9", 0), 0u) << usage.err;
+}
+
 // Lists of files as tar -T and rsync --files-from take them: one per line, or NUL-separated for
 // names holding newlines; with -r each keeps its folder below the working folder.
 TEST(KvnTest, FilesFromAListKeepTheirFolders) {
