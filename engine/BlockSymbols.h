@@ -43,7 +43,7 @@ inline constexpr uint32_t kMaxSelectors = 18002;    // 2 + 900000 / 50
 // Room the move-to-front list has (the vector loop keeps two copies of the list after it).
 inline constexpr size_t kMoveToFrontRoom = 1024 + 64;
 // Room a column has beyond its bytes, for the inverse transform's pages (BlockTransform.h).
-inline constexpr uint32_t kColumnSlack = 16 * 4096 + 64;
+inline constexpr uint32_t kColumnSlack = 32 * 1024 + 64;
 
 // The decoding tables of one Huffman table and the symbol stage's place in a block: internal
 // to the block decoder (SymbolLoop.h), here for their size.
