@@ -40,8 +40,41 @@ struct BitInput {
 
 inline constexpr uint32_t kMaxBlockBytes = 900000;  // the block size of "BZh9"
 inline constexpr uint32_t kMaxSelectors = 18002;    // 2 + 900000 / 50
+// Room the move-to-front list has (the vector loop keeps two copies of the list after it).
+inline constexpr size_t kMoveToFrontRoom = 1024 + 64;
 // Room a column has beyond its bytes, for the inverse transform's pages (BlockTransform.h).
-inline constexpr uint32_t kColumnSlack = 16 * 4096 + 64;
+inline constexpr uint32_t kColumnSlack = 32 * 1024 + 64;
+
+// The decoding tables of one Huffman table and the symbol stage's place in a block: internal
+// to the block decoder (SymbolLoop.h), here for their size.
+struct HuffmanTable {
+    static constexpr unsigned kLookupBits = 10;
+    int32_t limit[24];  // the last code of each length, the library's way
+    int32_t base[24];   // turns a code of each length into its rank
+    int32_t perm[258];  // the symbols by rank
+    int32_t minLength;
+    uint16_t lookup[1u << kLookupBits];  // symbol | length << 9; 0: the code is longer
+};
+
+// The symbol stage's place inside a block, kept between calls.
+struct SymbolState {
+    const HuffmanTable* tables = nullptr;
+    const uint8_t* selectors = nullptr;
+    uint32_t selectorCount = 0;
+    uint32_t group = 0;      // selectors used so far
+    uint32_t groupLeft = 0;  // symbols left in the current group
+    const HuffmanTable* table = nullptr;
+    uint32_t runLength = 0;   // the zero run read so far
+    uint32_t runShift = 0;    // its symbols so far
+    uint8_t* list = nullptr;  // the move-to-front list, front first
+    uint8_t* column = nullptr;
+    uint32_t length = 0;
+    uint32_t maxLength = 0;
+    uint32_t* counts = nullptr;
+    uint32_t endOfBlock = 0;
+    uint32_t origin = 0;
+    uint64_t errorBit = 0;
+};
 
 class BlockSymbolReader {
 public:
@@ -73,7 +106,7 @@ public:
     // the header's facts. The column may be changed in place (the transform does); it stays
     // until the next Read that starts a block. Room for length() + kColumnSlack bytes.
     uint8_t* column() { return column_.data(); }
-    uint32_t length() const { return length_; }
+    uint32_t length() const { return symbols_.length; }
     const uint32_t* counts() const { return counts_; }  // how often each byte value occurs
     uint32_t origin() const { return origin_; }         // the origin pointer, below length()
     uint32_t storedCrc() const { return storedCrc_; }
@@ -87,8 +120,6 @@ public:
     // Hands the column over; `other` takes its place (a block sizes it as it needs).
     void SwapColumn(ByteBuffer& other);
     size_t columnCapacity() const { return column_.capacity(); }
-
-    static constexpr unsigned kTableBits = 10;
 
 private:
     enum class State {
@@ -110,21 +141,9 @@ private:
         SymbolsStart,
         Symbols,
     };
-    struct Table {
-        int32_t limit[24];
-        int32_t base[24];
-        int32_t perm[258];
-        int32_t minLength;
-        uint16_t lookup[1u << kTableBits];  // symbol | length << 9; 0: the code is longer
-    };
-    enum class SymbolResult { Ok, NeedBits, Damaged };
-
     bool EnsureColumn();
     void BeginSymbols();
-    void BuildTable(Table& table, const uint8_t* lengths);
-    // The next symbol by the library's walk from the table's shortest length, with the bits
-    // of `in`. Consumes nothing unless Ok.
-    SymbolResult DecodeSlow(const Table& table, BitInput& in, uint32_t* symbol);
+    void BuildTable(HuffmanTable& table, const uint8_t* lengths);
     Status ReadSymbols(BitInput& in);
     Status Fail(uint64_t bit) {
         errorBit_ = bit;
@@ -151,17 +170,12 @@ private:
     uint8_t lengths_[6][258] = {};
     uint32_t symbolIndex_ = 0;
     int32_t current_ = 0;  // the code length being read
-    Table tables_[6];
+    HuffmanTable tables_[6];
 
     // The symbols.
-    uint32_t group_ = 0;      // selectors used so far
-    uint32_t groupLeft_ = 0;  // symbols left in the current group
-    const Table* table_ = nullptr;
-    uint32_t runLength_ = 0;       // the zero run read so far
-    uint32_t runShift_ = 0;        // its symbols so far
-    uint8_t list_[256 + 32] = {};  // the move-to-front list, front first
+    SymbolState symbols_;
+    uint8_t list_[kMoveToFrontRoom] = {};  // the move-to-front list, front first
     ByteBuffer column_;
-    uint32_t length_ = 0;
     uint32_t counts_[256] = {};
 };
 

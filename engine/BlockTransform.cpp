@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "engine/BlockTransform.h"
 
+#include "engine/TransformWalk.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -40,46 +42,9 @@ constexpr uint16_t kRandomGaps[512] = {
     857, 265, 203, 50,  668, 108, 645, 990, 626, 197, 510, 357, 358, 850, 858, 364, 936, 638,
 };
 
-constexpr uint32_t kPointerMask = 0xFFFFF;  // 20 bits: blocks hold at most 900 000 bytes
-constexpr unsigned kNibbleShift = 20;
-constexpr uint32_t kChains = 16;
-constexpr uint32_t kPage = 4096;
-static_assert(kColumnSlack >= kChains * kPage + 8, "a page per chain beyond the block");
-
-// An entry: bits 0-19 the place the chain goes to from this one, bits 20-23 the low half of
-// the byte this place stands for. Three bytes, read as four (the table has a spare byte).
-inline uint32_t LoadEntry(const uint8_t* entries, uint32_t at) {
-    uint32_t value;
-    std::memcpy(&value, entries + 3 * static_cast<size_t>(at), sizeof value);
-    return value;
-}
-
-// Exactly three bytes, so that writing one entry never touches its neighbour.
-inline void StoreEntry(uint8_t* entries, uint32_t at, uint32_t value) {
-    uint8_t* place = entries + 3 * static_cast<size_t>(at);
-    const auto low = static_cast<uint16_t>(value);
-    std::memcpy(place, &low, sizeof low);
-    place[2] = static_cast<uint8_t>(value >> 16);
-}
-
-// The high half of the byte a place stands for: the sorted column holds the byte values in
-// order, so it is the number of sixteens of byte values whose places begin at or before it.
-struct HighHalves {
-    uint32_t starts[16];  // starts[k]: the first place of byte value 16 k
-
-    explicit HighHalves(const uint32_t* firstPlace) {
-        for (int k = 0; k < 16; ++k) starts[k] = firstPlace[16 * k];
-    }
-    // A search without branches over the 15 boundaries.
-    uint32_t At(uint32_t place) const {
-        uint32_t k = 0;
-        k += place >= starts[k + 8] ? 8 : 0;
-        k += place >= starts[k + 4] ? 4 : 0;
-        k += place >= starts[k + 2] ? 2 : 0;
-        k += place >= starts[k + 1] ? 1 : 0;
-        return k << 4;
-    }
-};
+#if defined(__x86_64__)
+const bool kHasAvx2 = __builtin_cpu_supports("avx2");
+#endif
 
 }  // namespace
 
@@ -92,165 +57,6 @@ void Derandomise(uint8_t* bytes, uint32_t length) {
         segment += kRandomGaps[k];
     }
 }
-
-// Where the walk keeps its pieces: a piece's bytes lie in extents of the pages, in order.
-struct PieceBook {
-    static constexpr uint32_t kNone = 0xFFFFFFFFu;
-    static constexpr uint32_t kMaxPieces = 900000 / 2048 + 2;
-    static constexpr uint32_t kMaxExtents = 900000 / kPage + 2 * kMaxPieces + kChains + 4;
-    struct Piece {
-        uint32_t firstExtent = kNone;
-        uint32_t lastExtent = kNone;
-        uint32_t length = 0;
-        uint32_t next = 0;  // the piece the chain goes on with
-    };
-    struct Extent {
-        uint32_t offset = 0;
-        uint32_t length = 0;
-        uint32_t next = kNone;
-    };
-    Piece pieces[kMaxPieces];
-    Extent extents[kMaxExtents];
-};
-
-namespace {
-
-// The walk: the chain is cut at every place that is a multiple of `spacing` and at the origin;
-// each piece runs from its cut to the next one. Chains take pieces in turn and write them into
-// pages, a piece going on in a new page when one is full.
-class PieceWalk {
-public:
-    PieceWalk(PieceBook& book, const uint8_t* entries, const HighHalves& high, uint32_t length,
-              uint32_t origin, uint8_t* pool)
-        : pieces(book.pieces),
-          extents(book.extents),
-          entries_(entries),
-          high_(high),
-          origin_(origin),
-          pool_(pool) {
-        // About 128 to 256 pieces: enough to keep every chain busy to the end.
-        spacing_ = 64;
-        while (spacing_ < length / 256) spacing_ <<= 1;
-        regular_ = (length + spacing_ - 1) / spacing_;
-        originPiece_ = origin % spacing_ == 0 ? origin / spacing_ : regular_;
-        pieces_ = regular_ + (originPiece_ == regular_ ? 1 : 0);
-        for (uint32_t k = 0; k < pieces_; ++k) pieces[k] = PieceBook::Piece{};
-    }
-
-    // Walks every piece. Afterwards Order() puts them in sequence.
-    void Run() {
-        Chain chains[kChains];
-        uint32_t active = 0;
-        uint32_t queued = 0;
-        while (active < kChains && queued < pieces_) {
-            chains[active].page = NewPage();
-            Begin(chains[active], queued++);
-            ++active;
-        }
-        while (active > 0) {
-            for (uint32_t k = 0; k < active;) {
-                Chain& chain = chains[k];
-                const uint32_t entry = LoadEntry(entries_, chain.at);
-                *chain.out++ =
-                    static_cast<uint8_t>(high_.At(chain.at) | ((entry >> kNibbleShift) & 15));
-                const uint32_t next = entry & kPointerMask;
-                chain.at = next;
-                if (chain.out == chain.page + kPage) {
-                    Close(chain);
-                    chain.page = NewPage();
-                    chain.out = chain.from = chain.page;
-                    Open(chain);
-                }
-                if ((next & (spacing_ - 1)) == 0 || next == origin_) {
-                    Close(chain);
-                    pieces[chain.piece].next =
-                        (next & (spacing_ - 1)) == 0 ? next / spacing_ : originPiece_;
-                    if (queued < pieces_) {
-                        Begin(chain, queued++);
-                    } else {
-                        chains[k] = chains[--active];
-                        continue;
-                    }
-                }
-                ++k;
-            }
-        }
-    }
-
-    // Copies the pieces of the origin's cycle, in order from the origin, to `out`, and
-    // returns their length: the block's length when the pointers form one cycle.
-    uint32_t Order(uint8_t* out) const {
-        uint32_t total = 0;
-        uint32_t piece = originPiece_;
-        for (uint32_t count = 0; count < pieces_; ++count) {
-            for (uint32_t e = pieces[piece].firstExtent; e != kNone; e = extents[e].next) {
-                std::memcpy(out + total, pool_ + extents[e].offset, extents[e].length);
-                total += extents[e].length;
-            }
-            piece = pieces[piece].next;
-            if (piece == originPiece_) break;
-        }
-        return total;
-    }
-
-private:
-    static constexpr uint32_t kNone = PieceBook::kNone;
-
-    struct Chain {
-        uint32_t at = 0;
-        uint32_t piece = 0;
-        uint32_t extent = 0;
-        uint8_t* page = nullptr;
-        uint8_t* from = nullptr;  // where the current extent began
-        uint8_t* out = nullptr;
-    };
-
-    uint8_t* NewPage() {
-        uint8_t* page = pool_ + poolUsed_;
-        poolUsed_ += kPage;
-        return page;
-    }
-    void Begin(Chain& chain, uint32_t piece) {
-        chain.piece = piece;
-        chain.at = piece == regular_ ? origin_ : piece * spacing_;
-        chain.from = chain.out;
-        if (chain.out == nullptr) chain.from = chain.out = chain.page;
-        Open(chain);
-    }
-    void Open(Chain& chain) {
-        const uint32_t e = extentCount_++;
-        extents[e] = PieceBook::Extent{static_cast<uint32_t>(chain.from - pool_), 0, kNone};
-        PieceBook::Piece& piece = pieces[chain.piece];
-        if (piece.lastExtent == kNone) {
-            piece.firstExtent = e;
-        } else {
-            extents[piece.lastExtent].next = e;
-        }
-        piece.lastExtent = e;
-        chain.extent = e;
-    }
-    void Close(Chain& chain) {
-        const auto written = static_cast<uint32_t>(chain.out - chain.from);
-        extents[chain.extent].length = written;
-        pieces[chain.piece].length += written;
-        chain.from = chain.out;
-    }
-
-    PieceBook::Piece* pieces;
-    PieceBook::Extent* extents;
-    const uint8_t* entries_;
-    const HighHalves& high_;
-    uint32_t origin_;
-    uint8_t* pool_;
-    uint32_t poolUsed_ = 0;
-    uint32_t spacing_ = 64;
-    uint32_t regular_ = 0;
-    uint32_t originPiece_ = 0;
-    uint32_t pieces_ = 0;
-    uint32_t extentCount_ = 0;
-};
-
-}  // namespace
 
 InverseTransform::InverseTransform() = default;
 
@@ -289,17 +95,29 @@ void InverseTransform::Restore(uint8_t* column, uint32_t length, const uint32_t 
     }
 
     // The block's first byte is the one the origin's place stands for; the chain from there
-    // gives the rest. The column's memory is free now: the pieces go into its pages, and in
-    // order into the table's memory (free after the walk), then back.
-    const HighHalves high(first);
-    PieceWalk walk(*book_, entries, high, length, origin, column);
-    walk.Run();
-    const uint32_t cycle = walk.Order(entries);
+    // gives the rest. The column's memory is free now: the walk writes into it, and the pieces
+    // go in order into the table's memory (free after the walk), then back.
+    Walk walk(*book_, entries, first, length, origin, column);
+    uint32_t rounds = 0;
+    uint32_t tail = 0;
+    uint32_t at[kLanes], piece[kLanes];
+#if defined(__x86_64__)
+    if (kHasAvx2) rounds = WalkLanesAvx2(walk.Lanes(), at, piece, &tail);
+#endif
+    walk.RunChains(at, piece, tail, static_cast<size_t>(rounds) * kLanes);
+    uint8_t* ordered = entries;
+#if defined(__x86_64__)
+    if (rounds > 0) {
+        TransposeLanesAvx2(column, rounds, entries);
+        ordered = entries + static_cast<size_t>(rounds) * kLanes;
+    }
+#endif
+    const uint32_t cycle = walk.Order(ordered, entries, rounds);
     oneCycle_ = cycle == length;
     // The library's walk from the origin goes round the origin's cycle again and again (one
     // cycle through the whole block, in a sound one), and reads one byte past the end.
     for (uint32_t k = 0; k <= length; k += cycle) {
-        std::memcpy(column + k, entries, std::min(cycle, length + 1 - k));
+        std::memcpy(column + k, ordered, std::min(cycle, length + 1 - k));
     }
     if (randomised) Derandomise(column, length + 1);
 }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "engine/StreamDecoder.h"
 
+#include <algorithm>
+
 #include "engine/BlockCrc.h"
 
 namespace kavrin {
@@ -8,8 +10,13 @@ namespace kavrin {
 StreamDecoder::StreamDecoder() = default;
 
 void StreamDecoder::StartStream() {
-    window_.Clear();
-    windowStart_ = 0;
+    piece_ = nullptr;
+    pieceLength_ = 0;
+    pieceStart_ = 0;
+    join_.Clear();
+    left_ = 0;
+    inJoin_ = false;
+    viewStart_ = 0;
     bit_ = 0;
     given_ = 0;
     stopped_ = false;
@@ -25,14 +32,18 @@ void StreamDecoder::StartAt(unsigned bitOffset, uint32_t streamCrc) {
 }
 
 bool StreamDecoder::Give(const uint8_t* bytes, size_t length) {
-    // Whole bytes already read go; the rest waits in front of the new input.
-    const uint64_t used = bit_ / 8;
-    if (used > 0) {
-        window_.DropFront(used);
-        windowStart_ += used;
-        bit_ -= 8 * used;
+    piece_ = bytes;
+    pieceLength_ = length;
+    pieceStart_ = given_;
+    if (left_ > 0) {
+        // What the last piece left goes first, joined to this piece's head.
+        const size_t head = std::min(length, kJoinHead);
+        if (!join_.Append(bytes, head)) return false;
+        inJoin_ = true;
+    } else {
+        inJoin_ = false;
+        viewStart_ = pieceStart_;
     }
-    if (!window_.Append(bytes, length)) return false;
     given_ += length;
     return true;
 }
@@ -42,20 +53,55 @@ StreamDecoder::Event StreamDecoder::Next() {
     BlockSymbolReader& reader = decoder_.reader();
     // The last block is done with: its buffer serves the next one, so the stream holds one.
     if (reader.columnCapacity() == 0) reader.SwapColumn(block_.bytes);
-    BitInput in{window_.data(), bit_, 8 * static_cast<uint64_t>(window_.size())};
-    const BlockSymbolReader::Status status = reader.Read(in);
-    bit_ = in.bit;
-    const uint64_t base = 8 * windowStart_;
+    BlockSymbolReader::Status status;
+    uint64_t base;  // the stream bit of the view's first byte, for the reader's error bit
+    for (;;) {
+        const uint8_t* view = inJoin_ ? join_.data() : piece_;
+        const size_t viewLength = inJoin_ ? join_.size() : pieceLength_;
+        BitInput in{view, bit_, 8 * static_cast<uint64_t>(viewLength)};
+        status = reader.Read(in);
+        base = 8 * viewStart_;
+        bit_ = in.bit;
+        const size_t head = join_.size() - left_;  // of the piece, in the join
+        if (inJoin_ && head > 0 && bit_ >= 8 * left_) {
+            // Past the bytes left before: the join's head is the piece's own; read on there.
+            bit_ -= 8 * left_;
+            viewStart_ = pieceStart_;
+            inJoin_ = false;
+            left_ = 0;
+            join_.Clear();
+            if (status == BlockSymbolReader::Status::NeedBits) continue;
+        }
+        if (status != BlockSymbolReader::Status::NeedBits) break;
+        if (inJoin_ && head < pieceLength_) {
+            // Stopped inside the join with the piece not all in it: take the rest too.
+            if (!join_.Append(piece_ + head, pieceLength_ - head)) return Event::NoMemory;
+            continue;
+        }
+        // Keep the bytes the next step still needs (a few), for the next piece.
+        const size_t from = static_cast<size_t>(bit_ / 8);
+        viewStart_ += from;
+        bit_ -= 8 * from;
+        if (inJoin_) {
+            join_.DropFront(from);
+        } else {
+            join_.Clear();
+            if (!join_.Append(view + from, viewLength - from)) return Event::NoMemory;
+        }
+        left_ = join_.size();
+        inJoin_ = left_ > 0;
+        return Event::NeedInput;
+    }
     switch (status) {
         case BlockSymbolReader::Status::NeedBits:
             return Event::NeedInput;
         case BlockSymbolReader::Status::BlockReady: {
             const BlockVerdict verdict = decoder_.Finish(&block_);
-            block_.endBit = base + bit_;
+            block_.endBit = 8 * viewStart_ + bit_;
             if (verdict == BlockVerdict::NoMemory) return Event::NoMemory;
             if (verdict != BlockVerdict::Ok) {
                 stopped_ = true;
-                stopBit_ = base + bit_;
+                stopBit_ = block_.endBit;
                 return Event::BadCrc;
             }
             streamCrc_ = CombineBlockCrc(streamCrc_, block_.storedCrc);
@@ -63,7 +109,7 @@ StreamDecoder::Event StreamDecoder::Next() {
         }
         case BlockSymbolReader::Status::StreamEnd:
             stopped_ = true;
-            stopBit_ = base + bit_;
+            stopBit_ = 8 * viewStart_ + bit_;
             return reader.storedStreamCrc() == streamCrc_ ? Event::End : Event::Damaged;
         case BlockSymbolReader::Status::BadHeader:
             stopped_ = true;

@@ -8,8 +8,10 @@
 // bytes it takes (every byte that holds a bit it needed), so a caller learns where a stream
 // ended, or where it broke, to the byte: the same answer whatever the pieces were.
 //
-// Memory: a block decoder (CompactBlock.h), the block, and the input not yet used (a piece).
-// Threads: one decoder per thread.
+// The input is read where it lies: only the few bytes a piece ends with that the next step
+// still needs are kept, joined to the head of the next piece.
+//
+// Memory: a block decoder (CompactBlock.h) and the block. Threads: one decoder per thread.
 #pragma once
 
 #include <cstddef>
@@ -32,8 +34,9 @@ public:
     // bits into the first byte given, after blocks whose CRCs combine to `streamCrc`.
     void StartAt(unsigned bitOffset, uint32_t streamCrc);
 
-    // Hands over the next `length` bytes of input, all of them taken. False when memory is
-    // short (nothing taken).
+    // Hands over the next `length` bytes of input, all of them taken. They must stay as they
+    // are until Next() says NeedInput (the decoder keeps what it still needs of them then) or
+    // the stream stops. False when memory is short (nothing taken).
     bool Give(const uint8_t* bytes, size_t length);
 
     enum class Event {
@@ -58,13 +61,21 @@ public:
     uint64_t bytesUsed() const;
 
 private:
+    // Bytes of a new piece read through the join, after what the last piece left.
+    static constexpr size_t kJoinHead = 256;
+
     CompactBlockDecoder decoder_;
     CompactBlock block_;
-    ByteBuffer window_;         // input not yet used, from byte windowStart_ of the stream
-    uint64_t windowStart_ = 0;  // stream byte of window_[0]
-    uint64_t bit_ = 0;          // the next bit to read, counted from window_[0]
-    uint64_t given_ = 0;        // bytes given in all
-    uint64_t stopBit_ = 0;      // after End or a fault: the bit the stream stopped at
+    const uint8_t* piece_ = nullptr;  // the input given last
+    size_t pieceLength_ = 0;
+    uint64_t pieceStart_ = 0;  // stream byte of piece_[0]
+    ByteBuffer join_;          // the bytes left of earlier pieces, then the head of piece_
+    size_t left_ = 0;          // of them, the bytes left of earlier pieces
+    bool inJoin_ = false;      // reading join_ rather than piece_
+    uint64_t viewStart_ = 0;   // stream byte of the first byte read now
+    uint64_t bit_ = 0;         // the next bit to read, counted from that byte
+    uint64_t given_ = 0;       // bytes given in all
+    uint64_t stopBit_ = 0;     // after End or a fault: the bit the stream stopped at
     bool stopped_ = false;
     uint32_t streamCrc_ = 0;
 };
