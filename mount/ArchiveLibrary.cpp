@@ -355,7 +355,8 @@ void ArchiveLibrary::Build(const std::string& path, const platform::FileVersion&
         }
     }
     IndexBuild build;
-    if (Reserve(working, running)) {
+    const bool reserved = Reserve(working, running);
+    if (reserved) {
         build = BuildIndex(path, version, plan, buildObserver);
     } else {
         build.stopped = true;
@@ -396,7 +397,7 @@ void ArchiveLibrary::Build(const std::string& path, const platform::FileVersion&
     if (version.size > kLargeBuild || header.sourceSize > kLargeBuild) {
         platform::ReleaseFreeMemory();
     }
-    Unreserve(working);
+    if (reserved) Unreserve(working);
     if (made) return;
 
     uint64_t dropped = 0;
@@ -569,11 +570,14 @@ void ArchiveLibrary::GiveDecoder(BlockDecoder* decoder) {
 bool ArchiveLibrary::Reserve(uint64_t bytes, const std::function<bool()>& wanted) {
     std::unique_lock<std::mutex> lock(cacheMutex_);
     // A build waits only while another build's working memory leaves no room for its own.
-    while (buildsReserving_ > 0 && reserved_ + indexBytes_ + bytes > options_.cacheBytes) {
+    const auto full = [&] {
+        return buildsReserving_ > 0 && reserved_ + indexBytes_ + bytes > options_.cacheBytes;
+    };
+    while (full()) {
         lock.unlock();  // `wanted` may take its own locks
         if (!wanted()) return false;
         lock.lock();
-        roomFreed_.wait_for(lock, kWantedPoll);
+        if (full()) roomFreed_.wait_for(lock, kWantedPoll);
     }
     reserved_ += bytes;
     ++buildsReserving_;
