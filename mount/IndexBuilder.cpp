@@ -58,8 +58,7 @@ public:
             pending_.clear();
         }
     }
-    // The stream ends with its end magic at `endMagicBit`; its bytes end before byte
-    // `endByte`.
+    // The stream ends: its end magic and CRC end before payload byte `endByte`.
     void StreamEnds(uint64_t endByte) {
         const uint64_t endBit = 8 * endByte;
         if (!streamSmall_) {
