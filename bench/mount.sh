@@ -9,13 +9,21 @@
 #   index size                         <= 0.01 % of the archive
 #   the mount's memory (peak)          <= the cache size + 16 MiB
 #
+# and for archives that restore far more than they hold: a 5-minute silent WAV (52.9 MB in a
+# 173-byte archive) and a 4 GiB file of one byte repeated (a 3 KB archive of 93 blocks):
+#
+#   sequential read, index kept        <= 1.2 x kvn expand -T 2 to /dev/null
+#   first open                         <= 1.1 x kvn expand -T 2 to /dev/null
+#   the mount's memory with -T 64      <= the cache size + 16 MiB
+#
 #   bench/mount.sh [FILE [FOLDER]]
 #
 # Defaults: FluidR3_GM.sf2 (Debian's fluid-soundfont-gm, 148 MB) and the patches of Debian's
 # freepats (first open and sequential reads of every file). ROUNDS=N sets the rounds (default
 # 3), READS=N the random reads (default 200), SLOW_READS=N the random reads through archivemount
-# (default 8: each backward seek there decodes from the start). Commands alternate within each
-# round. Needs /dev/fuse. Run it on a quiet machine; the load is printed.
+# (default 8: each backward seek there decodes from the start), RUNS=0 leaves the 4 GiB run
+# archive out (it takes a few minutes). Commands alternate within each round. Needs /dev/fuse.
+# Run it on a quiet machine; the load is printed.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 rounds=${ROUNDS:-3}
@@ -92,6 +100,51 @@ for ((i = 0; i < rounds; i++)); do
   kvn_mount "$work/folder" "$mp"; timed seq-folder read_folder; kvn_umount
 done
 
+# Archives that restore far more than they hold: silence, and 4 GiB of one byte (sparse, so it
+# takes no disk).
+mkdir -p "$work/silence" "$work/runs"
+le() {  # le VALUE BYTES: VALUE as BYTES little-endian bytes
+  local i
+  for ((i = 0; i < $2; i++)); do printf "\\x$(printf %02x $((($1 >> (8 * i)) & 255)))"; done
+}
+n=$((300 * 44100 * 4))
+{
+  printf 'RIFF'; le $((36 + n)) 4; printf 'WAVEfmt '; le 16 4; le 1 2; le 2 2; le 44100 4
+  le $((44100 * 4)) 4; le 4 2; le 16 2; printf 'data'; le $n 4; head -c $n /dev/zero
+} >"$work/silence/silence.wav"
+"$kvn" compress -q --no-progress -T 2 -o "$work/silence-arc" "$work/silence/silence.wav"
+rm -f "$work/silence/silence.wav"
+big=(silence)
+if [ "${RUNS:-1}" != 0 ]; then
+  truncate -s 4294967295 "$work/runs/runs.raw"
+  "$kvn" compress -q --no-progress -T 2 -o "$work/runs-arc" "$work/runs/runs.raw"
+  rm -f "$work/runs/runs.raw"
+  big+=(runs)
+fi
+for ((i = 0; i < rounds; i++)); do
+  echo "large outputs, round $((i + 1)) of $rounds, load $(cut -d' ' -f1-3 /proc/loadavg)"
+  for what in "${big[@]}"; do
+    out=$(basename "$work/$what-arc/"*.kvn .kvn)
+    case $what in silence) out="$out.wav" ;; runs) out="$out.raw" ;; esac
+    timed "test-$what" "$kvn" test --no-progress -T 2 "$work/$what-arc/"*.kvn
+    rm -rf "$XDG_CACHE_HOME"; kvn_mount "$work/$what-arc" "$mp"
+    timed "open-$what" head -c 1 "$mp/$out"; kvn_umount
+    kvn_mount "$work/$what-arc" "$mp"; timed "seq-$what" cat "$mp/$out"; kvn_umount
+  done
+done
+# Memory with 64 threads, the index built and every byte read.
+for what in "${big[@]}"; do
+  out=$(basename "$work/$what-arc/"*.kvn .kvn)
+  case $what in silence) out="$out.wav" ;; runs) out="$out.raw" ;; esac
+  rm -rf "$XDG_CACHE_HOME"
+  /usr/bin/time -f '%M' -o "$work/peak-$what" "$kvn" mount -f -T 64 "$work/$what-arc" "$mp" \
+    2>/dev/null &
+  until mountpoint -q "$mp"; do sleep 0.05; done
+  cat "$mp/$out" >/dev/null
+  kvn_umount
+  wait
+done
+
 # Random 64 KiB reads on a fresh mount with the index kept; lone block decodes; archivemount.
 kvn_mount "$work/arc" "$mp"
 "$tool" reads "$mp/$name" "$reads" 65536 17 | add random
@@ -144,5 +197,23 @@ awk -v of="$(med open-file)" -v tf="$(med test-file)" -v od="$(med open-folder)"
   printf "    index / archive:                       %.5f %%  (goal <= 0.01 %%)\n", 100 * ix / as
   printf "    peak memory - 64 MiB cache:            %.1f MiB  (goal <= 16)\n", pk / 1024 - 64
 }'
+for what in "${big[@]}"; do
+  case $what in
+    silence) label="5-minute silent WAV ($(stat -c %s "$work/silence-arc/"*.kvn)-byte archive)" ;;
+    runs) label="4 GiB of one byte ($(stat -c %s "$work/runs-arc/"*.kvn)-byte archive)" ;;
+  esac
+  printf '\n%s; median of %s rounds\n' "$label" "$rounds"
+  row "kvn expand -T 2 to /dev/null (ms)" "$(ms "$(med "test-$what")")"
+  row "first open (ms)" "$(ms "$(med "open-$what")")"
+  row "sequential read, index kept (ms)" "$(ms "$(med "seq-$what")")"
+  row "mount's peak memory with -T 64 (MiB)" \
+    "$(awk -v k="$(cat "$work/peak-$what")" 'BEGIN {printf "%.1f", k / 1024}')"
+  awk -v t="$(med "test-$what")" -v o="$(med "open-$what")" -v q="$(med "seq-$what")" \
+      -v pk="$(cat "$work/peak-$what")" 'BEGIN {
+    printf "    sequential read / expand:              %.3f  (goal <= 1.2)\n", q / t
+    printf "    first open / expand:                   %.3f  (goal <= 1.1)\n", o / t
+    printf "    peak memory - 64 MiB cache, -T 64:     %.1f MiB  (goal <= 16)\n", pk / 1024 - 64
+  }'
+done
 echo
 echo "load after: $(uptime)"

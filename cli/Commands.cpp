@@ -144,7 +144,10 @@ int RunInfo(const std::vector<std::string>& archives, bool json) {
             tally.Failed(transientRead);
             continue;
         }
-        const std::string bits = FormatModeBits(static_cast<DeltaMode>(header.deltaMode));
+        // A mode byte no writer stores (damage, which kvn test reports) shows as "?".
+        const std::string bits = IsStoredDeltaMode(header.deltaMode)
+                                     ? FormatModeBits(static_cast<DeltaMode>(header.deltaMode))
+                                     : "";
         if (json) {
             nlohmann::ordered_json object = FileObject(given);
             object["type"] = header.typeText;

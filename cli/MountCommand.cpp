@@ -21,9 +21,11 @@
 namespace kavrin::cli {
 namespace {
 
-// Below this restored size an archive never has enough blocks (each restores at least about
-// 720 000 bytes) for its index to be kept: it is indexed when it is opened.
+// Below this restored size and this archive size an archive never has enough spans (a block
+// restores at least about 720 000 bytes; small streams are gathered by 64 KiB of payload) for
+// its index to be kept: it is indexed when it is opened.
 constexpr uint64_t kIndexAheadFrom = 3 * 720000;
+constexpr uint64_t kIndexAheadFromPayload = 3 * kSpanPayloadBytes;
 constexpr uint64_t kMinCache = 1 << 20;
 
 void Message(const std::string& text) {
@@ -44,7 +46,9 @@ int IndexAhead(const MountRequest& request, uint32_t threads) {
         std::string name, folder, restored;
         SplitPath(path, &name, &folder);
         uint32_t size = 0;
-        if (ReadRestoredName(folder, name, &restored, &size) && size >= kIndexAheadFrom) {
+        if (ReadRestoredName(folder, name, &restored, &size) == Shown::Restored &&
+            (size >= kIndexAheadFrom ||
+             platform::QueryAttributes(path).size >= kIndexAheadFromPayload)) {
             archives.push_back({path, name});
         }
         if (Interrupted()) return InterruptedStatus();

@@ -34,6 +34,7 @@ public:
     // Counts `length` more bytes written at data() + size(); requires room() >= length.
     void Commit(size_t length) { size_ += length; }
     bool Append(const void* bytes, size_t length) {
+        if (length == 0) return true;  // `bytes` may then be null, which memcpy never takes
         if (room() < length && !Grow(size_ + length)) return false;
         std::memcpy(bytes_.get() + size_, bytes, length);
         size_ += length;

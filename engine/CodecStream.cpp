@@ -18,7 +18,6 @@ namespace kavrin {
 namespace {
 
 constexpr int kBlockSize100k = 9;
-constexpr uint8_t kStreamHeader[4] = {'B', 'Z', 'h', '9'};
 
 std::atomic<uint32_t> g_defaultThreads{0};  // 0: the number of cores
 
@@ -60,6 +59,8 @@ const char* DescribeEngineError(EngineError error) {
             return "bad file format (not a Kavrin archive)";
         case EngineError::HeaderTruncated:
             return "truncated header";
+        case EngineError::UnknownMode:
+            return "damaged archive: unknown filter mode";
         case EngineError::StreamTruncated:
             return "truncated stream";
         case EngineError::StreamDamaged:
@@ -279,11 +280,10 @@ bool EngineContext::ExpandPass() {
 }
 
 bool EngineContext::ExpandStream() {
-    PayloadDecoder decoder(*this, nullptr);
-    if (!decoder.Start(0, false)) return false;
-    // The archive leaves out the first stream's header; the decoder gets it first, uncounted.
+    PayloadDecoder decoder(*this);
+    decoder.Start(false);
     size_t taken = 0;
-    PayloadDecoder::Step step = decoder.Decode(kStreamHeader, sizeof kStreamHeader, &taken);
+    PayloadDecoder::Step step = PayloadDecoder::Step::NeedInput;
     while (step == PayloadDecoder::Step::NeedInput) {
         const uint32_t span = InputSpan();
         if (span == 0) {

@@ -1,4 +1,5 @@
-// Chunked I/O around the bzip2 codec: the engine's one context per job runner.
+// Chunked I/O around the bzip2 codec (libbz2 compresses; the engine's own decoder expands):
+// the engine's one context per job runner.
 //
 // Everything the codec reads comes through one 196608-byte input chunk (`ChunkReader`) and
 // everything it produces goes out through one 196608-byte output chunk (`ChunkWriter`). The
@@ -47,6 +48,7 @@ enum class EngineError {
     InvalidRequest,   // a mode above 5 or a type text above 255 bytes
     NotArchive,       // no "KVN1" magic
     HeaderTruncated,  // the file ends inside the header
+    UnknownMode,      // the header's mode byte is none of 1 to 5: no writer stores that
     StreamTruncated,  // the input ended before the end-of-stream marker
     StreamDamaged,    // a block or stream CRC mismatch, or any other format error
     SizeShort,        // the payload restores fewer bytes than the header's size
@@ -135,8 +137,8 @@ public:
     // Runs the bzip2 compressor (block size 9) from the reader to the writer, dropping the
     // 4-byte stream header. False only when the codec cannot start.
     bool CompressStream();
-    // Runs the bzip2 decompressor, feeding it "BZh9" and then the input. True only when the
-    // end-of-stream marker was reached with every CRC right.
+    // Runs the engine's bzip2 decoder (PayloadDecoder.h) over the input, the first stream's
+    // "BZh9" implied. True only when the end-of-stream marker was reached with every CRC right.
     bool ExpandStream();
 
     // A job's main pass: CompressStream() or ExpandStream() with one thread, the parallel

@@ -18,8 +18,8 @@
 namespace kavrin {
 
 // The user's "Bit-depth Optimization" choice and the filter an archive records. In memory a
-// 32-bit value; an archive header stores the low byte, and any stored value other than 2 to 5
-// means "no filter" on expansion.
+// 32-bit value; an archive header stores the low byte, 1 to 5. Any other stored byte is damage:
+// expansion fails rather than guess a filter.
 enum class DeltaMode : uint32_t {
     Auto = 0,  // resolved by the trial before anything is filtered; never stored
     None = 1,  // "Not optimized"
@@ -28,6 +28,11 @@ enum class DeltaMode : uint32_t {
     Bits24 = 4,
     Bits32 = 5,
 };
+
+// Whether an archive header's mode byte is one a writer stores (1 to 5).
+inline bool IsStoredDeltaMode(uint32_t value) {
+    return value >= 1 && value <= 5;
+}
 
 // Bytes per sample of a filtering mode; 0 for every mode that does not filter.
 size_t DeltaSampleSize(DeltaMode mode);

@@ -34,6 +34,9 @@ std::string DescribeFailure(const JobOutcome& outcome) {
         case EngineError::SizeLong:
             return "damaged archive: it holds more than the " + std::to_string(outcome.headerSize) +
                    " bytes its header gives";
+        case EngineError::UnknownMode:
+            return std::string(DescribeEngineError(outcome.error)) + " " +
+                   std::to_string(static_cast<uint32_t>(outcome.mode));
         case EngineError::ReadError:
         case EngineError::WriteError:
             if (outcome.systemError != 0) {
@@ -123,6 +126,12 @@ JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source,
             return Outcome(engine, JobResult::Failed, engine.mode);
     }
     engine.mode = static_cast<DeltaMode>(header.deltaMode);
+    // No writer stores another mode: such a byte is damage, and restoring the filtered bytes
+    // as if they were the file would be a wrong answer.
+    if (!IsStoredDeltaMode(header.deltaMode)) {
+        engine.error = EngineError::UnknownMode;
+        return Outcome(engine, JobResult::Failed, engine.mode);
+    }
     engine.writer.cap = header.sourceSize;
     engine.reader.budget = length > header.headerLength ? length - header.headerLength : 0;
 

@@ -46,7 +46,8 @@ JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source,
                        const std::string& typeText, EngineObserver& observer);
 
 // Expands the archive (at position 0) into the destination. Failed, with nothing written and
-// no progress range set, when the magic is wrong or the file ends inside the header; Failed
+// no progress range set, when the magic is wrong, the file ends inside the header or the
+// header's mode byte is not 1 to 5 (UnknownMode, the byte in outcome.mode); Failed
 // (SizeShort, SizeLong) when the payload does not restore exactly the header's size. A Done
 // job read the payload up to the end of its last stream and wrote the restored length.
 JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source,

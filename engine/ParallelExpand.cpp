@@ -1,7 +1,5 @@
 #include "engine/ParallelExpand.h"
 
-#include <bzlib.h>
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -12,8 +10,7 @@
 
 #include "engine/BlockCrc.h"
 #include "engine/ByteBuffer.h"
-#include "engine/CodecMemory.h"
-#include "engine/DecoderLead.h"
+#include "engine/CompactBlock.h"
 #include "engine/PayloadDecoder.h"
 #include "engine/StreamBits.h"
 #include "engine/WorkerThreads.h"
@@ -22,8 +19,6 @@ namespace kavrin {
 namespace {
 
 constexpr size_t kMiB = 1024 * 1024;
-// A block's output is kept up to this size; a larger one is decoded again when it is written.
-constexpr size_t kOutputRoom = 2 * kMiB;
 // Failed block attempts a pass tolerates before the rest goes to the one-thread decoder. An
 // honest stream has none; a magic that happens to lie inside block data costs two.
 constexpr uint32_t kFailureBudget = 8;
@@ -37,14 +32,11 @@ struct Task {
     enum class State { Queued, Running, Done };
     uint64_t start = 0;  // payload bit of the block magic
     uint64_t end = 0;    // payload bit of the magic that is tried as the next one
-    uint32_t blockCrc = 0;
     State state = State::Queued;
-    bool ok = false;            // the wrapped stream ended cleanly, every CRC right
-    bool overflow = false;      // the output was larger than kOutputRoom and was not kept
-    bool memoryFailed = false;  // the decoder could not start
-    uint64_t restored = 0;      // what the block restores to, kept or not
-    ByteBuffer input;           // the block wrapped as a one-block stream
-    ByteBuffer output;          // what it restores to (unless overflow)
+    bool ok = false;            // decoded, CRC right, ending exactly at `end`
+    bool memoryFailed = false;  // the decoder had no memory
+    ByteBuffer input;           // the payload bytes holding the block's bits
+    CompactBlock block;         // the block decoded (its compact form)
 };
 
 }  // namespace
@@ -64,7 +56,7 @@ public:
 private:
     // Workers.
     void Worker();
-    void Decode(Task& task, CodecMemory& memory);
+    static void Decode(Task& task, CompactBlockDecoder& decoder);
 
     // The job's thread: reading and finding magics.
     bool CanRead() const { return e_.reader.pos == kChunkSize && !Halted(); }
@@ -85,16 +77,13 @@ private:
     bool AnyTaskPending();
     void ScheduleAhead();
     bool Emit(Task& task);
-    bool Redecode(Task& task);
     bool FinishAtEnd();
     bool Fallback();
-    // Decodes the rest of the payload on this thread from payload byte `position`, after
-    // `lead` (uncounted input whose first `skip` restored bytes are dropped).
-    bool DecodeRest(const ByteBuffer& lead, size_t skip, uint64_t position, bool laterStream);
-    // Waits until `task` is done, asking meanwhile at every chunk of output a worker restores
-    // whether the job is still wanted. False when it is not.
-    bool WaitForTask(Task* task);
-    void PutBytes(const uint8_t* bytes, size_t length);
+    // Decodes the rest of the payload on this thread with `decoder` (started) from payload
+    // byte `position`.
+    bool DecodeRest(PayloadDecoder& decoder, uint64_t position);
+    // Waits until `task` is done.
+    void WaitForTask(Task* task);
     void TopUpRefills();
     bool Halted() const { return e_.Halted(); }
 
@@ -108,7 +97,6 @@ private:
     std::condition_variable workersWake_;
     std::condition_variable jobWake_;
     std::vector<Task*> tasks_;  // live tasks; only the job's thread adds or removes
-    uint64_t outputTicks_ = 0;  // a chunk's worth of output restored by some worker
     std::atomic<bool> abort_{false};
 
     // The job's thread only.
@@ -128,7 +116,6 @@ private:
     uint32_t failures_ = 0;
     uint64_t consumedEnd_ = 0;  // where the one-thread decoder would have stopped
     uint64_t keepFrom_ = 0;     // the first payload byte the window must keep
-    CodecMemory memory_;        // for decoding on the job's thread
 };
 
 bool ExpandInParallel(EngineContext& engine) {
@@ -153,7 +140,7 @@ bool ParallelExpander::Run() {
 }
 
 void ParallelExpander::Worker() {
-    CodecMemory memory;
+    CompactBlockDecoder decoder;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         Task* task = nullptr;
@@ -171,65 +158,21 @@ void ParallelExpander::Worker() {
         if (abort_) return;
         task->state = Task::State::Running;
         lock.unlock();
-        Decode(*task, memory);
+        Decode(*task, decoder);
         lock.lock();
         task->state = Task::State::Done;
         jobWake_.notify_one();
     }
 }
 
-void ParallelExpander::Decode(Task& task, CodecMemory& memory) {
-    task.ok = task.overflow = task.memoryFailed = false;
-    task.output.Clear();
-    bz_stream stream{};
-    memory.Attach(stream);
-    if (!task.output.Reserve(kOutputRoom) || BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
-        task.memoryFailed = true;
-        return;
-    }
-    char discard[16384];
-    stream.next_in = reinterpret_cast<char*>(task.input.data());
-    stream.avail_in = static_cast<unsigned>(task.input.size());
-    task.restored = 0;
-    uint64_t untold = 0;  // output since the job's thread was last woken
-    while (!abort_.load(std::memory_order_relaxed)) {
-        const bool keep = !task.overflow;
-        const size_t room = keep ? task.output.room() : sizeof discard;
-        stream.next_out =
-            keep ? reinterpret_cast<char*>(task.output.data() + task.output.size()) : discard;
-        stream.avail_out = static_cast<unsigned>(room);
-        const int result = BZ2_bzDecompress(&stream);
-        const size_t written = room - stream.avail_out;
-        if (keep) task.output.Commit(written);
-        task.restored += written;
-        untold += written;
-        if (untold >= kChunkSize) {
-            // A block of runs restores tens of megabytes: the job's thread asks about a stop
-            // at every chunk of it, as it would for output it writes.
-            untold = 0;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                ++outputTicks_;
-            }
-            jobWake_.notify_all();
-        }
-        if (result == BZ_STREAM_END) {
-            // Clean only if the stream ends exactly where the wrapping ends.
-            task.ok = stream.avail_in == 0;
-            break;
-        }
-        if (result != BZ_OK) {
-            task.memoryFailed = result == BZ_MEM_ERROR;
-            break;
-        }
-        if (stream.avail_out > 0) break;  // all input taken and the stream has not ended
-        if (keep && task.output.room() == 0) {
-            // Too large to keep: decode on to check it, and restore it again when it is due.
-            task.overflow = true;
-            task.output.Clear();
-        }
-    }
-    BZ2_bzDecompressEnd(&stream);
+void ParallelExpander::Decode(Task& task, CompactBlockDecoder& decoder) {
+    // The input holds the block's bits from bit start % 8 of its first byte.
+    const uint64_t from = task.start % 8;
+    const uint64_t to = from + (task.end - task.start);
+    const BlockVerdict verdict = decoder.Decode(task.input.data(), from, to, &task.block);
+    task.memoryFailed = verdict == BlockVerdict::NoMemory;
+    // Sound only when the block ends exactly where the next magic was found.
+    task.ok = verdict == BlockVerdict::Ok && task.block.endBit == to;
 }
 
 bool ParallelExpander::WindowHasRoom() const {
@@ -315,29 +258,18 @@ Task* ParallelExpander::NewTask(uint64_t start, uint64_t end) {
         task = made.get();
         allTasks_.push_back(std::move(made));
     }
-    const uint64_t from = start - 8 * windowBase_;
-    const uint64_t bits = end - start;
     task->start = start;
     task->end = end;
-    task->blockCrc = static_cast<uint32_t>(ReadBits(window_.data(), from + kMagicBits, kCrcBits));
     task->state = Task::State::Queued;
-    // "BZh9", the block's bits, then an end magic and the block CRC as the stream CRC.
-    ByteBuffer& input = task->input;
-    input.Clear();
-    if (!input.Reserve(sizeof kBzipHeader + bits / 8 + 16)) {
+    // The bytes that hold the block's bits; blocks in flight keep their own copy.
+    const uint64_t first = start / 8;
+    const uint64_t last = (end + 7) / 8;
+    task->input.Clear();
+    if (!task->input.Append(window_.data() + (first - windowBase_), last - first)) {
         spareTasks_.push_back(task);
         e_.NoteError(EngineError::CodecMemory);
         return nullptr;
     }
-    BitAppender appender;
-    uint8_t* out = input.data();
-    size_t length = sizeof kBzipHeader;
-    std::memcpy(out, kBzipHeader, sizeof kBzipHeader);
-    length += appender.Append(window_.data(), from, bits, out + length);
-    length += appender.AppendValue(kEndMagic, kMagicBits, out + length);
-    length += appender.AppendValue(task->blockCrc, kCrcBits, out + length);
-    length += appender.Finish(out + length);
-    input.Commit(length);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         tasks_.push_back(task);
@@ -455,71 +387,28 @@ bool ParallelExpander::Chain() {
             ReadChunk(true);
             continue;
         }
-        if (!WaitForTask(task)) return false;
+        // A block decodes in a moment, whatever it restores to: the stop is seen when it is
+        // written.
+        WaitForTask(task);
     }
 }
 
-bool ParallelExpander::WaitForTask(Task* task) {
+void ParallelExpander::WaitForTask(Task* task) {
     std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-        const uint64_t ticks = outputTicks_;
-        jobWake_.wait(lock,
-                      [&] { return task->state == Task::State::Done || outputTicks_ != ticks; });
-        if (task->state == Task::State::Done) return true;
-        lock.unlock();
-        if (!e_.StillRunning()) return false;
-        lock.lock();
-    }
+    jobWake_.wait(lock, [&] { return task->state == Task::State::Done; });
 }
 
 bool ParallelExpander::Emit(Task& task) {
     // Between blocks as at every chunk: a stop is seen even where blocks restore little.
     if (!e_.StillRunning()) return false;
     ++e_.passStats.blocks;
-    const bool tooLong = task.restored > e_.writer.cap - e_.writer.produced;
     if (e_.listener) {  // kvn mount's index
-        e_.listener->OnBlock(task.start, task.end, e_.writer.produced, task.restored);
+        e_.listener->OnBlock(task.start, task.end, e_.writer.produced, task.block.restoredLength);
     }
-    if (!task.overflow) {
-        PutBytes(task.output.data(), task.output.size());
-    } else if (e_.writer.produced < e_.writer.cap && !Redecode(task)) {
-        return false;
-    }
-    if (tooLong) {
-        // As one thread: the output up to the header's size, then the failure.
-        e_.NoteError(EngineError::SizeLong);
-        return false;
-    }
-    combinedCrc_ = CombineBlockCrc(combinedCrc_, task.blockCrc);
+    // As one thread: the output up to the header's size, then SizeLong if there is more.
+    if (!PayloadDecoder::Restore(e_, task.block)) return false;
+    combinedCrc_ = CombineBlockCrc(combinedCrc_, task.block.storedCrc);
     return !Halted();
-}
-
-// Restores a block that was too large to keep, straight into the writer. It decoded cleanly
-// before, so only memory can make it fail now.
-bool ParallelExpander::Redecode(Task& task) {
-    bz_stream stream{};
-    memory_.Attach(stream);
-    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) {
-        e_.NoteError(EngineError::CodecMemory);
-        return false;
-    }
-    stream.next_in = reinterpret_cast<char*>(task.input.data());
-    stream.avail_in = static_cast<unsigned>(task.input.size());
-    int result = BZ_OK;
-    // Past the cap nothing more is wanted: the block is known good.
-    while (!Halted() && e_.writer.produced < e_.writer.cap) {
-        const auto room = static_cast<uint32_t>(
-            std::min<uint64_t>(kChunkSize - e_.writer.fill, e_.writer.cap - e_.writer.produced));
-        stream.next_out = reinterpret_cast<char*>(e_.writer.buffer + e_.writer.fill);
-        stream.avail_out = room;
-        result = BZ2_bzDecompress(&stream);
-        e_.AcceptOutput(room - stream.avail_out);
-        if (result != BZ_OK || stream.avail_out > 0) break;
-    }
-    BZ2_bzDecompressEnd(&stream);
-    if (result == BZ_STREAM_END || (result == BZ_OK && stream.avail_out == 0)) return true;
-    e_.NoteError(result == BZ_MEM_ERROR ? EngineError::CodecMemory : EngineError::CodecError);
-    return false;
 }
 
 // The head holds the end magic: the stream CRC follows it.
@@ -543,7 +432,9 @@ bool ParallelExpander::FinishAtEnd() {
     // workers leave to this thread. Rare, and only in payloads other tools made.
     workers_.StopAndJoin(mutex_, abort_, workersWake_);
     e_.passStats.sequentialTail = true;
-    return DecodeRest(ByteBuffer(), 0, consumedEnd_, true);
+    PayloadDecoder decoder(e_);
+    decoder.Start(true);
+    return DecodeRest(decoder, consumedEnd_);
 }
 
 // Decodes the rest of the stream on this thread, from the head on, exactly as the one-thread
@@ -551,44 +442,14 @@ bool ParallelExpander::FinishAtEnd() {
 bool ParallelExpander::Fallback() {
     workers_.StopAndJoin(mutex_, abort_, workersWake_);
     e_.passStats.sequentialTail = true;
-    ByteBuffer lead;
-    size_t skip = 0;
-    uint64_t position = head_ / 8;  // the next payload byte the decoder takes
-    if (head_ == 0) {
-        if (!lead.Append(kBzipHeader, sizeof kBzipHeader)) {
-            e_.NoteError(EngineError::CodecMemory);
-            return false;
-        }
-    } else {
-        // A tiny block carries the stream CRC so far; the head's first bits complete its last
-        // byte, and the window follows from the next byte on.
-        const auto offset = static_cast<unsigned>(head_ % 8);
-        DecoderLead made;
-        if (!MakeDecoderLead(combinedCrc_, offset, memory_, &made) ||
-            !lead.Reserve(made.bytes.size() + 2)) {
-            e_.NoteError(EngineError::CodecMemory);
-            return false;
-        }
-        BitAppender appender;
-        size_t written = appender.Append(made.bytes.data(), 0, made.bits, lead.data());
-        if (offset != 0) {
-            written += appender.Append(window_.data(), head_ - 8 * windowBase_, 8 - offset,
-                                       lead.data() + written);
-        }
-        lead.Commit(written);
-        skip = made.restoredBytes;
-        position = (head_ + 7) / 8;
-    }
-    return DecodeRest(lead, skip, position, false);
+    PayloadDecoder decoder(e_);
+    decoder.StartAt(static_cast<unsigned>(head_ % 8), combinedCrc_);
+    return DecodeRest(decoder, head_ / 8);
 }
 
-bool ParallelExpander::DecodeRest(const ByteBuffer& lead, size_t skip, uint64_t position,
-                                  bool laterStream) {
-    PayloadDecoder decoder(e_, &memory_);
-    if (!decoder.Start(skip, laterStream)) return false;
+bool ParallelExpander::DecodeRest(PayloadDecoder& decoder, uint64_t position) {
     size_t taken = 0;
     PayloadDecoder::Step step = PayloadDecoder::Step::NeedInput;
-    if (lead.size() > 0) step = decoder.Decode(lead.data(), lead.size(), &taken);
     while (step == PayloadDecoder::Step::NeedInput) {
         keepFrom_ = position;  // the decoder never looks back
         if (position == ReadEnd() && CanRead()) ReadChunk(false);
@@ -606,12 +467,6 @@ bool ParallelExpander::DecodeRest(const ByteBuffer& lead, size_t skip, uint64_t 
     }
     consumedEnd_ = position;
     return step == PayloadDecoder::Step::Finished;
-}
-
-void ParallelExpander::PutBytes(const uint8_t* bytes, size_t length) {
-    if (e_.writer.produced >= e_.writer.cap) return;
-    e_.PutBytes(
-        bytes, static_cast<size_t>(std::min<uint64_t>(length, e_.writer.cap - e_.writer.produced)));
 }
 
 // The one-thread decoder loads the next chunk as soon as it has taken the last byte of one,

@@ -9,11 +9,16 @@ namespace kavrin {
 namespace {
 
 constexpr char kIndexMagic[4] = {'K', 'V', 'N', 'I'};
-constexpr uint8_t kIndexFormat = 1;
+constexpr uint8_t kIndexFormat = 2;
 constexpr size_t kFixedBytes = 4 + 4 + 4 + 4 + 7 * 8 + 4;
-constexpr size_t kBlockBytes = 3 * 8 + kDeltaLeadBytes;
+// Payload bits in 6 bytes (archives below 32 TB), restored offsets in 4 (the header's size is
+// 32-bit).
+constexpr size_t kSpanBytes = 6 + 6 + 4 + kDeltaLeadBytes + 4 + 1;
+constexpr uint64_t kMaxBit = (1ull << 48) - 1;
 // A block holds at least its magic, its CRC and a few bytes of tables.
 constexpr uint64_t kMinBlockBits = 48 + 32 + 32;
+// A stream holds at least its header (but the payload's first), an end magic and a CRC.
+constexpr uint64_t kMinStreamBits = 48 + 32;
 
 void Put(std::string& out, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
@@ -28,11 +33,11 @@ uint64_t Get(const uint8_t*& p, int bytes) {
 
 }  // namespace
 
-size_t ArchiveIndex::BlockAt(uint64_t offset) const {
+size_t ArchiveIndex::SpanAt(uint64_t offset) const {
     auto after = std::upper_bound(
-        blocks.begin(), blocks.end(), offset,
-        [](uint64_t value, const IndexedBlock& block) { return value < block.restoredOffset; });
-    return after == blocks.begin() ? 0 : static_cast<size_t>(after - blocks.begin() - 1);
+        spans.begin(), spans.end(), offset,
+        [](uint64_t value, const IndexedSpan& span) { return value < span.restoredOffset; });
+    return after == spans.begin() ? 0 : static_cast<size_t>(after - spans.begin() - 1);
 }
 
 std::string EncodeIndex(const ArchiveIndex& index) {
@@ -49,12 +54,14 @@ std::string EncodeIndex(const ArchiveIndex& index) {
           static_cast<uint64_t>(v.changedNanos)}) {
         Put(out, field, 8);
     }
-    Put(out, index.blocks.size(), 4);
-    for (const IndexedBlock& block : index.blocks) {
-        Put(out, block.startBit, 8);
-        Put(out, block.endBit, 8);
-        Put(out, block.restoredOffset, 8);
-        out.append(reinterpret_cast<const char*>(block.lead), kDeltaLeadBytes);
+    Put(out, index.spans.size(), 4);
+    for (const IndexedSpan& span : index.spans) {
+        Put(out, span.startBit, 6);
+        Put(out, span.endBit, 6);
+        Put(out, span.restoredOffset, 4);
+        out.append(reinterpret_cast<const char*>(span.lead), kDeltaLeadBytes);
+        Put(out, span.blocksCrc, 4);
+        Put(out, static_cast<uint8_t>(span.kind), 1);
     }
     Put(out, BlockCrcOf(reinterpret_cast<const uint8_t*>(out.data()), out.size()), 4);
     return out;
@@ -82,17 +89,21 @@ bool DecodeIndex(const std::string& bytes, ArchiveIndex* index) {
     v.changedSeconds = static_cast<int64_t>(Get(p, 8));
     v.changedNanos = static_cast<int64_t>(Get(p, 8));
     const uint64_t count = Get(p, 4);
-    if (count != static_cast<uint64_t>(end - p) / kBlockBytes ||
-        count * kBlockBytes != static_cast<uint64_t>(end - p)) {
+    if (count != static_cast<uint64_t>(end - p) / kSpanBytes ||
+        count * kSpanBytes != static_cast<uint64_t>(end - p)) {
         return false;
     }
-    read.blocks.resize(count);
-    for (IndexedBlock& block : read.blocks) {
-        block.startBit = Get(p, 8);
-        block.endBit = Get(p, 8);
-        block.restoredOffset = Get(p, 8);
-        std::memcpy(block.lead, p, kDeltaLeadBytes);
+    read.spans.resize(count);
+    for (IndexedSpan& span : read.spans) {
+        span.startBit = Get(p, 6);
+        span.endBit = Get(p, 6);
+        span.restoredOffset = Get(p, 4);
+        std::memcpy(span.lead, p, kDeltaLeadBytes);
         p += kDeltaLeadBytes;
+        span.blocksCrc = static_cast<uint32_t>(Get(p, 4));
+        const uint64_t kind = Get(p, 1);
+        if (kind > static_cast<uint8_t>(SpanKind::Streams)) return false;
+        span.kind = static_cast<SpanKind>(kind);
     }
     if (!IndexHoldsTogether(read)) return false;
     *index = std::move(read);
@@ -100,22 +111,29 @@ bool DecodeIndex(const std::string& bytes, ArchiveIndex* index) {
 }
 
 bool IndexHoldsTogether(const ArchiveIndex& index) {
-    if (index.version.size < index.headerLength) return false;
+    if (index.version.size < index.headerLength || index.version.size > kMaxBit / 8) return false;
     const uint64_t payloadBits = 8 * (index.version.size - index.headerLength);
-    if (index.blocks.empty()) return index.sourceSize == 0;
-    if (index.blocks.front().restoredOffset != 0) return false;
+    if (index.spans.empty()) return index.sourceSize == 0;
+    if (index.spans.front().restoredOffset != 0) return false;
     uint64_t bitFloor = 0;
-    for (size_t j = 0; j < index.blocks.size(); ++j) {
-        const IndexedBlock& block = index.blocks[j];
-        const uint64_t end = index.BlockEnd(j);
-        if (block.startBit < bitFloor || block.endBit < block.startBit + kMinBlockBits ||
-            block.endBit > payloadBits || end <= block.restoredOffset ||
-            end - block.restoredOffset > kMaxBlockOutput) {
+    for (size_t j = 0; j < index.spans.size(); ++j) {
+        const IndexedSpan& span = index.spans[j];
+        const uint64_t end = index.SpanEnd(j);
+        const uint64_t minBits = span.kind == SpanKind::Blocks ? kMinBlockBits : kMinStreamBits;
+        // Streams begin and end on bytes; a later stream begins with its own header.
+        const bool streamsAligned =
+            span.kind != SpanKind::Streams ||
+            (span.startBit % 8 == 0 && span.endBit % 8 == 0 &&
+             (span.startBit == 0 || span.endBit >= span.startBit + 32 + minBits));
+        if (span.startBit < bitFloor || span.endBit < span.startBit + minBits ||
+            span.endBit > payloadBits || span.endBit - span.startBit > 8 * kMaxSpanPayloadBytes ||
+            !streamsAligned || end <= span.restoredOffset ||
+            end - span.restoredOffset > kMaxBlockOutput) {
             return false;
         }
-        bitFloor = block.endBit;
+        bitFloor = span.endBit;
     }
-    return index.blocks.back().restoredOffset < index.sourceSize;
+    return index.spans.back().restoredOffset < index.sourceSize;
 }
 
 }  // namespace kavrin

@@ -1,19 +1,12 @@
 #include "mount/BlockDecode.h"
 
-#include <bzlib.h>
-
 #include <algorithm>
 #include <cstring>
 
+#include "engine/BlockCrc.h"
 #include "engine/StreamBits.h"
-#include "mount/DeltaResume.h"
 
 namespace kavrin {
-namespace {
-
-constexpr size_t kPieceBytes = 64 * 1024;
-
-}  // namespace
 
 const char* DescribeBlockStatus(BlockStatus status) {
     switch (status) {
@@ -29,100 +22,104 @@ const char* DescribeBlockStatus(BlockStatus status) {
     return "unknown error";
 }
 
-BlockStatus BlockDecoder::DecodeIndexed(platform::FileHandle file, const ArchiveIndex& index,
-                                        size_t j, uint64_t keepFrom, uint64_t keepTo,
-                                        uint8_t* out) {
-    const IndexedBlock& block = index.blocks[j];
-    const uint64_t firstByte = block.startBit / 8;
-    const uint64_t length = (block.endBit + 7) / 8 - firstByte;
+void BlockDecoder::Trim() {
+    if (read_.capacity() > (1u << 20)) read_.Release();
+}
+
+BlockVerdict BlockDecoder::DecodeBlock(const uint8_t* bytes, uint64_t startBit, uint64_t endBit,
+                                       const CompactBlock** block, uint32_t level) {
+    const uint64_t base = 8 * (startBit / 8);
+    const BlockVerdict verdict =
+        decoder_.Decode(bytes, startBit - base, endBit - base, &block_, level);
+    block_.endBit += base;
+    *block = &block_;
+    return verdict;
+}
+
+BlockStatus BlockDecoder::DecodeSpan(platform::FileHandle file, const ArchiveIndex& index, size_t j,
+                                     SpanSink& sink) {
+    const IndexedSpan& span = index.spans[j];
+    const uint64_t firstByte = span.startBit / 8;
+    const uint64_t length = (span.endBit + 7) / 8 - firstByte;
     read_.Clear();
     if (!read_.Reserve(length)) return BlockStatus::NoMemory;
     const int64_t got =
         platform::ReadAt(file, read_.data(), length, index.headerLength + firstByte);
     if (got < 0) return BlockStatus::ReadError;
-    // A file that ends sooner has changed; so has one whose block is not there any more.
+    // A file that ends sooner has changed; so has one whose span is not there any more.
     if (static_cast<uint64_t>(got) < length) return BlockStatus::Damaged;
-    const uint64_t expected = index.BlockEnd(j) - block.restoredOffset;
-    BlockOutput output;
-    const BlockStatus status =
-        Run(read_.data(), block.startBit, block.endBit, static_cast<DeltaMode>(index.deltaMode),
-            index.sourceSize, block.restoredOffset, block.lead, expected, keepFrom, keepTo, out,
-            &output);
+    read_.Commit(length);
+    const uint64_t expected = index.SpanSize(j);
+    uint64_t restored = 0;
+    const BlockStatus status = span.kind == SpanKind::Blocks
+                                   ? Blocks(span, expected, sink, &restored)
+                                   : Streams(span, expected, sink, &restored);
     if (status != BlockStatus::Ok) return status;
-    return output.length == expected ? BlockStatus::Ok : BlockStatus::Damaged;
+    return restored == expected ? BlockStatus::Ok : BlockStatus::Damaged;
 }
 
-BlockStatus BlockDecoder::DecodeBits(const uint8_t* bytes, uint64_t startBit, uint64_t endBit,
-                                     DeltaMode mode, uint64_t fileSize, uint64_t restoredOffset,
-                                     const uint8_t* lead, uint64_t limit, BlockOutput* output) {
-    return Run(bytes, startBit, endBit, mode, fileSize, restoredOffset, lead, limit, 0, 0, nullptr,
-               output);
-}
-
-BlockStatus BlockDecoder::Run(const uint8_t* bytes, uint64_t startBit, uint64_t endBit,
-                              DeltaMode mode, uint64_t fileSize, uint64_t restoredOffset,
-                              const uint8_t* lead, uint64_t limit, uint64_t keepFrom,
-                              uint64_t keepTo, uint8_t* out, BlockOutput* output) {
-    const uint64_t from = startBit % 8;
-    const uint64_t bits = endBit - startBit;
-    if (bits < kMagicBits + kCrcBits) return BlockStatus::Damaged;
-    const auto blockCrc = static_cast<uint32_t>(ReadBits(bytes, from + kMagicBits, kCrcBits));
-    wrapped_.Clear();
-    if (!wrapped_.Reserve(sizeof kBzipHeader + bits / 8 + 16) || !piece_.Reserve(kPieceBytes)) {
-        return BlockStatus::NoMemory;
+// Consecutive blocks of one stream, from the span's first block magic to where it ends.
+BlockStatus BlockDecoder::Blocks(const IndexedSpan& span, uint64_t limit, SpanSink& sink,
+                                 uint64_t* restored) {
+    const uint64_t base = 8 * (span.startBit / 8);
+    const uint64_t end = span.endBit - base;
+    uint64_t bit = span.startBit - base;
+    uint32_t combined = 0;
+    while (bit < end) {
+        const BlockVerdict verdict = decoder_.Decode(read_.data(), bit, end, &block_);
+        if (verdict == BlockVerdict::NoMemory) return BlockStatus::NoMemory;
+        if (verdict != BlockVerdict::Ok || block_.restoredLength > limit - *restored) {
+            return BlockStatus::Damaged;
+        }
+        if (!sink.Take(block_)) return BlockStatus::NoMemory;
+        *restored += block_.restoredLength;
+        combined = CombineBlockCrc(combined, block_.storedCrc);
+        bit = block_.endBit;
     }
-    BitAppender appender;
-    uint8_t* to = wrapped_.data();
-    size_t length = sizeof kBzipHeader;
-    std::memcpy(to, kBzipHeader, sizeof kBzipHeader);
-    length += appender.Append(bytes, from, bits, to + length);
-    length += appender.AppendValue(kEndMagic, kMagicBits, to + length);
-    length += appender.AppendValue(blockCrc, kCrcBits, to + length);
-    length += appender.Finish(to + length);
+    return bit == end && combined == span.blocksCrc ? BlockStatus::Ok : BlockStatus::Damaged;
+}
 
-    bz_stream stream{};
-    memory_.Attach(stream);
-    if (BZ2_bzDecompressInit(&stream, 0, 0) != BZ_OK) return BlockStatus::NoMemory;
-    stream.next_in = reinterpret_cast<char*>(to);
-    stream.avail_in = static_cast<unsigned>(length);
-    DeltaResume delta(mode, fileSize, restoredOffset, lead);
-    uint64_t produced = 0;
-    RestoredTail tail;
-    tail.length = std::min<uint64_t>(restoredOffset, kDeltaLeadBytes);
-    std::memcpy(tail.bytes, lead, tail.length);
-    BlockStatus status = BlockStatus::Damaged;
-    for (;;) {
-        stream.next_out = reinterpret_cast<char*>(piece_.data());
-        stream.avail_out = static_cast<unsigned>(kPieceBytes);
-        const int result = BZ2_bzDecompress(&stream);
-        const size_t got = kPieceBytes - stream.avail_out;
-        if (got > 0) {
-            if (produced + got > limit) break;  // more than the block may restore
-            uint8_t* piece = piece_.data();
-            delta.Decode(piece, got);
-            if (out != nullptr && produced < keepTo && produced + got > keepFrom) {
-                const uint64_t a = std::max(produced, keepFrom);
-                const uint64_t b = std::min<uint64_t>(produced + got, keepTo);
-                std::memcpy(out + (a - keepFrom), piece + (a - produced), b - a);
+// Whole streams, each from its header ("BZh1".."BZh9"; the payload's first has none and is
+// read as "BZh9") through its end magic and CRC, the next one on the following byte.
+BlockStatus BlockDecoder::Streams(const IndexedSpan& span, uint64_t limit, SpanSink& sink,
+                                  uint64_t* restored) {
+    const uint8_t* bytes = read_.data();
+    const uint64_t end = span.endBit - span.startBit;  // both on bytes
+    uint64_t bit = 0;
+    bool first = span.startBit == 0;
+    while (bit < end) {
+        uint32_t level = 9;
+        if (!first) {
+            if (bit + 32 > end || std::memcmp(bytes + bit / 8, "BZh", 3) != 0 ||
+                bytes[bit / 8 + 3] < '1' || bytes[bit / 8 + 3] > '9') {
+                return BlockStatus::Damaged;
             }
-            tail.Push(piece, got);
-            produced += got;
+            level = static_cast<uint32_t>(bytes[bit / 8 + 3] - '0');
+            bit += 32;
         }
-        if (result == BZ_STREAM_END) {
-            // Sound only when the block ends exactly where its wrapping ends.
-            if (stream.avail_in == 0) status = BlockStatus::Ok;
-            break;
+        first = false;
+        uint32_t combined = 0;
+        for (;;) {
+            if (bit + kMagicBits + kCrcBits > end) return BlockStatus::Damaged;
+            if (ReadBits(bytes, bit, kMagicBits) == kEndMagic) {
+                if (ReadBits(bytes, bit + kMagicBits, kCrcBits) != combined) {
+                    return BlockStatus::Damaged;
+                }
+                bit = (bit + kMagicBits + kCrcBits + 7) / 8 * 8;
+                break;
+            }
+            const BlockVerdict verdict = decoder_.Decode(bytes, bit, end, &block_, level);
+            if (verdict == BlockVerdict::NoMemory) return BlockStatus::NoMemory;
+            if (verdict != BlockVerdict::Ok || block_.restoredLength > limit - *restored) {
+                return BlockStatus::Damaged;
+            }
+            if (!sink.Take(block_)) return BlockStatus::NoMemory;
+            *restored += block_.restoredLength;
+            combined = CombineBlockCrc(combined, block_.storedCrc);
+            bit = block_.endBit;
         }
-        if (result != BZ_OK) {
-            if (result == BZ_MEM_ERROR) status = BlockStatus::NoMemory;
-            break;
-        }
-        if (got == 0 && stream.avail_in == 0) break;  // the input ended inside the block
     }
-    BZ2_bzDecompressEnd(&stream);
-    output->length = produced;
-    std::memcpy(output->tail, tail.bytes, tail.length);
-    return status;
+    return bit == end ? BlockStatus::Ok : BlockStatus::Damaged;
 }
 
 }  // namespace kavrin

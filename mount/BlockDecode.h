@@ -1,10 +1,17 @@
-// Decoding one bzip2 block of an archive on its own: its bits, wrapped as a one-block stream
-// ("BZh9", the block, an end magic and the block's CRC as the stream CRC), go through libbz2,
-// which checks the block against its CRC; the output then goes through the delta filter from
-// the restored bytes kept before it.
+// Decoding one span of an archive's payload (ArchiveIndex.h) on its own: every mount read and
+// every index walk goes through BlockDecoder, so that the decoder behind it is one class.
 //
-// A BlockDecoder holds the codec's working memory and buffers for one decode at a time; give
-// each thread its own. The archive's descriptor may be shared (reads go to explicit offsets).
+// The decoder is the engine's own (engine/CompactBlock.h): each block of the span comes out in
+// its compact form (its bytes before bzip2's last run-length stage, at most 900 000 bytes, a
+// block of silence included) with its CRC checked against the bytes it restores, without
+// restoring them. A Blocks span's blocks must also combine to the CRC the index gives and end
+// exactly where the span does; a Streams span is read stream after stream, each from its own
+// header to its end magic, whose CRC is checked. The blocks go to a SpanSink (SpanForm.h), which
+// restores what it needs through the delta filter.
+//
+// A BlockDecoder holds the decoder's working memory (4 bytes per block byte) and a span's bytes
+// for one decode at a time; give each thread its own. The archive's descriptor may be shared
+// (reads go to explicit offsets).
 #pragma once
 
 #include <cstddef>
@@ -12,47 +19,57 @@
 #include <string>
 
 #include "engine/ByteBuffer.h"
-#include "engine/CodecMemory.h"
-#include "engine/DeltaFilter.h"
+#include "engine/CompactBlock.h"
 #include "mount/ArchiveIndex.h"
 #include "platform/File.h"
 
 namespace kavrin {
 
-enum class BlockStatus { Ok, ReadError, Damaged, NoMemory };
+enum class BlockStatus {
+    Ok,
+    ReadError,  // the archive could not be read (errno kept by the caller's read)
+    Damaged,    // a CRC or a rule failed, or the span restores another length than it should
+    NoMemory,
+};
 const char* DescribeBlockStatus(BlockStatus status);
 
-// What a decode restored: its length and the restored bytes it ended with.
-struct BlockOutput {
-    uint64_t length = 0;
-    uint8_t tail[kDeltaLeadBytes] = {};  // its last min(offset + length, 8) restored bytes
+// Where a span's blocks go, in order, each in compact form with its CRC checked.
+class SpanSink {
+public:
+    virtual ~SpanSink() = default;
+    // Takes the next block. False when it cannot (out of memory): the decoding stops.
+    virtual bool Take(const CompactBlock& block) = 0;
 };
+
+// What one decoder keeps between decodes, at most: the block decoder's tables and column for a
+// block of 900 000 bytes, one block, and a span's bytes (Trim gives back more than 1 MiB).
+inline constexpr uint64_t kDecoderBytes = 6 << 20;
 
 class BlockDecoder {
 public:
-    // Decodes block `j` of the archive open as `file` and copies the restored bytes from
-    // `keepFrom` up to `keepTo` (offsets within the block's output) into `out`. Damaged when
-    // the block fails its CRC or restores another length than the index says.
-    BlockStatus DecodeIndexed(platform::FileHandle file, const ArchiveIndex& index, size_t j,
-                              uint64_t keepFrom, uint64_t keepTo, uint8_t* out);
+    // Decodes span `j` of the archive open as `file` into `sink`. Damaged when a CRC or rule
+    // fails, or when the span restores another length than the index says.
+    BlockStatus DecodeSpan(platform::FileHandle file, const ArchiveIndex& index, size_t j,
+                           SpanSink& sink);
 
-    // Decodes the payload bits [startBit, endBit) found in `bytes` (whose first byte is payload
-    // byte startBit / 8) as one block whose output starts at `restoredOffset` of a file of
-    // `fileSize` bytes filtered with `mode`, after the restored bytes `lead`. Damaged when it is
-    // not exactly one sound block or restores more than `limit` bytes. Nothing is kept.
-    BlockStatus DecodeBits(const uint8_t* bytes, uint64_t startBit, uint64_t endBit, DeltaMode mode,
-                           uint64_t fileSize, uint64_t restoredOffset, const uint8_t* lead,
-                           uint64_t limit, BlockOutput* output);
+    // Decodes the one block whose magic is at payload bit `startBit`, from `bytes` (whose first
+    // byte is payload byte startBit / 8, and which hold the payload up to bit `endBit`), in a
+    // stream of block size `level`. Ok with *block the block, its endBit in payload bits;
+    // Truncated when its bits go on past endBit.
+    BlockVerdict DecodeBlock(const uint8_t* bytes, uint64_t startBit, uint64_t endBit,
+                             const CompactBlock** block, uint32_t level = 9);
+
+    // Gives back what a large span left allocated beyond the decoder's own memory.
+    void Trim();
 
 private:
-    BlockStatus Run(const uint8_t* bytes, uint64_t startBit, uint64_t endBit, DeltaMode mode,
-                    uint64_t fileSize, uint64_t restoredOffset, const uint8_t* lead, uint64_t limit,
-                    uint64_t keepFrom, uint64_t keepTo, uint8_t* out, BlockOutput* output);
+    BlockStatus Blocks(const IndexedSpan& span, uint64_t limit, SpanSink& sink, uint64_t* restored);
+    BlockStatus Streams(const IndexedSpan& span, uint64_t limit, SpanSink& sink,
+                        uint64_t* restored);
 
-    CodecMemory memory_;
-    ByteBuffer read_;     // the block's bytes as read from the archive
-    ByteBuffer wrapped_;  // the one-block stream
-    ByteBuffer piece_;    // decoded output, a piece at a time
+    CompactBlockDecoder decoder_;
+    CompactBlock block_;
+    ByteBuffer read_;  // the span's bytes as read from the archive
 };
 
 }  // namespace kavrin

@@ -47,6 +47,63 @@ void DeltaResume::Step(uint8_t* byte) {
     ++position_;
 }
 
+void DeltaResume::AddRepeated(uint8_t value, uint64_t samples) {
+    // Each lane adds its filtered value once per sample, wrapping at its width: 16-bit lanes
+    // are bytes (0, 1) and (2, 3), the 8-bit lane of Bits24 is byte 2.
+    const auto times = static_cast<uint32_t>(samples & 0xFFFF);
+    const auto lane16 = [&](size_t low) {
+        uint32_t lane = previous_[low] | static_cast<uint32_t>(previous_[low + 1]) << 8;
+        lane += times * (value | static_cast<uint32_t>(value) << 8);
+        previous_[low] = static_cast<uint8_t>(lane);
+        previous_[low + 1] = static_cast<uint8_t>(lane >> 8);
+    };
+    const auto lane8 = [&](size_t at) {
+        previous_[at] = static_cast<uint8_t>(previous_[at] + times * value);
+    };
+    switch (mode_) {
+        case DeltaMode::Bits8:
+            lane8(0);
+            break;
+        case DeltaMode::Bits16:
+            lane16(0);
+            break;
+        case DeltaMode::Bits24:
+            lane16(0);
+            lane8(2);
+            break;
+        case DeltaMode::Bits32:
+            lane16(0);
+            lane16(2);
+            break;
+        default:
+            break;
+    }
+}
+
+void DeltaResume::Skip(uint8_t value, uint64_t count) {
+    if (sample_ == 0) {
+        position_ += count;
+        return;
+    }
+    uint8_t byte = value;
+    while (count > 0 && position_ % sample_ != 0) {
+        byte = value;
+        Step(&byte);
+        --count;
+    }
+    if (position_ < fullEnd_) {
+        const uint64_t whole = std::min<uint64_t>(count, fullEnd_ - position_) / sample_;
+        AddRepeated(value, whole);
+        position_ += whole * sample_;
+        count -= whole * sample_;
+    }
+    while (count > 0) {
+        byte = value;
+        Step(&byte);
+        --count;
+    }
+}
+
 void DeltaResume::Decode(uint8_t* bytes, size_t length) {
     if (sample_ == 0) {
         position_ += length;

@@ -49,9 +49,14 @@ public:
 
     // Turns the next `length` filtered bytes into restored bytes, in place.
     void Decode(uint8_t* bytes, size_t length);
+    // Goes on past `count` filtered bytes that all hold `value` (a run, as silence is), without
+    // restoring them: a few steps, whatever the count.
+    void Skip(uint8_t value, uint64_t count);
 
 private:
     void Step(uint8_t* byte);
+    // Adds `samples` whole samples whose filtered bytes all hold `value` to the running sample.
+    void AddRepeated(uint8_t value, uint64_t samples);
 
     DeltaMode mode_;
     size_t sample_;                       // bytes per sample; 0 when the mode does not filter

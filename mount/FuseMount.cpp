@@ -13,9 +13,11 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
@@ -77,7 +79,7 @@ int Resolve(const char* path, ViewEntry* entry, std::string* realPath) {
         *realPath = g_state->folder;
         return 0;
     }
-    if (!FindInView(folder, name, entry)) return -ENOENT;
+    if (const int error = FindInView(folder, name, entry); error != 0) return -error;
     *realPath = JoinPath(folder, entry->realName);
     return 0;
 }
@@ -98,7 +100,11 @@ int Attributes(const std::string& realPath, const ViewEntry& entry, struct stat*
     return 0;
 }
 
-void* OnInit(fuse_conn_info*, fuse_config* config) {
+void* OnInit(fuse_conn_info* connection, fuse_config* config) {
+    // Reads of up to 1 MiB (libfuse sizes the kernel's requests by max_write) and read-ahead
+    // as far: a file read in order takes a few round trips per block, not dozens.
+    connection->max_write = std::max(connection->max_write, 1u << 20);
+    connection->max_readahead = std::max(connection->max_readahead, 1u << 20);
     config->use_ino = 1;
     config->entry_timeout = 0;
     config->attr_timeout = 0;
@@ -161,9 +167,11 @@ int OnOpen(const char* path, fuse_file_info* fi) {
     auto handle = std::make_unique<Handle>();
     if (entry.restored) {
         int error = 0;
-        handle->archive = g_state->library->Open(realPath, &error);
+        // A process that gives up on the open (a signal) stops waiting for the archive's index.
+        handle->archive =
+            g_state->library->Open(realPath, &error, [] { return fuse_interrupted() == 0; });
         if (!handle->archive) return -error;
-        handle->restoredSize = entry.restoredSize;
+        handle->restoredSize = handle->archive->sourceSize;
     } else {
         handle->file = platform::OpenShared(realPath);
         if (handle->file == platform::kInvalidFile) return -errno;
@@ -238,7 +246,27 @@ bool IsKvnMount(const std::string& mountPoint) {
     return false;
 }
 
+// Whether `name` is an executable file in one of the folders of PATH.
+bool FindProgram(const char* name) {
+    const char* path = std::getenv("PATH");
+    std::string folders = path != nullptr ? path : "/usr/bin:/bin";
+    for (size_t from = 0; from <= folders.size();) {
+        size_t colon = folders.find(':', from);
+        if (colon == std::string::npos) colon = folders.size();
+        const std::string folder = folders.substr(from, colon - from);
+        if (!folder.empty() && access((folder + "/" + name).c_str(), X_OK) == 0) return true;
+        from = colon + 1;
+    }
+    return false;
+}
+
 }  // namespace
+
+std::string MountFailureHint(bool haveDevFuse, bool root, bool haveFusermount) {
+    if (!haveDevFuse) return ": there is no /dev/fuse (is the fuse module loaded?)";
+    if (!root && !haveFusermount) return ": fusermount3 is not installed (Debian's fuse3)";
+    return "";
+}
 
 int RunMount(const MountOptions& options) {
     // A fixed threshold keeps the heaps of FUSE's many threads trimmed (a dynamic one lets
@@ -275,9 +303,11 @@ int RunMount(const MountOptions& options) {
         return 1;
     }
     if (fuse_mount(filesystem, options.mountPoint.c_str()) != 0) {
-        std::fprintf(stderr,
-                     "kvn: can't mount on %s (is /dev/fuse there, and fusermount3 installed?)\n",
-                     options.mountPoint.c_str());
+        // fusermount3 has said why on stderr, unless the machine lacks what a mount needs.
+        std::fprintf(stderr, "kvn: can't mount on %s%s\n", options.mountPoint.c_str(),
+                     MountFailureHint(access("/dev/fuse", F_OK) == 0, geteuid() == 0,
+                                      FindProgram("fusermount3"))
+                         .c_str());
         fuse_destroy(filesystem);
         return 1;
     }

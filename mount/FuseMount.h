@@ -33,6 +33,12 @@ struct MountOptions {
 // a message on stderr).
 int RunMount(const MountOptions& options);
 
+// What kvn adds to "can't mount on X" when a mount fails: the missing piece when the machine
+// lacks /dev/fuse or (for a user) fusermount3, and nothing otherwise, since fusermount3 has
+// then given its own reason (an -o allow_other that /etc/fuse.conf does not allow, a mount
+// point in use) and a guess would send the user the wrong way.
+std::string MountFailureHint(bool haveDevFuse, bool root, bool haveFusermount);
+
 // Unmounts the kvn mount at `mountPoint` (absolute). 0, or 1 with a message on stderr.
 int RunUnmount(const std::string& mountPoint);
 

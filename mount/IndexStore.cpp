@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "platform/File.h"
 
@@ -15,12 +16,17 @@ namespace {
 // An index file is small; anything much larger is not one.
 constexpr uint64_t kMaxIndexFile = 64 << 20;
 
+// Makes the folders of `path` that are missing, each the user's alone.
 bool MakeFolders(const std::string& path) {
     for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
         const std::string part = slash == std::string::npos ? path : path.substr(0, slash);
-        if (!platform::MakeFolder(part) && errno != EEXIST) return false;
+        if (!platform::MakePrivateFolder(part) && errno != EEXIST) return false;
         if (slash == std::string::npos) return true;
     }
+}
+
+void Tell(std::string* why, std::string text) {
+    if (why != nullptr) *why = std::move(text);
 }
 
 }  // namespace
@@ -41,10 +47,15 @@ std::string IndexStore::PathFor(const platform::FileVersion& version) const {
     return folder_ + name;
 }
 
-bool IndexStore::Load(const platform::FileVersion& version, ArchiveIndex* index) const {
-    if (folder_.empty()) return false;
+IndexStore::LoadStatus IndexStore::Load(const platform::FileVersion& version,
+                                        ArchiveIndex* index) const {
+    if (folder_.empty()) return LoadStatus::Missing;
     platform::FileHandle file = platform::OpenShared(PathFor(version));
-    if (file == platform::kInvalidFile) return false;
+    if (file == platform::kInvalidFile) return LoadStatus::Missing;
+    if (!platform::IsPrivate(file) || !platform::IsPrivateFolder(folder_)) {
+        platform::CloseFile(file);
+        return LoadStatus::NotPrivate;
+    }
     uint64_t size = 0;
     std::string bytes;
     bool ok = platform::GetFileSize(file, &size) && size <= kMaxIndexFile;
@@ -54,24 +65,40 @@ bool IndexStore::Load(const platform::FileVersion& version, ArchiveIndex* index)
     }
     platform::CloseFile(file);
     ArchiveIndex read;
-    if (!ok || !DecodeIndex(bytes, &read) || !(read.version == version)) return false;
+    if (!ok || !DecodeIndex(bytes, &read) || !(read.version == version)) {
+        return LoadStatus::Missing;
+    }
     *index = std::move(read);
-    return true;
+    return LoadStatus::Loaded;
 }
 
-bool IndexStore::Save(const ArchiveIndex& index) const {
-    if (folder_.empty() || !MakeFolders(folder_)) return false;
+bool IndexStore::Save(const ArchiveIndex& index, std::string* why) const {
+    if (folder_.empty()) return false;
+    if (!MakeFolders(folder_)) {
+        Tell(why, std::string("can't make it: ") + std::strerror(errno));
+        return false;
+    }
+    if (!platform::IsPrivateFolder(folder_)) {
+        Tell(why, "it is not yours alone (another user's, or writable by others)");
+        return false;
+    }
     static std::atomic<unsigned> counter{0};
     const std::string path = PathFor(index.version);
     const std::string temporary =
         path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
-    platform::FileHandle file = platform::CreateNewForWrite(temporary);
-    if (file == platform::kInvalidFile) return false;
+    platform::FileHandle file = platform::CreatePrivateFile(temporary);
+    if (file == platform::kInvalidFile) {
+        Tell(why, std::string("can't write in it: ") + std::strerror(errno));
+        return false;
+    }
     const std::string bytes = EncodeIndex(index);
     bool ok = platform::WriteFull(file, bytes.data(), bytes.size());
     ok = platform::CloseFile(file) && ok;
     ok = ok && platform::RenameFile(temporary, path, false);
-    if (!ok) platform::DeleteFile(temporary);
+    if (!ok) {
+        Tell(why, std::string("can't write in it: ") + std::strerror(errno));
+        platform::DeleteFile(temporary);
+    }
     return ok;
 }
 

@@ -1,5 +1,6 @@
 #include "mount/ViewTree.h"
 
+#include <cerrno>
 #include <map>
 #include <set>
 
@@ -26,27 +27,45 @@ std::vector<std::string> ArchiveSpellings(const std::string& base) {
     return names;
 }
 
+// What the machine lacked rather than what the file holds: worth asking again.
+bool Transient(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOMEM || error == EAGAIN;
+}
+
 }  // namespace
 
-bool ReadRestoredName(const std::string& folder, const std::string& name, std::string* restored,
-                      uint32_t* size) {
-    if (!IsArchiveName(name)) return false;
+Shown ReadRestoredName(const std::string& folder, const std::string& name, std::string* restored,
+                       uint32_t* size, int* error) {
+    if (!IsArchiveName(name)) return Shown::AsItself;
+    errno = 0;
     platform::FileHandle file = platform::OpenShared(JoinPath(folder, name));
-    if (file == platform::kInvalidFile) return false;
+    if (file == platform::kInvalidFile) {
+        if (!Transient(errno)) return Shown::AsItself;
+        if (error != nullptr) *error = errno;
+        return Shown::Unknown;
+    }
     uint8_t bytes[kHeaderFixedBytes + kMaxTypeText];
     const int64_t got = platform::ReadAt(file, bytes, sizeof bytes, 0);
+    const int readError = errno;
     platform::CloseFile(file);
-    ArchiveHeader header;
-    if (got < 0 || ParseArchiveHeader(bytes, static_cast<size_t>(got), &header,
-                                      HeaderField::SourceSize) != HeaderStatus::Ok) {
-        return false;
+    if (got < 0 && Transient(readError)) {
+        if (error != nullptr) *error = readError;
+        return Shown::Unknown;
     }
-    // A name longer than a file name may be could be listed but never opened.
-    if (!NameForExpansion(name, header.typeText, restored) || restored->size() > kMaxName) {
-        return false;
+    // The whole header, the reserved field included: one cut anywhere keeps its own name.
+    ArchiveHeader header;
+    if (got < 0 ||
+        ParseArchiveHeader(bytes, static_cast<size_t>(got), &header) != HeaderStatus::Ok) {
+        return Shown::AsItself;
+    }
+    // A name longer than a file name may be could be listed but never opened; one that would
+    // itself be taken for an archive's name would be expanded again by whoever copies it out.
+    if (!NameForExpansion(name, header.typeText, restored) || restored->size() > kMaxName ||
+        IsArchiveName(*restored)) {
+        return Shown::AsItself;
     }
     *size = header.sourceSize;
-    return true;
+    return Shown::Restored;
 }
 
 bool ListView(const std::string& folder, std::vector<ViewEntry>* entries) {
@@ -59,8 +78,13 @@ bool ListView(const std::string& folder, std::vector<ViewEntry>* entries) {
         ViewEntry entry;
         entry.name = entry.realName = name;
         std::string restored;
-        if (ReadRestoredName(folder, name, &restored, &entry.restoredSize) &&
-            real.count(restored) == 0) {
+        int error = 0;
+        const Shown shown = ReadRestoredName(folder, name, &restored, &entry.restoredSize, &error);
+        if (shown == Shown::Unknown) {
+            errno = error;
+            return false;
+        }
+        if (shown == Shown::Restored && real.count(restored) == 0) {
             entry.name = restored;
             entry.restored = true;
             ++restoredCount[restored];
@@ -76,39 +100,40 @@ bool ListView(const std::string& folder, std::vector<ViewEntry>* entries) {
     return true;
 }
 
-bool FindInView(const std::string& folder, const std::string& name, ViewEntry* entry) {
-    if (name.empty() || name == "." || name == "..") return false;
-    const auto restoredHere = [&](const std::string& archive, std::string* restored,
-                                  uint32_t* size) {
-        return ReadRestoredName(folder, archive, restored, size);
-    };
+int FindInView(const std::string& folder, const std::string& name, ViewEntry* entry) {
+    if (name.empty() || name == "." || name == "..") return ENOENT;
+    int error = 0;
     // Whether the archive `archive`, restoring to `restored` (a name no real entry has), is the
-    // only one of the folder that does.
+    // only one of the folder that does: 0 yes, -1 no, or an errno.
     const auto alone = [&](const std::string& archive, const std::string& restored) {
         for (const std::string& stem : ArchiveStemsFor(restored)) {
             for (const std::string& other : ArchiveSpellings(stem)) {
+                if (other == archive) continue;
                 std::string otherRestored;
                 uint32_t otherSize = 0;
-                if (other != archive && restoredHere(other, &otherRestored, &otherSize) &&
-                    otherRestored == restored) {
-                    return false;
-                }
+                const Shown shown =
+                    ReadRestoredName(folder, other, &otherRestored, &otherSize, &error);
+                if (shown == Shown::Unknown) return error;
+                if (shown == Shown::Restored && otherRestored == restored) return -1;
             }
         }
-        return true;
+        return 0;
     };
 
     if (platform::KindAt(JoinPath(folder, name)) != platform::EntryKind::Missing) {
         // A real entry: shown as itself unless it is an archive shown under its restored name.
         std::string restored;
         uint32_t size = 0;
-        if (restoredHere(name, &restored, &size) &&
-            platform::KindAt(JoinPath(folder, restored)) == platform::EntryKind::Missing &&
-            alone(name, restored)) {
-            return false;
+        const Shown shown = ReadRestoredName(folder, name, &restored, &size, &error);
+        if (shown == Shown::Unknown) return error;
+        if (shown == Shown::Restored &&
+            platform::KindAt(JoinPath(folder, restored)) == platform::EntryKind::Missing) {
+            const int single = alone(name, restored);
+            if (single > 0) return single;
+            if (single == 0) return ENOENT;
         }
         *entry = ViewEntry{name, name, false, 0};
-        return true;
+        return 0;
     }
     // A restored name: its archive is spelled as one of its stems plus ".kvn" in some letter
     // case.
@@ -116,14 +141,18 @@ bool FindInView(const std::string& folder, const std::string& name, ViewEntry* e
         for (const std::string& archive : ArchiveSpellings(stem)) {
             std::string restored;
             uint32_t size = 0;
-            if (restoredHere(archive, &restored, &size) && restored == name) {
-                if (!alone(archive, restored)) return false;
+            const Shown shown = ReadRestoredName(folder, archive, &restored, &size, &error);
+            if (shown == Shown::Unknown) return error;
+            if (shown == Shown::Restored && restored == name) {
+                const int single = alone(archive, restored);
+                if (single > 0) return single;
+                if (single < 0) return ENOENT;
                 *entry = ViewEntry{name, archive, true, size};
-                return true;
+                return 0;
             }
         }
     }
-    return false;
+    return ENOENT;
 }
 
 }  // namespace kavrin

@@ -5,10 +5,14 @@
 //   a safe type text appears under the name its expansion gives (jobs/Naming.h), with the size
 //   of its restored file.
 // - It keeps its own name, and shows its own bytes, when that restored name is also the name of
-//   a real entry of the folder or of another archive's restored file, or when its type text is
-//   unsafe, its restored name longer than a file name may be, or its header cut short.
+//   a real entry of the folder or of another archive's restored file, when it would itself be
+//   taken for an archive's name (a type text of "kvn" or "KVN" alike), or when its type text is
+//   unsafe, its restored name longer than a file name may be, or its header cut short (inside
+//   any field, the reserved one included).
 // - Every other entry keeps its name and its bytes; folders are never renamed, so a view path's
 //   folders are the real ones.
+// - An archive whose header cannot be read for lack of descriptors or memory is not guessed
+//   at: the lookup or listing that needs it fails with that errno, and the next one tries again.
 //
 // Every answer is worked out from the folder as it is at that moment; nothing is remembered.
 // Any thread.
@@ -27,15 +31,23 @@ struct ViewEntry {
     uint32_t restoredSize = 0;  // for a restored entry
 };
 
-// What the archive at folder/name restores to: true with its restored name and size when it
-// is an archive with a whole header and a safe type text.
-bool ReadRestoredName(const std::string& folder, const std::string& name, std::string* restored,
-                      uint32_t* size);
+enum class Shown {
+    Restored,  // an archive shown under its restored name
+    AsItself,  // anything else
+    Unknown,   // its header could not be read now (errno in `*error`)
+};
 
-// The entries of the real folder as the view shows them. False when it cannot be listed.
+// How the file folder/name is shown: Restored with its restored name and size when it is an
+// archive with a whole header and a safe type text.
+Shown ReadRestoredName(const std::string& folder, const std::string& name, std::string* restored,
+                       uint32_t* size, int* error = nullptr);
+
+// The entries of the real folder as the view shows them. False, with errno set, when it cannot
+// be listed or an archive's header cannot be read now.
 bool ListView(const std::string& folder, std::vector<ViewEntry>* entries);
 
-// The entry the view shows as `name` in the real folder; false when there is none.
-bool FindInView(const std::string& folder, const std::string& name, ViewEntry* entry);
+// The entry the view shows as `name` in the real folder: 0, ENOENT when there is none, or the
+// errno of what could not be read now.
+int FindInView(const std::string& folder, const std::string& name, ViewEntry* entry);
 
 }  // namespace kavrin

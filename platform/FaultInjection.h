@@ -1,17 +1,17 @@
 // A test-only seam in the file layer: makes the n-th read, write, sync, rename, folder creation,
-// file creation or deletion from now on fail with a chosen errno, makes the n-th read come back
-// short (as if the file had shrunk), silently flips one bit of the n-th read or write (as a bad
-// disk or cable would), or changes the file being read just before the n-th read (as another
-// program writing to it would). Production code never arms it; an unarmed seam costs one relaxed
-// atomic load per call. Thread-safe: counting is atomic, so the n-th call is well defined even
-// when a worker thread does the I/O.
+// file creation, deletion or shared open (SharedFile.h) from now on fail with a chosen errno,
+// makes the n-th read come back short (as if the file had shrunk), silently flips one bit of the
+// n-th read or write (as a bad disk or cable would), or changes the file being read just before the
+// n-th read (as another program writing to it would). Production code never arms it; an unarmed
+// seam costs one relaxed atomic load per call. Thread-safe: counting is atomic, so the n-th call is
+// well defined even when a worker thread does the I/O.
 #pragma once
 
 #include <cstddef>
 
 namespace kavrin::platform {
 
-enum class FaultOp { Read, Write, Sync, Rename, MakeFolder, Create, Delete, Count };
+enum class FaultOp { Read, Write, Sync, Rename, MakeFolder, Create, Delete, Open, Count };
 
 // Arms one fault: the `nth` (1-based) call of `op` counted from now fails with `error`, or
 // with `shortRead` (reads only) returns half of what it would have returned. Disarms any

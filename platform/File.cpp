@@ -247,6 +247,44 @@ bool MakeFolder(const std::string& path) {
     return mkdir(path.c_str(), 0777) == 0;
 }
 
+bool MakePrivateFolder(const std::string& path) {
+    if (Injected(FaultOp::MakeFolder)) return false;
+    // The umask may take bits away, never add them: set them once the folder is there.
+    return mkdir(path.c_str(), 0700) == 0 && chmod(path.c_str(), 0700) == 0;
+}
+
+FileHandle CreatePrivateFile(const std::string& path) {
+    if (Injected(FaultOp::Create)) return kInvalidFile;
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) return kInvalidFile;
+    if (fchmod(fd, 0600) != 0) {
+        const int error = errno;
+        close(fd);
+        unlink(path.c_str());
+        errno = error;
+        return kInvalidFile;
+    }
+    return fd;
+}
+
+namespace {
+
+bool OwnedAlone(const struct stat& st) {
+    return st.st_uid == geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+}  // namespace
+
+bool IsPrivate(FileHandle file) {
+    struct stat st {};
+    return fstat(file, &st) == 0 && OwnedAlone(st);
+}
+
+bool IsPrivateFolder(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && OwnedAlone(st);
+}
+
 bool RenameFile(const std::string& from, const std::string& to, bool noReplace) {
     if (Injected(FaultOp::Rename)) return false;
     if (!noReplace) return rename(from.c_str(), to.c_str()) == 0;

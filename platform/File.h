@@ -70,6 +70,15 @@ bool CloseFile(FileHandle& file);
 bool DeleteFile(const std::string& path);
 // Creates one folder (mode 0777 minus the umask). errno says why it failed.
 bool MakeFolder(const std::string& path);
+// What is the user's alone (a cache of their own): a folder made with mode 0700 and a new file
+// (O_EXCL, unlocked) made with mode 0600, whatever the umask; and whether an open file or a
+// folder is owned by this process's user with no group or other write bit, so that no one else
+// can have put or changed what is in it.
+bool MakePrivateFolder(const std::string& path);
+FileHandle CreatePrivateFile(const std::string& path);
+bool IsPrivate(FileHandle file);
+bool IsPrivateFolder(const std::string& path);
+
 // Renames `from` over `to`. With `noReplace`, fails with EEXIST when `to` exists.
 bool RenameFile(const std::string& from, const std::string& to, bool noReplace);
 // Gives the file `existing` the second name `newName` (a hard link). False when the file

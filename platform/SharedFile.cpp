@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "platform/FaultInjection.h"
+
 namespace kavrin::platform {
 namespace {
 
@@ -25,6 +27,11 @@ FileVersion FromStat(const struct stat& st) {
 }  // namespace
 
 FileHandle OpenShared(const std::string& path) {
+    int injected = 0;
+    if (detail::CheckFault(FaultOp::Open, &injected) == detail::FaultAction::Fail) {
+        errno = injected;
+        return kInvalidFile;
+    }
     // O_NONBLOCK: a FIFO must never hold the caller; it is refused just below.
     const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
     if (fd < 0) return kInvalidFile;

@@ -92,6 +92,12 @@ TEST(JobProceduresTest, DamagedArchivesFailAndGoodOnesIgnoreWhatFollows) {
     flipped[17 + 7] ^= 0x10;  // inside the first block's CRC
     std::string wrongCrc = archive;
     wrongCrc[archive.size() - 3] ^= 0x01;  // inside the combined CRC
+    // A mode byte no writer stores: never "no filter", which would restore the filtered bytes.
+    const auto mode = [&](char value) {
+        std::string bytes = archive;
+        bytes[8] = value;
+        return bytes;
+    };
 
     struct Case {
         const char* name;
@@ -106,13 +112,18 @@ TEST(JobProceduresTest, DamagedArchivesFailAndGoodOnesIgnoreWhatFollows) {
         {"shorter than a magic", "KV", EngineError::NotArchive},
         {"ends inside the header", archive.substr(0, 12), EngineError::HeaderTruncated},
         {"type text past the end", std::string("KVN1\xC8wav", 8), EngineError::HeaderTruncated},
+        {"mode byte 0", mode(0), EngineError::UnknownMode},
+        {"mode byte 6", mode(6), EngineError::UnknownMode},
+        {"mode byte 5 with its top bit flipped", mode('\x85'), EngineError::UnknownMode},
+        {"mode byte 255", mode('\xFF'), EngineError::UnknownMode},
     };
     for (const Case& c : failures) {
         RecordingObserver observer;
         test::JobRun run = Expand(c.bytes, observer);
         EXPECT_EQ(run.outcome.result, JobResult::Failed) << c.name;
         EXPECT_EQ(run.error, c.error) << c.name;
-        if (c.error == EngineError::NotArchive || c.error == EngineError::HeaderTruncated) {
+        if (c.error == EngineError::NotArchive || c.error == EngineError::HeaderTruncated ||
+            c.error == EngineError::UnknownMode) {
             EXPECT_TRUE(observer.events.empty()) << c.name << ": progress started";
             EXPECT_EQ(run.output, "") << c.name;
         }

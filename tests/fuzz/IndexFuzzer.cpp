@@ -12,10 +12,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     const uint64_t payloadBits = 8 * (index.version.size - index.headerLength);
-    for (size_t j = 0; j < index.blocks.size(); ++j) {
-        const kavrin::IndexedBlock& block = index.blocks[j];
-        if (block.endBit > payloadBits || index.BlockEnd(j) > index.sourceSize ||
-            index.BlockAt(block.restoredOffset) != j) {
+    for (size_t j = 0; j < index.spans.size(); ++j) {
+        const kavrin::IndexedSpan& span = index.spans[j];
+        if (span.endBit > payloadBits || index.SpanEnd(j) > index.sourceSize ||
+            index.SpanAt(span.restoredOffset) != j) {
             abort();
         }
     }

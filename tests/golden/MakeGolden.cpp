@@ -225,6 +225,10 @@ int main(int argc, char** argv) {
          [](auto& a) { return a.substr(0, a.size() * 3 / 4); }, streamCut},
         {"bad-blocks-combined-crc.kvn", "blocks-none.kvn",
          [](auto& a) { return FlipBit(a, a.size() - 3); }, damaged},
+        // A mode byte no writer stores: 16-bit (3) with its top bit flipped, restored as if
+        // unfiltered it would give wrong bytes.
+        {"bad-filter-mode.kvn", "filter-16.kvn", [](auto& a) { return FlipBit(a, 5 + 3, 7); },
+         "damaged archive: unknown filter mode 131"},
         // A stored type that would name a file outside the archive's folder, or no file.
         {"bad-type-slash.kvn", "type-0.kvn", retype("x/../../y"), unsafeType},
         {"bad-type-nul.kvn", "type-0.kvn", retype(std::string("wav\0.txt", 8)), unsafeType},

@@ -1,15 +1,20 @@
 // Random access to an archive's restored bytes: the delta filter taken up at any byte, every
-// block decoded on its own, and the index's build following the expansion rules (several
-// streams, sizes that must agree, CRCs, the engine's one-thread fall-back).
+// span decoded on its own into either form, and the index's build following the expansion
+// rules (several streams, sizes that must agree, CRCs, the mode byte, the engine's one-thread
+// fall-back) in both of its ways, whatever number of blocks and streams a payload holds.
 #include "mount/BlockDecode.h"
 
+#include <bzlib.h>
 #include <gtest/gtest.h>
 
 #include <random>
 
 #include "engine/ArchiveFormat.h"
+#include "engine/BlockCrc.h"
+#include "engine/StreamBits.h"
 #include "mount/DeltaResume.h"
 #include "mount/IndexBuilder.h"
+#include "mount/SpanForm.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 
@@ -44,61 +49,219 @@ TEST(DeltaResumeTest, TakesUpDecodingAtEveryOffset) {
     }
 }
 
+// Skipping a run of equal filtered bytes leaves the filter where decoding them would, at every
+// alignment and length; the file's last bytes (a partial sample among them) decode the same.
+TEST(DeltaResumeTest, SkipsARunAsIfItRestoredIt) {
+    for (DeltaMode mode : kModes) {
+        for (size_t start : {0, 1, 2, 3, 5}) {
+            for (size_t length : {1, 3, 4, 7, 300, 70001}) {
+                SCOPED_TRACE(std::to_string(static_cast<int>(mode)) + " at " +
+                             std::to_string(start) + ", " + std::to_string(length));
+                std::string filtered = samples::MakeNoise(start + length + 9, 5);
+                std::fill(filtered.begin() + static_cast<long>(start),
+                          filtered.begin() + static_cast<long>(start + length), '\xA7');
+                std::string restored = filtered;
+                const uint8_t none[kDeltaLeadBytes] = {};
+                DeltaResume whole(mode, filtered.size(), 0, none);
+                whole.Decode(reinterpret_cast<uint8_t*>(restored.data()), restored.size());
+                DeltaResume skipping(mode, filtered.size(), 0, none);
+                std::string before = filtered.substr(0, start);
+                skipping.Decode(reinterpret_cast<uint8_t*>(before.data()), before.size());
+                skipping.Skip(0xA7, length);
+                std::string after = filtered.substr(start + length);
+                skipping.Decode(reinterpret_cast<uint8_t*>(after.data()), after.size());
+                EXPECT_TRUE(after == restored.substr(start + length));
+            }
+        }
+    }
+}
+
 struct Built {
     TempDir dir;
     std::string path;
     IndexBuild build;
 };
 
-// Writes `archive` and builds its index.
-std::unique_ptr<Built> BuildOf(const std::string& archive, uint32_t threads = 2) {
+// Writes `archive` and builds its index, by the engine pass or by the walk alone.
+std::unique_ptr<Built> BuildOf(const std::string& archive, bool walkOnly, uint32_t threads = 2) {
     auto built = std::make_unique<Built>();
     built->path = built->dir / "a.kvn";
     test::WriteFile(built->path, archive);
     platform::FileVersion version;
     EXPECT_TRUE(platform::VersionAt(built->path, &version));
     test::RecordingObserver observer;
-    built->build = BuildIndex(built->path, version, threads, observer);
+    BuildPlan plan;
+    plan.threads = threads;
+    plan.walkOnly = walkOnly;
+    built->build = BuildIndex(built->path, version, plan, observer);
     return built;
 }
 
-// Every block decoded alone, and ranges inside blocks, give the original's bytes.
-void ExpectEveryBlock(const Built& built, const std::string& original) {
+// Every span decoded alone into each form, and ranges inside it, give the original's bytes.
+void ExpectEverySpan(const Built& built, const std::string& original) {
     const ArchiveIndex& index = built.build.index;
     ASSERT_EQ(index.sourceSize, original.size());
     platform::FileHandle file = platform::OpenShared(built.path);
     BlockDecoder decoder;
     std::mt19937 random(7);
-    for (size_t j = 0; j < index.blocks.size(); ++j) {
-        const uint64_t start = index.blocks[j].restoredOffset;
-        const uint64_t length = index.BlockEnd(j) - start;
-        std::string out(length, '\0');
-        ASSERT_EQ(decoder.DecodeIndexed(file, index, j, 0, length,
-                                        reinterpret_cast<uint8_t*>(out.data())),
-                  BlockStatus::Ok);
-        EXPECT_TRUE(out == original.substr(start, length)) << "block " << j;
-        const uint64_t from = random() % length;
-        const uint64_t to = from + 1 + random() % (length - from);
-        std::string part(to - from, '\0');
-        ASSERT_EQ(decoder.DecodeIndexed(file, index, j, from, to,
-                                        reinterpret_cast<uint8_t*>(part.data())),
-                  BlockStatus::Ok);
-        EXPECT_TRUE(part == original.substr(start + from, to - from)) << "block " << j;
+    for (size_t j = 0; j < index.spans.size(); ++j) {
+        const IndexedSpan& span = index.spans[j];
+        const uint64_t start = span.restoredOffset;
+        const uint64_t length = index.SpanSize(j);
+        for (bool compact : {false, true}) {
+            SCOPED_TRACE("span " + std::to_string(j) + (compact ? ", compact" : ", plain"));
+            FormBuilder builder(static_cast<DeltaMode>(index.deltaMode), index.sourceSize, start,
+                                length, span.lead, compact);
+            SpanForm form;
+            ASSERT_EQ(decoder.DecodeSpan(file, index, j, builder), BlockStatus::Ok);
+            ASSERT_TRUE(builder.Finish(&form));
+            std::string out(length, '\0');
+            form.Read(0, length, reinterpret_cast<uint8_t*>(out.data()));
+            EXPECT_TRUE(out == original.substr(start, length));
+            const uint64_t from = random() % length;
+            const uint64_t to = from + 1 + random() % (length - from);
+            std::string part(to - from, '\0');
+            form.Read(from, to, reinterpret_cast<uint8_t*>(part.data()));
+            EXPECT_TRUE(part == original.substr(start + from, to - from));
+            // The span's last restored bytes are the next span's lead.
+            const RestoredTail& tail = form.tail();
+            ASSERT_EQ(tail.length, std::min<uint64_t>(start + length, kDeltaLeadBytes));
+            EXPECT_EQ(std::string(reinterpret_cast<const char*>(tail.bytes), tail.length),
+                      original.substr(start + length - tail.length, tail.length));
+        }
     }
     platform::CloseFile(file);
 }
 
-TEST(BlockDecodeTest, EveryBlockOfEveryFilterDecodesAlone) {
+TEST(BlockDecodeTest, EverySpanOfEveryFilterDecodesAloneInEitherForm) {
     // Three blocks, an odd length, so blocks start inside samples and the file ends in a
     // partial sample.
     const std::string sound = test::Sound(2, 16, 11) + "xyz";
     for (DeltaMode mode : kModes) {
-        SCOPED_TRACE(static_cast<int>(mode));
-        auto built = BuildOf(test::CompressOn(2, sound, mode).output);
-        ASSERT_TRUE(built->build.ok) << built->build.why;
-        EXPECT_GE(built->build.index.blocks.size(), 2u);
-        EXPECT_EQ(built->build.walkedBlocks, 0u);  // the engine reported every block
-        ExpectEveryBlock(*built, sound);
+        const std::string archive = test::CompressOn(2, sound, mode).output;
+        for (bool walk : {false, true}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(mode)) + (walk ? " walked" : ""));
+            auto built = BuildOf(archive, walk);
+            ASSERT_TRUE(built->build.ok) << built->build.why;
+            EXPECT_GE(built->build.index.spans.size(), 2u);
+            EXPECT_EQ(built->build.walkedBlocks, walk ? built->build.index.spans.size() : 0u);
+            ExpectEverySpan(*built, sound);
+        }
+    }
+}
+
+// A compact span's work per read is bounded: its form is small whatever it restores, and any
+// range of it, across checkpoints and runs, comes out right.
+TEST(BlockDecodeTest, ABlockOfSilenceIsKeptCompact) {
+    // 30 MB of silence in one block (it holds up to 46 MB); a little sound around it, and
+    // runs of many lengths.
+    std::string source = test::Sound(2, 16, 0.2, 3);
+    source += std::string(30000000, '\0');
+    for (size_t length = 1; length < 600; length += 7) {
+        source += std::string(length, static_cast<char>('a' + length % 5));
+    }
+    source += test::Sound(2, 16, 0.1, 4);
+    auto built = BuildOf(test::CompressOn(2, source, DeltaMode::Bits16).output, false);
+    ASSERT_TRUE(built->build.ok) << built->build.why;
+    const ArchiveIndex& index = built->build.index;
+    platform::FileHandle file = platform::OpenShared(built->path);
+    BlockDecoder decoder;
+    std::mt19937 random(11);
+    for (size_t j = 0; j < index.spans.size(); ++j) {
+        const uint64_t start = index.spans[j].restoredOffset;
+        const uint64_t length = index.SpanSize(j);
+        FormBuilder builder(DeltaMode::Bits16, index.sourceSize, start, length, index.spans[j].lead,
+                            true);
+        SpanForm form;
+        ASSERT_EQ(decoder.DecodeSpan(file, index, j, builder), BlockStatus::Ok);
+        ASSERT_TRUE(builder.Finish(&form));
+        EXPECT_LT(form.Footprint(), 1200000u) << length;
+        for (int k = 0; k < 40; ++k) {
+            const uint64_t from = random() % length;
+            const uint64_t to = std::min<uint64_t>(length, from + 1 + random() % 300000);
+            std::string part(to - from, '\0');
+            form.Read(from, to, reinterpret_cast<uint8_t*>(part.data()));
+            ASSERT_TRUE(part == source.substr(start + from, to - from))
+                << "span " << j << " from " << from;
+        }
+    }
+    EXPECT_GT(index.SpanSize(index.SpanAt(20000000)), 30000000u);
+    platform::CloseFile(file);
+}
+
+// A stream of its own for `data`, by libbz2 at `level`.
+std::string Stream(const std::string& data, int level) {
+    std::string out(data.size() + data.size() / 50 + 700, '\0');
+    auto length = static_cast<unsigned>(out.size());
+    EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &length, const_cast<char*>(data.data()),
+                                       static_cast<unsigned>(data.size()), level, 0, 0),
+              BZ_OK);
+    out.resize(length);
+    return out;
+}
+
+// One stream of many blocks, each of a few bytes: what no bzip2 program writes, but a valid
+// stream all the same. Without its "BZh9", as a payload's first stream.
+std::string ManyBlocks(const std::vector<std::string>& parts) {
+    std::vector<std::string> streams;
+    size_t room = 64;
+    for (const std::string& part : parts) {
+        streams.push_back(Stream(part, 1));
+        streams.back()[3] = '9';  // as ParseOneBlockStream wants; a tiny block fits any level
+        room += streams.back().size();
+    }
+    std::string joined(room, '\0');
+    BitAppender appender;
+    auto* out = reinterpret_cast<uint8_t*>(joined.data());
+    size_t length = 0;
+    uint32_t combined = 0;
+    for (const std::string& stream : streams) {
+        OneBlock block;
+        EXPECT_TRUE(ParseOneBlockStream(reinterpret_cast<const uint8_t*>(stream.data()),
+                                        stream.size(), &block));
+        length += appender.Append(reinterpret_cast<const uint8_t*>(stream.data()), kHeaderBits,
+                                  block.blockBits, out + length);
+        combined = CombineBlockCrc(combined, block.blockCrc);
+    }
+    length += appender.AppendValue(kEndMagic, kMagicBits, out + length);
+    length += appender.AppendValue(combined, kCrcBits, out + length);
+    length += appender.Finish(out + length);
+    joined.resize(length);
+    return joined;
+}
+
+TEST(BlockDecodeTest, ManyBlocksAndStreamsAreGatheredIntoFewSpans) {
+    std::vector<std::string> parts;
+    std::string whole;
+    for (int i = 0; i < 3000; ++i) {
+        parts.push_back(std::string(1 + i % 3, static_cast<char>('a' + i % 26)));
+        whole += parts.back();
+    }
+    std::string streams = Stream(parts[0], 9).substr(4);
+    for (size_t i = 1; i < parts.size(); ++i) streams += Stream(parts[i], 1 + i % 9);
+    const std::string blocks = ManyBlocks(parts);
+    const std::string sound = test::Sound(1, 16, 3, 8);
+    struct Case {
+        const char* name;
+        std::string payload;
+        std::string restored;
+    } cases[] = {
+        {"one stream per part", streams, whole},
+        {"one stream of a block per part", blocks, whole},
+        {"both, and a large block", streams + Stream(sound, 9) + "BZh9" + blocks,
+         whole + sound + whole},
+    };
+    for (const Case& c : cases) {
+        const std::string archive =
+            EncodeArchiveHeader("raw", 1, static_cast<uint32_t>(c.restored.size())) + c.payload;
+        for (bool walk : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (walk ? ", walked" : ""));
+            auto built = BuildOf(archive, walk);
+            ASSERT_TRUE(built->build.ok) << built->build.why;
+            // Gathered by payload (64 KiB), not one entry per block or stream.
+            EXPECT_LE(built->build.index.spans.size(), 2 * (c.payload.size() / 65536) + 3);
+            ExpectEverySpan(*built, c.restored);
+        }
     }
 }
 
@@ -117,7 +280,7 @@ TEST(BlockDecodeTest, TheIndexFollowsTheExpansionRules) {
     struct Case {
         const char* name;
         std::string archive;
-        std::string restored;  // empty: the build fails
+        std::string restored;  // empty: the build fails, for damage in the archive
     } cases[] = {
         {"two streams", EncodeArchiveHeader("raw", 1, size(one + two)) + first + second, one + two},
         {"three streams",
@@ -139,13 +302,20 @@ TEST(BlockDecodeTest, TheIndexFollowsTheExpansionRules) {
          EncodeArchiveHeader("raw", 1, size(one + two)) + first + garbage, ""},
         {"a flipped bit", EncodeArchiveHeader("raw", 1, size(one)) + flipped, ""},
         {"a wrong combined CRC", EncodeArchiveHeader("raw", 1, size(one)) + wrongCrc, ""},
+        {"mode byte 0", EncodeArchiveHeader("raw", 0, size(one)) + first, ""},
+        {"mode byte 131", EncodeArchiveHeader("raw", 131, size(one)) + first, ""},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto built = BuildOf(c.archive);
-        EXPECT_EQ(built->build.ok, !c.restored.empty()) << built->build.why;
-        if (built->build.ok) ExpectEveryBlock(*built, c.restored);
+        for (bool walk : {false, true}) {
+            SCOPED_TRACE(std::string(c.name) + (walk ? ", walked" : ""));
+            auto built = BuildOf(c.archive, walk);
+            EXPECT_EQ(built->build.ok, !c.restored.empty()) << built->build.why;
+            EXPECT_EQ(built->build.systemError, 0);  // damage, never the machine's failure
+            if (built->build.ok) ExpectEverySpan(*built, c.restored);
+        }
     }
+    auto mode = BuildOf(EncodeArchiveHeader("raw", 131, size(one)) + first, false);
+    EXPECT_EQ(mode->build.why, "damaged archive: unknown filter mode 131");
 }
 
 // Bytes whose every block header holds false block and end magics (the byte values a block
@@ -166,12 +336,12 @@ TEST(BlockDecodeTest, AStreamTheEngineFinishesOnOneThreadIsWalked) {
         if (i > 0 && allowed[pick] == source[i - 1]) pick = (pick + 1) % allowed.size();
         source[i] = allowed[pick];
     }
-    auto built = BuildOf(test::CompressOn(2, source, DeltaMode::None).output, 3);
+    auto built = BuildOf(test::CompressOn(2, source, DeltaMode::None).output, false, 3);
     ASSERT_TRUE(built->build.ok) << built->build.why;
     EXPECT_TRUE(built->build.stats.sequentialTail);
     EXPECT_GT(built->build.walkedBlocks, 0u);
-    EXPECT_EQ(built->build.index.blocks.size(), 5u);
-    ExpectEveryBlock(*built, source);
+    EXPECT_EQ(built->build.index.spans.size(), 5u);
+    ExpectEverySpan(*built, source);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -20,6 +21,7 @@
 
 #include "engine/ArchiveFormat.h"
 #include "mount/ArchiveLibrary.h"
+#include "mount/FuseMount.h"
 #include "tests/support/EngineHarness.h"
 
 namespace kavrin {
@@ -83,7 +85,7 @@ bool WaitFor(Condition condition, int seconds = 60) {
 class Mount {
 public:
     Mount(const std::string& folder, const std::string& point, const std::string& cache,
-          const std::string& log, std::vector<std::string> extra = {})
+          const std::string& log, std::vector<std::string> extra = {}, rlim_t fileLimit = 0)
         : point_(point), log_(log) {
         std::vector<std::string> argv = {kKvn, "mount", "-f"};
         argv.insert(argv.end(), extra.begin(), extra.end());
@@ -92,6 +94,10 @@ public:
         child_ = fork();
         if (child_ == 0) {
             setenv("XDG_CACHE_HOME", cache.c_str(), 1);
+            if (fileLimit != 0) {
+                rlimit limit{fileLimit, fileLimit};
+                setrlimit(RLIMIT_NOFILE, &limit);
+            }
             const int out = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             dup2(out, 1);
             dup2(out, 2);
@@ -333,6 +339,14 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
     WriteFile(in + "/d.kvn", "no magic here");
     WriteFile(in + "/e.KVN", archive("wav"));
     WriteFile(in + "/f.2.kvn", archive("wav"));  // names keep their dots
+    // Restored names that would be taken for archives' names keep their own, one rule for
+    // every spelling; so does a header cut inside its reserved field.
+    WriteFile(in + "/h.kvn", archive("KVN"));
+    WriteFile(in + "/i.kvn", archive("kvn"));
+    WriteFile(in + "/j.kvn", archive("2.kvn"));
+    WriteFile(in + "/r.kvn", archive("wav").substr(0, 17 - 2));
+    // A damaged archive whose header gives 0 bytes: listed so, never opened as an empty file.
+    WriteFile(in + "/z.kvn", EncodeArchiveHeader("wav", 3, 0) + payload);
     for (const std::string& name : test::ListFolder(CORPUS_DIR "/expand")) {
         Copy(CORPUS_DIR "/expand/" + name, in + "/corpus/" + name);
     }
@@ -346,7 +360,8 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
 
     EXPECT_EQ(test::ListFolder(dir / "mp"),
               (std::vector<std::string>{"a.kvn", "a.wav", "b.KVN", "b.kvn", "c.kvn", "corpus",
-                                        "d.kvn", "e.wav", "f.2.wav", "g.kvn"}));
+                                        "d.kvn", "e.wav", "f.2.wav", "g.kvn", "h.kvn", "i.kvn",
+                                        "j.kvn", "r.kvn", "z.wav"}));
     int error = 0;
     EXPECT_TRUE(ReadView(dir / "mp/a.kvn", &error) == archive("wav"));
     EXPECT_EQ(ReadView(dir / "mp/a.wav", &error), "a real file");
@@ -354,6 +369,13 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
     EXPECT_TRUE(ReadView(dir / "mp/c.kvn", &error) == archive("../x"));
     EXPECT_TRUE(ReadView(dir / "mp/e.wav", &error) == sound);
     EXPECT_TRUE(ReadView(dir / "mp/f.2.wav", &error) == sound);
+    for (const char* name : {"h.kvn", "i.kvn", "j.kvn", "r.kvn"}) {
+        EXPECT_TRUE(ReadView(dir / ("mp/" + std::string(name)), &error) ==
+                    ReadFile(in + "/" + name))
+            << name;
+    }
+    EXPECT_EQ(ReadView(dir / "mp/z.wav", &error), "");
+    EXPECT_EQ(error, EIO);
     struct stat st {};
     EXPECT_NE(stat((dir / "mp/e.KVN").c_str(), &st), 0);
 
@@ -380,7 +402,7 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
     EXPECT_TRUE(ReadView(dir / "mp/f.2.wav", &error) == sound);
     EXPECT_EQ(Listing(in), before);  // nothing written into the folder
     EXPECT_EQ(mount.End(), 0);
-    EXPECT_NE(mount.Log().find("every read of it gives EIO"), std::string::npos);
+    EXPECT_NE(mount.Log().find("opening it gives EIO"), std::string::npos);
 }
 
 TEST(MountTest, ChangedRemovedAndDamagedArchivesGiveNoStaleBytes) {
@@ -403,21 +425,20 @@ TEST(MountTest, ChangedRemovedAndDamagedArchivesGiveNoStaleBytes) {
     // A block that rots on disk under an index that still matches the archive's version.
     LibraryOptions options;
     options.indexFolder = dir / "cache/kavrin";
-    uint64_t badFrom = 0, badTo = 0;
+    uint64_t badFrom = 0;
     {
         ArchiveLibrary library(options);
         int error = 0;
         auto good = library.Open(in + "/s.kvn", &error);
-        ASSERT_TRUE(good && good->index);
-        ArchiveIndex planted = *good->index;
+        ASSERT_TRUE(good && good->Index());
+        ArchiveIndex planted = *good->Index();
         std::string rotten = archive;
-        const IndexedBlock& block = planted.blocks[3];
-        rotten[planted.headerLength + (block.startBit + block.endBit) / 16] ^= 0x08;
+        const IndexedSpan& span = planted.spans[3];
+        rotten[planted.headerLength + (span.startBit + span.endBit) / 16] ^= 0x08;
         WriteFile(in + "/rot.kvn", rotten);
         ASSERT_TRUE(platform::VersionAt(in + "/rot.kvn", &planted.version));
         ASSERT_TRUE(IndexStore(options.indexFolder).Save(planted));
-        badFrom = block.restoredOffset;
-        badTo = planted.BlockEnd(3);
+        badFrom = span.restoredOffset;
     }
     test::MakeFolders(dir / "mp");
     Mount mount(in, dir / "mp", dir / "cache", dir / "mount.log", {"-o", "cache=2M"});
@@ -429,15 +450,18 @@ TEST(MountTest, ChangedRemovedAndDamagedArchivesGiveNoStaleBytes) {
         const ssize_t got = pread(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset));
         return got < 0 ? -errno : static_cast<int>(got);
     };
+    // The kept index is believed only until the rotten block fails through it: built again,
+    // it finds the damage, and the archive fails as a whole, open or opened anew.
     const int rot = open((dir / "mp/rot.raw").c_str(), O_RDONLY);
     ASSERT_GE(rot, 0);
-    EXPECT_EQ(at(rot, badFrom + 100), -EIO);
-    EXPECT_EQ(at(rot, badTo - 10), -EIO);
-    EXPECT_EQ(at(rot, badTo + 5000), 4096);
-    EXPECT_TRUE(bytes == first.substr(badTo + 5000, 4096));
     EXPECT_EQ(at(rot, 0), 4096);
     EXPECT_TRUE(bytes == first.substr(0, 4096));
+    EXPECT_EQ(at(rot, badFrom + 100), -EIO);
+    EXPECT_EQ(at(rot, first.size() - 5000), -EIO);  // far from the damage
     close(rot);
+    errno = 0;
+    EXPECT_LT(open((dir / "mp/rot.raw").c_str(), O_RDONLY), 0);
+    EXPECT_EQ(errno, EIO);
 
     // Replaced while open: the open file gives EIO, a new open the new file.
     const int old = open((dir / "mp/s.raw").c_str(), O_RDONLY);
@@ -466,6 +490,55 @@ TEST(MountTest, ChangedRemovedAndDamagedArchivesGiveNoStaleBytes) {
     EXPECT_EQ(mount.End(SIGTERM), 0);
     EXPECT_FALSE(IsMounted(dir / "mp"));
     EXPECT_NE(mount.Log().find("can't be read"), std::string::npos);
+}
+
+// With descriptors short in the mount (ulimit -n 64), opens beyond them fail with EMFILE, never
+// ENOENT, and nothing is remembered: once the files are closed, every one opens and reads right.
+TEST(MountTest, OpensBeyondTheDescriptorsFailWithEmfileAndAreTriedAgain) {
+    REQUIRE_MACHINE("/usr/bin/cmp");
+    TempDir dir;
+    test::MakeFolders(dir / "in");
+    std::vector<std::string> sources;
+    const auto name = [](int i, const char* type) { return "s" + std::to_string(i) + type; };
+    for (int i = 0; i < 120; ++i) {
+        sources.push_back(test::Sound(1, 16, 0.05, i + 1));
+        WriteFile(dir / ("in/" + name(i, ".kvn")),
+                  test::CompressOn(1, sources.back(), DeltaMode::Bits16, "wav").output);
+    }
+    test::MakeFolders(dir / "mp");
+    Mount mount(dir / "in", dir / "mp", dir / "cache", dir / "mount.log", {}, 64);
+    ASSERT_TRUE(mount.mounted()) << mount.Log();
+    std::vector<int> opened;
+    int refused = 0;
+    for (int i = 0; i < 120; ++i) {
+        const int fd = open((dir / ("mp/" + name(i, ".wav"))).c_str(), O_RDONLY);
+        if (fd >= 0) {
+            opened.push_back(fd);
+            continue;
+        }
+        EXPECT_EQ(errno, EMFILE) << name(i, ".wav");
+        ++refused;
+    }
+    EXPECT_GT(refused, 0);
+    for (int fd : opened) close(fd);
+    // The mount closes its side as the releases arrive.
+    for (int i = 0; i < 120; ++i) {
+        int error = 0;
+        EXPECT_TRUE(WaitFor([&] {
+            return ReadView(dir / ("mp/" + name(i, ".wav")), &error) == sources[i];
+        })) << name(i, ".wav")
+            << ": " << error;
+    }
+    EXPECT_EQ(mount.End(), 0);
+}
+
+TEST(MountTest, AFailedMountAddsOnlyTheMissingPiece) {
+    // fusermount3 gives its own reason (an -o allow_other that /etc/fuse.conf does not allow):
+    // nothing is added that would send the user elsewhere.
+    EXPECT_EQ(MountFailureHint(true, false, true), "");
+    EXPECT_EQ(MountFailureHint(true, true, false), "");
+    EXPECT_NE(MountFailureHint(false, false, true).find("/dev/fuse"), std::string::npos);
+    EXPECT_NE(MountFailureHint(true, false, false).find("fusermount3"), std::string::npos);
 }
 
 }  // namespace
