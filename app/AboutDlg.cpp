@@ -13,16 +13,16 @@ namespace kavrin {
 CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint) {
-    setWindowTitle(QStringLiteral("About Kavrin"));
+    setWindowTitle(tr("About Kavrin"));
     const DialogUnits units(font());
     setFixedSize(units.X(228), units.Y(130));
 
-    auto* version = new QLabel(QStringLiteral("Kavrin Version 3.2"), this);
+    auto* version = new QLabel(tr("Kavrin Version 3.2"), this);
     version->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     version->setTextFormat(Qt::PlainText);
     version->setGeometry(units.ToPixels(81, 47, 143, 8));
 
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(tr("OK"), this);
     ok->setDefault(true);
     ok->setGeometry(units.ToPixels(126, 112, 50, 14));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

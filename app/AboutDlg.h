@@ -5,6 +5,7 @@
 // Window thread only.
 #pragma once
 
+#include <QCoreApplication>
 #include <QDialog>
 
 namespace kavrin {
@@ -15,6 +16,8 @@ class CWebLink;
 inline constexpr const char* kWebAddress = "kavrin.example.org";
 
 class CAboutDlg : public QDialog {
+    Q_DECLARE_TR_FUNCTIONS(CAboutDlg)
+
 public:
     explicit CAboutDlg(QWidget* parent = nullptr);
     CWebLink& Link() { return *m_link; }

@@ -17,6 +17,7 @@
 #include <cstdlib>
 
 #include "app/AboutDlg.h"
+#include "app/Accessibility.h"
 #include "app/ArchiverApp.h"
 #include "app/DialogUnits.h"
 #include "app/MessageBoxPrompt.h"
@@ -65,15 +66,20 @@ CArchiverDlg::CArchiverDlg(Prompt* prompt, QWidget* parent, WindowSeams seams)
       m_imageList(CImageList::MakeRowImages()),
       m_szDestDir(DefaultDestinationFolder()),
       m_hIcon(res::ApplicationIcon()) {
-    // The template: every control at its place, bound to its member.
-    setWindowTitle(QStringLiteral("Tellmark Kavrin"));
+    // The template: every control at its place, bound to its member, with its name.
+    InstallAccessibleFactory();
+    setWindowTitle(tr("Tellmark Kavrin"));
     const DialogUnits units(font());
     setFixedSize(units.X(kDialogWidth), units.Y(kDialogHeight));
     for (const DialogItem& item : kDialogItems) {
         QWidget* control = CreateItem(item);
         control->setObjectName(QString::number(item.id));
         control->setGeometry(units.ToPixels(item.x, item.y, item.width, item.height));
-        if (item.tooltip != nullptr) control->setToolTip(QString::fromLatin1(item.tooltip));
+        if (item.tooltip != nullptr) control->setToolTip(tr(item.tooltip));
+        control->setAccessibleName(tr(item.name != nullptr ? item.name : item.tooltip));
+    }
+    for (size_t i = 1; i < std::size(kTabOrder); ++i) {
+        setTabOrder(GetDlgItem(kTabOrder[i - 1]), GetDlgItem(kTabOrder[i]));
     }
     auto* radios = new QButtonGroup(this);
     radios->addButton(Button(IDC_START));
@@ -154,8 +160,8 @@ void CArchiverDlg::OnInitDialog() {
         button->setIconSize(QSize(side, side));
     }
     m_hLampBitmaps = MakeLampBitmaps(devicePixelRatioF());
-    for (int lamp : {IDC_ANALYSIS_LAMP, IDC_TRANSFER_LAMP, IDC_CODING_LAMP}) {
-        static_cast<QLabel*>(GetDlgItem(lamp))->setPixmap(m_hLampBitmaps[kLampOff]);
+    for (int id : {IDC_ANALYSIS_LAMP, IDC_TRANSFER_LAMP, IDC_CODING_LAMP}) {
+        ShowLamp(*static_cast<QLabel*>(GetDlgItem(id)), m_hLampBitmaps[kLampOff], false);
     }
     Button(IDC_DELETE_FILES)->setEnabled(false);
     UpdateRunButtons();
@@ -165,26 +171,37 @@ void CArchiverDlg::OnInitDialog() {
     UpdateDestControls();
     DestinationEdit()->setText(DisplayText(m_szDestDir));  // not copied back: m_bEditSync is 0
     Button(IDC_CLEAR_REPORT)->setEnabled(false);
-    // The start-up file waits for the window to be on screen (showEvent): a message about it
+    // The start-up files wait for the window to be on screen (showEvent): a message about it
     // then appears over the window instead of alone in a corner of the screen.
-    m_startupFile = std::move(g_pszStartupFile);
-    g_pszStartupFile.reset();
+    m_startupFiles = std::move(g_startupFiles);
+    g_startupFiles.clear();
     m_bEditSync = 1;
 }
 
 void CArchiverDlg::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    if (m_startupFile) {
+    if (!m_startupFiles.empty()) {
         QMetaObject::invokeMethod(
-            this, [this] { QueueStartupFile(); }, Qt::QueuedConnection);
+            this, [this] { QueueStartupFiles(); }, Qt::QueuedConnection);
     }
 }
 
-void CArchiverDlg::QueueStartupFile() {
-    if (!m_startupFile) return;
-    const std::string path = *m_startupFile;
-    m_startupFile.reset();
-    AddToQueue(path);
+void CArchiverDlg::QueueStartupFiles() {
+    const std::vector<std::string> paths = std::move(m_startupFiles);
+    m_startupFiles.clear();
+    for (const std::string& path : paths) AddToQueue(path);
+}
+
+void CArchiverDlg::OpenFiles(const std::vector<std::string>& paths) {
+    RestoreIfMinimised();
+    raise();
+    activateWindow();
+    if (!m_startupFiles.empty() || !isVisible()) {
+        // Start-up files still wait for the window to be on screen: these follow them.
+        m_startupFiles.insert(m_startupFiles.end(), paths.begin(), paths.end());
+        return;
+    }
+    for (const std::string& path : paths) AddToQueue(path);
 }
 
 void CArchiverDlg::UpdateDestControls() {
@@ -211,8 +228,8 @@ void CArchiverDlg::OnDestinationChanged(const QString& text) {
 
 std::optional<QUrl> CArchiverDlg::ChooseFolder() {
     const QUrl chosen = QFileDialog::getExistingDirectoryUrl(
-        this, QStringLiteral("Select Destination Directory"),
-        QUrl::fromLocalFile(DisplayText(m_szDestDir)), QFileDialog::ShowDirsOnly);
+        this, tr("Select Destination Directory"), QUrl::fromLocalFile(DisplayText(m_szDestDir)),
+        QFileDialog::ShowDirsOnly);
     if (chosen.isEmpty()) return std::nullopt;
     return chosen;
 }
@@ -225,7 +242,7 @@ void CArchiverDlg::OnBrowse() {
     if (!path.empty() && path.back() != '/') path += '/';
     // A folder without a file-system path, or one too long to keep with its trailing '/'.
     if (path.empty() || path.size() > kMaxDestDir) {
-        m_prompt->ShowError("Shel Error");
+        m_prompt->ShowError(tr("Shell Error").toStdString());
         return;
     }
     m_szDestDir = path;
@@ -242,10 +259,10 @@ void CArchiverDlg::contextMenuEvent(QContextMenuEvent* event) {
         return;
     }
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Mi&nimize"), this, &QWidget::showMinimized);
-    menu.addAction(QStringLiteral("&Close"), this, &QWidget::close);
+    menu.addAction(tr("Mi&nimize"), this, &QWidget::showMinimized);
+    menu.addAction(tr("&Close"), this, &QWidget::close);
     menu.addSeparator();
-    menu.addAction(QStringLiteral("&About Kavrin..."), this, [this] { OnAbout(); });
+    menu.addAction(tr("&About Kavrin..."), this, [this] { OnAbout(); });
     menu.exec(event->globalPos());
 }
 
@@ -255,6 +272,12 @@ bool CArchiverDlg::eventFilter(QObject* watched, QEvent* event) {
         auto* press = static_cast<QKeyEvent*>(event);
         const int key = press->key();
         if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape) return true;
+        // Delete on the queue is the Delete Files button, under the same rules.
+        if (key == Qt::Key_Delete && press->modifiers() == Qt::NoModifier &&
+            (watched == m_queueList || watched == m_queueList->viewport())) {
+            if (Button(IDC_DELETE_FILES)->isEnabled()) m_queue->OnDeleteFiles();
+            return true;
+        }
         // Shift+F10 is the Menu key's other spelling; the desktop only sends the Menu key's
         // context menu event itself.
         if (key == Qt::Key_F10 && press->modifiers() == Qt::ShiftModifier) {
@@ -433,9 +456,14 @@ QWidget* CArchiverDlg::CreateItem(const DialogItem& item) {
             return new CPushLikeButton(this);
         case IDC_OPTIMIZE: {
             auto* combo = new QComboBox(this);
-            combo->addItems({QStringLiteral("Auto"), QStringLiteral("Not optimized"),
-                             QStringLiteral("8 bit"), QStringLiteral("16 bit"),
-                             QStringLiteral("24 bit"), QStringLiteral("32 bit")});
+            combo->addItems({tr("Auto"), tr("Not optimized"), tr("8 bit"), tr("16 bit"),
+                             tr("24 bit"), tr("32 bit")});
+            // On Linux a combo box's accessible name is its current entry; screen readers
+            // find what it is for through the label whose buddy it is. The window shows no
+            // such label, so this one stays hidden.
+            auto* label = new QLabel(tr(item.tooltip), this);
+            label->setBuddy(combo);
+            label->hide();
             return combo;
         }
         case IDC_QUEUE_GAUGE:
@@ -450,6 +478,7 @@ QWidget* CArchiverDlg::CreateItem(const DialogItem& item) {
             auto* lamp = new QLabel(this);
             lamp->setFrameShape(QFrame::Box);
             lamp->setAlignment(Qt::AlignCenter);
+            MarkLamp(*lamp, tr(item.name));
             return lamp;
         }
         default:  // Add Files, Delete Files, Browse, Clear Report, Help

@@ -12,12 +12,18 @@
 // about it appears over the window. The wait cursor it shows while a job is prepared covers the
 // window alone: a message box asked meanwhile keeps the arrow.
 //
+// Every control has a name a screen reader says (its tooltip, or a name of its own), and Tab
+// goes through the controls row by row (kTabOrder). Delete on the queue deletes the selected
+// rows as the Delete Files button does. Every text the window shows goes through Qt's
+// translations.
+//
 // Messages go through the Prompt given to the constructor (message boxes when none is given).
 // The window owns its controls, the row images, the queue, the report, the job record and the
 // engine. Window thread only.
 #pragma once
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QCursor>
 #include <QDialog>
 #include <QIcon>
@@ -69,38 +75,49 @@ enum ControlId : int {
     IDC_CODING_LAMP = 1018,
 };
 
-// A control of the window as laid out: its id, its rectangle in dialog units and its tooltip.
+// A control of the window as laid out: its id, its rectangle in dialog units, its tooltip and
+// what a screen reader calls it. Both texts are source texts of the "CArchiverDlg" context.
 struct DialogItem {
     int id;
     int x, y, width, height;
     const char* tooltip;  // null for none
+    const char* name;     // the control's name for a screen reader; null: the tooltip
 };
 
-// The window's size and its controls in tab order.
+// The window's size and its controls in the order of its template.
 inline constexpr int kDialogWidth = 363;
 inline constexpr int kDialogHeight = 231;
 // clang-format off
 inline constexpr DialogItem kDialogItems[] = {
-    {IDC_QUEUE_LIST,     4,   4,   343, 109, "Input Files Queue"},
-    {IDC_START,          4,   117, 16,  14,  "Start"},
-    {IDC_STOP,           22,  117, 16,  14,  "Stop"},
-    {IDC_SAME_DIR,       280, 117, 16,  14,  "To Same Directory"},
-    {IDC_DEFINED_DIR,    300, 117, 16,  14,  "To Defined Directory"},
-    {IDC_DELETE_SOURCE,  257, 117, 16,  14,  "Delete Source"},
-    {IDC_ADD_FILES,      324, 117, 16,  14,  "Add Files to Input Queue"},
-    {IDC_DELETE_FILES,   343, 117, 16,  14,  "Delete Files from Input Queue"},
+    {IDC_QUEUE_LIST,     4,   4,   343, 109, QT_TRANSLATE_NOOP("CArchiverDlg", "Input Files Queue"), nullptr},
+    {IDC_START,          4,   117, 16,  14,  QT_TRANSLATE_NOOP("CArchiverDlg", "Start"), nullptr},
+    {IDC_STOP,           22,  117, 16,  14,  QT_TRANSLATE_NOOP("CArchiverDlg", "Stop"), nullptr},
+    {IDC_SAME_DIR,       280, 117, 16,  14,  QT_TRANSLATE_NOOP("CArchiverDlg", "To Same Directory"), nullptr},
+    {IDC_DEFINED_DIR,    300, 117, 16,  14,  QT_TRANSLATE_NOOP("CArchiverDlg", "To Defined Directory"), nullptr},
+    {IDC_DELETE_SOURCE,  257, 117, 16,  14,  QT_TRANSLATE_NOOP("CArchiverDlg", "Delete Source"), nullptr},
+    {IDC_ADD_FILES,      324, 117, 16,  14,  QT_TRANSLATE_NOOP("CArchiverDlg", "Add Files to Input Queue"), nullptr},
+    {IDC_DELETE_FILES,   343, 117, 16,  14,  QT_TRANSLATE_NOOP("CArchiverDlg", "Delete Files from Input Queue"), nullptr},
     // A closed drop-down list is one row high; its open list reaches 99 units down.
-    {IDC_OPTIMIZE,       43,  117, 67,  14,  "Bit-depth Optimization"},
-    {IDC_QUEUE_GAUGE,    351, 4,   8,   108, nullptr},
-    {IDC_BROWSE,         300, 135, 16,  14,  "Browse..."},
-    {IDC_JOB_PROGRESS,   115, 120, 102, 8,   nullptr},
-    {IDC_DEST_DIR,       4,   136, 292, 12,  "Destination Directory"},
-    {IDC_TRANSFER_LAMP,  232, 121, 7,   6,   nullptr},
-    {IDC_CODING_LAMP,    243, 121, 7,   6,   nullptr},
-    {IDC_ANALYSIS_LAMP,  221, 121, 7,   6,   nullptr},
-    {IDC_REPORT_LIST,    4,   152, 355, 75,  "Report"},
-    {IDC_CLEAR_REPORT,   343, 135, 16,  14,  "Clear Report"},
-    {IDC_HELP,           324, 135, 16,  14,  "Help"},
+    {IDC_OPTIMIZE,       43,  117, 67,  14,  QT_TRANSLATE_NOOP("CArchiverDlg", "Bit-depth Optimization"), nullptr},
+    {IDC_QUEUE_GAUGE,    351, 4,   8,   108, nullptr, QT_TRANSLATE_NOOP("CArchiverDlg", "Queue gauge")},
+    {IDC_BROWSE,         300, 135, 16,  14,  QT_TRANSLATE_NOOP("CArchiverDlg", "Browse..."), nullptr},
+    {IDC_JOB_PROGRESS,   115, 120, 102, 8,   nullptr, QT_TRANSLATE_NOOP("CArchiverDlg", "Job progress")},
+    {IDC_DEST_DIR,       4,   136, 292, 12,  QT_TRANSLATE_NOOP("CArchiverDlg", "Destination Directory"), nullptr},
+    {IDC_TRANSFER_LAMP,  232, 121, 7,   6,   nullptr, QT_TRANSLATE_NOOP("CArchiverDlg", "Transfer lamp")},
+    {IDC_CODING_LAMP,    243, 121, 7,   6,   nullptr, QT_TRANSLATE_NOOP("CArchiverDlg", "Coding lamp")},
+    {IDC_ANALYSIS_LAMP,  221, 121, 7,   6,   nullptr, QT_TRANSLATE_NOOP("CArchiverDlg", "Analysis lamp")},
+    {IDC_REPORT_LIST,    4,   152, 355, 75,  QT_TRANSLATE_NOOP("CArchiverDlg", "Report"), nullptr},
+    {IDC_CLEAR_REPORT,   343, 135, 16,  14,  QT_TRANSLATE_NOOP("CArchiverDlg", "Clear Report"), nullptr},
+    {IDC_HELP,           324, 135, 16,  14,  QT_TRANSLATE_NOOP("CArchiverDlg", "Help"), nullptr},
+};
+// The order in which Tab reaches the controls: the window's rows from the top, each from the
+// left (the controls that take no focus left out).
+inline constexpr int kTabOrder[] = {
+    IDC_QUEUE_LIST,
+    IDC_START, IDC_STOP, IDC_OPTIMIZE, IDC_DELETE_SOURCE, IDC_SAME_DIR, IDC_DEFINED_DIR,
+    IDC_ADD_FILES, IDC_DELETE_FILES,
+    IDC_DEST_DIR, IDC_BROWSE, IDC_HELP, IDC_CLEAR_REPORT,
+    IDC_REPORT_LIST,
 };
 // clang-format on
 
@@ -116,10 +133,12 @@ struct WindowSeams {
 };
 
 class CArchiverDlg : public QDialog, private DispatchHost {
+    Q_DECLARE_TR_FUNCTIONS(CArchiverDlg)
+
 public:
     // `prompt` (not owned) receives every message; null means message boxes. The window opens
-    // as it is constructed: it starts the worker, reads the settings and queues the start-up
-    // file (g_pszStartupFile).
+    // as it is constructed: it starts the worker, reads the settings and takes the start-up
+    // files (g_startupFiles), which it queues once it is on screen.
     explicit CArchiverDlg(Prompt* prompt = nullptr, QWidget* parent = nullptr,
                           WindowSeams seams = {});
     ~CArchiverDlg() override;
@@ -129,6 +148,10 @@ public:
 
     // The one way into the queue (see CInputQueue::AddToQueue).
     int AddToQueue(const std::string& path) { return m_queue->AddToQueue(path); }
+
+    // Files opened while the window runs (a later start of the program): queued in their
+    // order, after any start-up files still waiting; the window comes to the front.
+    void OpenFiles(const std::vector<std::string>& paths);
 
     CInputQueue& Queue() { return *m_queue; }
     CReportList& Report() { return *m_report; }
@@ -160,7 +183,7 @@ protected:
     // control for its context menu, as the Menu key does.
     bool eventFilter(QObject* watched, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
-    // The first showing queues the start-up file, once the window is on screen.
+    // The first showing queues the start-up files, once the window is on screen.
     void showEvent(QShowEvent* event) override;
 
 private:
@@ -183,9 +206,9 @@ private:
     void OnClose();
     // After a row is queued: starts the next job when processing is on and no job runs.
     void DispatchIfIdle();
-    // Queues the file named on the command line, taken from g_pszStartupFile as the window
+    // Queues the files named on the command line, taken from g_startupFiles as the window
     // opened.
-    void QueueStartupFile();
+    void QueueStartupFiles();
 
     // DispatchHost, over the lists and controls.
     int QueueRowCount() override;
@@ -221,8 +244,8 @@ private:
     std::string m_szDestDir;
     // 1 once the window has opened: from then on edits of the folder are taken.
     int32_t m_bEditSync = 0;
-    // The file named on the command line, until the window is on screen.
-    std::optional<std::string> m_startupFile;
+    // The files named on the command line, until the window is on screen.
+    std::vector<std::string> m_startupFiles;
     // The stored settings were read, so they are written when the window goes.
     bool m_bSettingsRead = false;
 

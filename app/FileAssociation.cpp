@@ -297,7 +297,7 @@ std::string PerUserDesktopEntry(const std::string& installedEntry,
         if (inEntry && line.rfind("TryExec=", 0) == 0) {
             line = "TryExec=" + EscapeDesktopString(executablePath);
         } else if (inEntry && line.rfind("Exec=", 0) == 0) {
-            line = "Exec=" + EscapeDesktopString(QuoteExecArgument(executablePath)) + " %f";
+            line = "Exec=" + EscapeDesktopString(QuoteExecArgument(executablePath)) + " %F";
         }
         out += line + "\n";
     }

@@ -1,6 +1,7 @@
 // Registers the archive type with the desktop, so that opening a .kvn file from a file manager
-// starts Kavrin with that file, and file managers offer Kavrin for the sound files it is made
-// for. Every failure is silent: a desktop without these folders simply gets no association.
+// starts Kavrin with that file; Kavrin opens no other type (sound files get the file managers'
+// actions instead). Every failure is silent: a desktop without these folders simply gets no
+// association.
 //
 // Following the freedesktop.org specifications. What the package installs in a system data
 // folder (the desktop entry, the MIME package, the icons) serves everyone; a program started
@@ -65,7 +66,7 @@ Registration RegisterFileType(const std::string& executablePath, const DesktopFi
 bool IsInstalledProgram(const std::string& executablePath, const XdgFolders& folders);
 
 // The desktop entry that starts the program at `executablePath`, made from the installed one:
-// TryExec is the path and Exec the path, quoted as desktop entries require, with %f.
+// TryExec is the path and Exec the path, quoted as desktop entries require, with %F.
 std::string PerUserDesktopEntry(const std::string& installedEntry,
                                 const std::string& executablePath);
 

@@ -2,7 +2,7 @@
 
 #include <QMessageBox>
 
-#include "lists/DisplayText.h"
+#include "app/MessageText.h"
 
 namespace kavrin {
 namespace {
@@ -10,12 +10,13 @@ const QString kTitle = QStringLiteral("Kavrin");
 }
 
 void CMessageBoxPrompt::ShowError(const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, kTitle, DisplayText(text), QMessageBox::Ok, m_owner);
+    QMessageBox box(QMessageBox::Critical, kTitle, TranslatedMessage(text), QMessageBox::Ok,
+                    m_owner);
     box.exec();
 }
 
 Prompt::Answer CMessageBoxPrompt::AskYesNoCancel(const std::string& text) {
-    QMessageBox box(QMessageBox::Question, kTitle, DisplayText(text),
+    QMessageBox box(QMessageBox::Question, kTitle, TranslatedMessage(text),
                     QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, m_owner);
     box.setDefaultButton(QMessageBox::Yes);
     switch (box.exec()) {

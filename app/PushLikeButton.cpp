@@ -1,5 +1,6 @@
 #include "app/PushLikeButton.h"
 
+#include <QAccessible>
 #include <QPainter>
 #include <QStyle>
 #include <QStyleOption>
@@ -17,6 +18,14 @@ QColor PressedFace(const QPalette& palette) {
 CPushLikeButton::CPushLikeButton(QWidget* parent) : QToolButton(parent) {
     setCheckable(true);
     setFocusPolicy(Qt::StrongFocus);
+    // Screen readers hear the checked state as the button's pressed state (Accessibility.h):
+    // Qt reports the change of the one, this reports the other.
+    connect(this, &QAbstractButton::toggled, this, [this] {
+        QAccessible::State changed;
+        changed.pressed = true;
+        QAccessibleStateChangeEvent event(this, changed);
+        QAccessible::updateAccessibility(&event);
+    });
 }
 
 void CPushLikeButton::paintEvent(QPaintEvent* event) {

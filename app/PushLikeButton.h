@@ -5,7 +5,8 @@
 // hardly at all once it is also greyed, so Start and Stop looked alike. Checked, the button is
 // drawn here: a face tinted with the selection colour, a sunken bevel, the icon pushed one
 // pixel down and to the right (greyed when the button is disabled). Unchecked, the style draws
-// it as usual.
+// it as usual. Screen readers hear it as a push button that is pressed or not
+// (Accessibility.h).
 //
 // Window thread only.
 #pragma once

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "app/Accessibility.h"
 #include "res/Resources.h"
 
 namespace kavrin {
@@ -56,13 +57,15 @@ void CWindowSink::ResetProgress() {
 void CWindowSink::SetLamps(LampPhase phase) {
     QLabel* transfer = &m_transferLamp;
     QLabel* coding = &m_codingLamp;
-    const QPixmap& transferPicture = m_lamps[phase == LampPhase::Transfer ? kLampOn : kLampOff];
-    const QPixmap& codingPicture = m_lamps[phase == LampPhase::Coding ? kLampOn : kLampOff];
+    const bool transferLit = phase == LampPhase::Transfer;
+    const bool codingLit = phase == LampPhase::Coding;
+    const QPixmap& transferPicture = m_lamps[transferLit ? kLampOn : kLampOff];
+    const QPixmap& codingPicture = m_lamps[codingLit ? kLampOn : kLampOff];
     QMetaObject::invokeMethod(
         transfer,
-        [transfer, coding, &transferPicture, &codingPicture] {
-            transfer->setPixmap(transferPicture);
-            coding->setPixmap(codingPicture);
+        [transfer, coding, &transferPicture, &codingPicture, transferLit, codingLit] {
+            ShowLamp(*transfer, transferPicture, transferLit);
+            ShowLamp(*coding, codingPicture, codingLit);
         },
         Qt::QueuedConnection);
 }
@@ -71,7 +74,7 @@ void CWindowSink::SetAnalysisLamp(bool on) {
     QLabel* lamp = &m_analysisLamp;
     const QPixmap& picture = m_lamps[on ? kLampAnalysis : kLampOff];
     QMetaObject::invokeMethod(
-        lamp, [lamp, &picture] { lamp->setPixmap(picture); }, Qt::QueuedConnection);
+        lamp, [lamp, &picture, on] { ShowLamp(*lamp, picture, on); }, Qt::QueuedConnection);
 }
 
 void CWindowSink::PostJobFinished(const JobEnd& end) {

@@ -16,6 +16,8 @@
 #include "cli/BatchReport.h"
 #include "cli/Commands.h"
 #include "cli/Interrupt.h"
+#include "cli/Translate.h"
+#include "platform/Processors.h"
 
 namespace kavrin::cli {
 namespace {
@@ -169,9 +171,15 @@ public:
             const BatchItem& item = items_[next_++];
             for (const std::string& message : item.outcome.messages) console_.Error(message);
             if (item.outcome.outputLost) g_outputLost = true;
-            if (!options_.quiet) Out(options_.json ? JsonLine(item) : TableLine(layout_, item));
+            // -q leaves out the table, not the JSON a script asked for.
+            if (options_.json) {
+                Out(JsonLine(item));
+            } else if (!options_.quiet) {
+                Out(TableLine(layout_, item));
+            }
             totals_.Add(item.outcome);
             problem_ = problem_ || item.outcome.problem;
+            permanent_ = permanent_ || (item.outcome.problem && !item.outcome.transient);
         }
         if (!showProgress_) return;
         Clock::time_point now = Clock::now();
@@ -187,8 +195,15 @@ public:
     int Finish() {
         if (showProgress_) console_.Progress("");
         totals_.seconds = SecondsSince(start_);
-        int status = Interrupted() ? InterruptedStatus() : problem_ ? kExitFailed : kExitOk;
-        if (!options_.quiet) Out(options_.json ? JsonTotals(totals_, status) : TotalsLine(totals_));
+        int status = Interrupted() ? InterruptedStatus()
+                     : permanent_  ? kExitFailed
+                     : problem_    ? kExitRetry
+                                   : kExitOk;
+        if (options_.json) {
+            Out(JsonTotals(totals_, status));
+        } else if (!options_.quiet) {
+            Out(TotalsLine(totals_));
+        }
         if (g_outputLost && status == kExitOk) status = kExitFailed;
         return status;
     }
@@ -200,8 +215,7 @@ private:
         if (console_.Out(text)) return;
         reportLost_ = true;
         g_outputLost = true;
-        console_.Error(std::string("can't write the report: ") + std::strerror(errno) +
-                       "; stopping");
+        console_.Error(Format(Tr("can't write the report: %s; stopping"), {std::strerror(errno)}));
     }
 
     const BatchOptions& options_;
@@ -215,6 +229,7 @@ private:
     uint64_t bytesTotal_ = 0;
     bool showProgress_ = false;
     bool problem_ = false;
+    bool permanent_ = false;  // a problem running again would not mend
     bool reportLost_ = false;
     Clock::time_point lastDraw_{};
 };
@@ -222,8 +237,7 @@ private:
 }  // namespace
 
 unsigned DefaultJobs() {
-    unsigned cores = std::thread::hardware_concurrency();
-    return cores == 0 ? 1 : cores;
+    return platform::UsableProcessors();
 }
 
 int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& given, Console& console) {
@@ -240,9 +254,22 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& given, 
     plan.leftoverAgeSeconds = options.leftoverAgeSeconds;
     plan.toStdout = options.toStdout;
     plan.typeText = options.hasTypeText ? &options.typeText : nullptr;
+    plan.replaceAny = options.replaceAny;
+    plan.base = options.base;
+    plan.shardIndex = options.shardIndex;
+    plan.shardCount = options.shardCount;
+    plan.standardInput = options.standardInput;
+    plan.standardOutput = options.standardOutput;
+    plan.spoolLimit = options.spoolLimit;
     std::vector<BatchItem> items = CollectItems(inputs, plan);
     Planner planner(plan, console);
     planner.TakeInputs(&items);
+    // Standard output is a file too: nothing is written when it is one of the inputs.
+    const std::vector<std::string> onOutput = planner.InputsOnStandardOutput(items);
+    for (const std::string& shown : onOutput) {
+        console.Error(Format(Tr("%s: is also standard output; nothing was done"), {shown}));
+    }
+    if (!onOutput.empty()) return kExitFailed;
 
     JobSettings settings;
     settings.mode = options.mode;
@@ -260,8 +287,8 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& given, 
                              : std::max<unsigned>(1, DefaultJobs() / static_cast<unsigned>(wanted));
     size_t workers = pool.Start(wanted, threadsPerFile);
     if (workers == 0) {
-        console.Error("No memory");
-        return kExitFailed;
+        console.Error(Tr("No memory"));
+        return kExitRetry;
     }
 
     Reporter reporter(options, console, items, pool, start);

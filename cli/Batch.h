@@ -31,9 +31,11 @@ struct BatchOptions {
     DeltaMode mode = DeltaMode::Auto;  // for compressions
     std::string outputFolder;          // "" for beside each source
     bool keepTree = false;             // -r: keep the tree below each named folder
+    std::string base;                  // --base: -r keeps every path below it
     unsigned jobs = 1;                 // files at once
     unsigned threads = 0;              // threads per file; 0: the cores shared among the jobs
     OverwritePolicy overwrite = OverwritePolicy::Ask;
+    bool replaceAny = false;  // -f also replaces an archive that holds another file
     bool deleteSource = false;
     bool verify = false;
     bool json = false;     // JSON objects instead of the table and totals line
@@ -43,11 +45,17 @@ struct BatchOptions {
     bool toStdout = false;     // -c: each result to standard output, one file at a time, no report
     bool hasTypeText = false;  // --type: the stored type of compressions (for standard input)
     std::string typeText;
+    uint32_t shardIndex = 0;  // --shard K/N: 1..N; 0 takes every file
+    uint32_t shardCount = 0;
+    // Standard input and output (tests give their own), and the most a pipe may bring.
+    platform::FileHandle standardInput = 0;
+    platform::FileHandle standardOutput = 1;
+    uint64_t spoolLimit = kMaxSourceSize;
 };
 
 int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& options, Console& console);
 
-// The number of files a batch runs at once by default: the number of cores.
+// The number of files a batch runs at once by default: the cores this process may use.
 unsigned DefaultJobs();
 
 }  // namespace kavrin::cli

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -32,14 +33,24 @@ struct ItemOutcome {
     // while it ran), "ERROR" (it could not start), or "skipped" (-n, or the answer No).
     std::string action = "canceled";
     bool hasSizes = false;
-    DeltaMode mode = DeltaMode::None;   // the mode used (compression) or stored (expansion)
-    uint64_t oldSize = 0;               // payload bytes read, header excluded
-    uint64_t newSize = 0;               // payload bytes written, header excluded
-    bool verified = false;              // --verify compared the archive with its source
-    bool sourceDeleted = false;         // --delete-source removed the source
-    bool outputLost = false;            // the result could not be written to standard output
-    bool problem = false;               // makes the exit status 1 (failed, refused, not deleted)
+    DeltaMode mode = DeltaMode::None;  // the mode used (compression) or stored (expansion)
+    uint64_t oldSize = 0;              // payload bytes read, header excluded
+    uint64_t newSize = 0;              // payload bytes written, header excluded
+    bool verified = false;             // --verify compared the archive with its source
+    bool sourceDeleted = false;        // --delete-source removed the source
+    bool outputLost = false;           // the result could not be written to standard output
+    bool problem = false;              // makes the exit status 1 (failed, refused, not deleted)
+    bool transient = false;  // the problem lies with the machine: running again may succeed
     std::vector<std::string> messages;  // for stderr, in order, without the "kvn: " prefix
+};
+
+// Keeps a file open while the items that read it live: standard input kept in an unnamed file.
+struct HeldFile {
+    platform::FileHandle file = platform::kInvalidFile;
+    explicit HeldFile(platform::FileHandle f) : file(f) {}
+    HeldFile(const HeldFile&) = delete;
+    HeldFile& operator=(const HeldFile&) = delete;
+    ~HeldFile() { platform::CloseFile(file); }
 };
 
 struct BatchItem {
@@ -49,7 +60,10 @@ struct BatchItem {
     std::string path;            // the same made absolute
     std::string relativeFolder;  // below the named folder ("" for a named file), for -r
     bool legal = true;           // false: refused by the queue's attribute rules
-    uint64_t size = 0;           // the size when walked, for progress
+    std::string refusal;         // with legal false: why, when the rules do not say it
+    bool refusalTransient = false;
+    uint64_t size = 0;                     // the size when walked, for progress
+    std::shared_ptr<const HeldFile> held;  // what `path` reads, when it has no name
 
     // From the preparation: the job the pipeline prepared, and its result's name as the user
     // would spell it.

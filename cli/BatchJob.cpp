@@ -4,7 +4,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "cli/Commands.h"
 #include "cli/Display.h"
+#include "cli/Translate.h"
 #include "jobs/JobPipeline.h"
 
 namespace kavrin::cli {
@@ -55,6 +57,31 @@ std::string Reason(int error) {
     return std::strerror(error);
 }
 
+// Whether a job that failed failed for a reason of the machine's rather than of its data.
+bool Transient(const JobEnd& end) {
+    switch (end.problem) {
+        case JobEnd::Problem::None:
+            return false;
+        case JobEnd::Problem::SourceChanged:
+        case JobEnd::Problem::Verify:  // the bytes on their way to the disk, not the data
+            return true;
+        case JobEnd::Problem::Commit:
+            return IsTransientError(end.commitError);
+        case JobEnd::Problem::Engine:
+            break;
+    }
+    switch (end.outcome.error) {
+        case EngineError::CodecMemory:
+        case EngineError::SourceChanged:
+            return true;
+        case EngineError::ReadError:
+        case EngineError::WriteError:
+            return IsTransientError(end.outcome.systemError);
+        default:
+            return false;
+    }
+}
+
 // Puts how the job ended into the item's report line and messages.
 void Report(BatchItem& item, const JobEnd& end) {
     ItemOutcome& outcome = item.outcome;
@@ -67,8 +94,8 @@ void Report(BatchItem& item, const JobEnd& end) {
     outcome.outputLost = IsStreamed(item.job) && (end.outcome.error == EngineError::WriteError ||
                                                   end.problem == JobEnd::Problem::Commit);
     if (end.stampFailed) {
-        outcome.messages.push_back(shown + ": warning: could not copy the time and mode (" +
-                                   Reason(end.stampError) + ")");
+        outcome.messages.push_back(Format(Tr("%s: warning: could not copy the time and mode (%s)"),
+                                          {shown, Reason(end.stampError)}));
     }
     switch (end.outcome.result) {
         case JobResult::Done:
@@ -82,20 +109,23 @@ void Report(BatchItem& item, const JobEnd& end) {
             outcome.hasSizes = false;
             return;
         case JobResult::Failed:
+            outcome.transient = Transient(end);
             switch (end.problem) {
                 case JobEnd::Problem::Verify:
-                    Fail(outcome,
-                         shown + ": " + DescribeProblem(end) + "; the archive was deleted");
+                    Fail(outcome, Format(Tr("%s: %s; the archive was deleted"),
+                                         {shown, DescribeProblem(end)}));
                     break;
                 case JobEnd::Problem::Commit:
-                    Fail(outcome, "Can't finish file " + Printable(item.job.destinationPath) +
-                                      ": " + Reason(end.commitError));
+                    Fail(outcome,
+                         Format(Tr("Can't finish file %s: %s"),
+                                {Printable(item.job.destinationPath), Reason(end.commitError)}));
                     break;
                 case JobEnd::Problem::SourceChanged:
-                    Fail(outcome, shown + ": " + DescribeProblem(end) + "; nothing was kept");
+                    Fail(outcome,
+                         Format(Tr("%s: %s; nothing was kept"), {shown, DescribeProblem(end)}));
                     break;
                 default:
-                    Fail(outcome, shown + ": " + DescribeProblem(end));
+                    Fail(outcome, Format(Tr("%s: %s"), {shown, DescribeProblem(end)}));
                     break;
             }
             return;
@@ -110,13 +140,16 @@ void Report(BatchItem& item, const JobEnd& end) {
             // The name must still lead to the file that was read, unchanged: anything else is
             // someone else's and stays.
             outcome.problem = true;
+            outcome.transient = true;
             outcome.messages.push_back(
-                shown + ": the source changed or was replaced while it was read; not deleted");
+                Format(Tr("%s: the source changed or was replaced while it was read; not deleted"),
+                       {shown}));
             break;
         case JobEnd::Source::DeleteFailed:
             outcome.problem = true;
-            outcome.messages.push_back(shown +
-                                       ": can't delete the source: " + Reason(end.deleteError));
+            outcome.transient = IsTransientError(end.deleteError);
+            outcome.messages.push_back(
+                Format(Tr("%s: can't delete the source: %s"), {shown, Reason(end.deleteError)}));
             break;
     }
 }

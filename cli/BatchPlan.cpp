@@ -6,7 +6,9 @@
 #include <cstring>
 #include <map>
 
+#include "cli/Commands.h"
 #include "cli/Display.h"
+#include "cli/Translate.h"
 #include "engine/ArchiveFormat.h"
 #include "jobs/InputWalk.h"
 #include "jobs/Naming.h"
@@ -46,11 +48,11 @@ private:
 std::string IllegalReason(const std::string& path) {
     platform::PathAttributes attributes = platform::QueryAttributes(path);
     if (!attributes.exists) {
-        return platform::IsLink(path) ? "Illegal file attribute (a link that leads nowhere)"
-                                      : "no such file or folder";
+        return platform::IsLink(path) ? Tr("Illegal file attribute (a link that leads nowhere)")
+                                      : Tr("no such file or folder");
     }
-    if (attributes.isHidden) return "Illegal file attribute (hidden)";
-    return "Illegal file attribute (not a regular file)";
+    if (attributes.isHidden) return Tr("Illegal file attribute (hidden)");
+    return Tr("Illegal file attribute (not a regular file)");
 }
 
 // True when the file begins with the archive magic.
@@ -64,27 +66,151 @@ bool StartsWithMagic(const std::string& path) {
     return archive;
 }
 
+// Whether a walk of `command` takes the file `path`: what the command is for.
+bool WalkTakes(BatchCommand command, const std::string& path) {
+    switch (command) {
+        case BatchCommand::Compress:
+            return !IsArchivePath(path);
+        case BatchCommand::Expand:
+            return IsArchivePath(path);
+        case BatchCommand::Process:
+            break;
+    }
+    return true;
+}
+
+// An absolute path without "." and ".." components or doubled slashes, worked out on its
+// spelling (as the user gave it, links left as they are).
+std::string LexicallyNormal(const std::string& absolute) {
+    std::vector<std::string> parts;
+    size_t at = 0;
+    while (at <= absolute.size()) {
+        size_t slash = absolute.find('/', at);
+        if (slash == std::string::npos) slash = absolute.size();
+        const std::string part = absolute.substr(at, slash - at);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = slash + 1;
+    }
+    std::string path;
+    for (const std::string& part : parts) path += "/" + part;
+    return path.empty() ? "/" : path;
+}
+
+// The folder of `file` below `base` (both absolute and normal): "" for a file of the base
+// itself. False when the file is not below the base.
+bool FolderBelow(const std::string& base, const std::string& file, std::string* folder) {
+    std::string name, fileFolder;
+    SplitPath(file, &name, &fileFolder);
+    if (fileFolder.empty()) fileFolder = "/";
+    if (fileFolder == base) {
+        folder->clear();
+        return true;
+    }
+    const std::string prefix = base == "/" ? base : base + "/";
+    if (fileFolder.compare(0, prefix.size(), prefix) != 0) return false;
+    *folder = fileFolder.substr(prefix.size());
+    return true;
+}
+
 std::string WithoutTrailingSlashes(std::string path) {
     while (path.size() > 1 && path.back() == '/') path.pop_back();
     return path;
 }
 
+// Standard input as a batch item: a redirected file as it is, a pipe kept whole first.
+BatchItem StandardInputItem(const PlanOptions& options) {
+    BatchItem item;
+    item.shownPath = kStandardInput;
+    item.path = platform::PathOfOpenFile(options.standardInput);
+    const platform::PathAttributes attributes = platform::QueryAttributes(item.path);
+    if (attributes.isRegular) {
+        item.size = attributes.size;
+        return item;
+    }
+    item.legal = false;
+    if (!attributes.exists) {
+        item.refusal = Format(Tr("-: can't read standard input: %s"), {std::strerror(errno)});
+        return item;
+    }
+    if (isatty(options.standardInput)) {
+        item.refusal = Tr("-: standard input is a terminal: redirect a file or a pipe into kvn");
+        return item;
+    }
+    const std::string folder = platform::TemporaryFolder();
+    const platform::FileHandle spool =
+        platform::SpoolToUnnamedFile(options.standardInput, folder, options.spoolLimit);
+    if (spool == platform::kInvalidFile) {
+        item.refusalTransient = IsTransientError(errno);
+        item.refusal = errno == EFBIG ? Tr("-: too large: archives hold files below 4 GiB")
+                                      : Format(Tr("-: can't keep standard input in %s: %s"),
+                                               {Printable(folder), std::strerror(errno)});
+        return item;
+    }
+    item.held = std::make_shared<const HeldFile>(spool);
+    item.path = platform::PathOfOpenFile(spool);
+    item.size = platform::QueryAttributes(item.path).size;
+    item.legal = true;
+    return item;
+}
+
 }  // namespace
+
+uint32_t ShardOf(const std::string& path, uint32_t count) {
+    uint64_t hash = 14695981039346656037ull;
+    for (unsigned char byte : path) {
+        hash ^= byte;
+        hash *= 1099511628211ull;
+    }
+    return count == 0 ? 0 : static_cast<uint32_t>(hash % count);
+}
+
+bool ReadPathList(platform::FileHandle file, bool nulSeparated, std::vector<std::string>* paths) {
+    const char separator = nulSeparated ? '\0' : '\n';
+    std::string entry;
+    char buffer[65536];
+    for (;;) {
+        const int64_t got = platform::ReadFull(file, buffer, sizeof buffer);
+        if (got < 0) return false;
+        for (int64_t i = 0; i < got; ++i) {
+            if (buffer[i] != separator) {
+                entry.push_back(buffer[i]);
+                continue;
+            }
+            if (!entry.empty()) paths->push_back(entry);
+            entry.clear();
+        }
+        if (got == 0) break;
+    }
+    if (!entry.empty()) paths->push_back(entry);
+    return true;
+}
 
 std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
                                     const PlanOptions& options) {
     InsideFolder insideOutput(
         options.outputFolder.empty() ? "" : platform::MakeAbsolute(options.outputFolder));
+    const bool baseGiven = !options.base.empty();
+    const std::string base =
+        LexicallyNormal(platform::MakeAbsolute(baseGiven ? options.base : "."));
+    // -r keeps a file's folder below the base; one that lies elsewhere has none to keep.
+    const auto placeBelowBase = [&](BatchItem& item) {
+        if (!item.legal || FolderBelow(base, LexicallyNormal(item.path), &item.relativeFolder)) {
+            return;
+        }
+        item.legal = false;
+        item.refusal =
+            Format(Tr("%s: not below the base folder %s, so -r has no path to keep for it (see "
+                      "--base)"),
+                   {Printable(item.shownPath), Printable(base)});
+    };
     std::vector<BatchItem> items;
     for (const std::string& given : inputs) {
         if (given == kStandardInput) {
-            BatchItem item;
-            item.shownPath = given;
-            item.path = "/dev/stdin";
-            platform::PathAttributes attributes = platform::QueryAttributes(item.path);
-            item.legal = attributes.isRegular;
-            item.size = attributes.size;
-            items.push_back(std::move(item));
+            items.push_back(StandardInputItem(options));
             continue;
         }
         // The same joining as the walk's: the walked paths begin with this.
@@ -95,6 +221,7 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
             item.path = platform::MakeAbsolute(found);
             const bool walked = found != given;
             if (walked) {
+                if (kind == InputKind::File && !WalkTakes(options.command, found)) return;
                 std::string name, folder;
                 SplitPath(item.path, &name, &folder);
                 if (insideOutput(folder)) return;
@@ -102,7 +229,13 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
             }
             item.legal = kind == InputKind::File;
             if (item.legal) item.size = platform::QueryAttributes(found).size;
+            if (options.keepTree && (baseGiven || !walked)) placeBelowBase(item);
             items.push_back(std::move(item));
+        });
+    }
+    if (options.shardCount > 0) {
+        std::erase_if(items, [&](const BatchItem& item) {
+            return ShardOf(item.shownPath, options.shardCount) + 1 != options.shardIndex;
         });
     }
     return items;
@@ -110,6 +243,7 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
 
 Planner::Planner(const PlanOptions& options, Console& console)
     : options_(options), console_(console), preparer_(options.leftoverAgeSeconds) {
+    standardOutputKnown_ = platform::StatusOf(options.standardOutput, &standardOutput_);
     if (!options.outputFolder.empty()) outputFolder_ = platform::MakeAbsolute(options.outputFolder);
 }
 
@@ -121,6 +255,18 @@ void Planner::TakeInputs(std::vector<BatchItem>* items) {
         kept.push_back(std::move(item));
     }
     *items = std::move(kept);
+}
+
+std::vector<std::string> Planner::InputsOnStandardOutput(const std::vector<BatchItem>& items) {
+    std::vector<std::string> shown;
+    platform::FileStatus input;
+    for (const BatchItem& item : items) {
+        if (standardOutputKnown_ && item.legal && platform::StatusOfPath(item.path, &input) &&
+            input.SameFile(standardOutput_)) {
+            shown.push_back(Printable(item.shownPath));
+        }
+    }
+    return shown;
 }
 
 void Planner::Refuse(BatchItem& item, const std::string& message) {
@@ -158,9 +304,14 @@ bool Planner::KeepsExistingResults() {
 }
 
 PrepareHost::Existing Planner::DecideExisting(const PreparedJob& job) {
+    // An archive of another file (Kick.kvn holding Kick.aiff, when Kick.wav is compressed) is
+    // replaced only by --replace-any or an answer given for it.
+    const bool otherFile = !job.existingHolds.empty() && !options_.replaceAny;
     switch (options_.overwrite) {
         case OverwritePolicy::Force:
-            return Existing::Replace;
+            if (!otherFile) return Existing::Replace;
+            if (!answeredAll_) return Existing::Refuse;
+            break;
         case OverwritePolicy::NoClobber:
             return Existing::Keep;
         case OverwritePolicy::Ask:
@@ -169,9 +320,10 @@ PrepareHost::Existing Planner::DecideExisting(const PreparedJob& job) {
     if (!console_.CanAsk()) return Existing::Refuse;
     std::string name, folder;
     SplitPath(job.destinationPath, &name, &folder);
-    switch (console_.AskOverwrite(Printable(shownFolder_ + name))) {
+    switch (console_.AskOverwrite(Printable(shownFolder_ + name), Printable(job.existingHolds))) {
         case OverwriteAnswer::All:
             options_.overwrite = OverwritePolicy::Force;
+            answeredAll_ = true;
             [[fallthrough]];
         case OverwriteAnswer::Yes:
             return Existing::Replace;
@@ -185,55 +337,70 @@ PrepareHost::Existing Planner::DecideExisting(const PreparedJob& job) {
 
 void Planner::Tell(BatchItem& item, const PrepareResult& result) {
     const std::string shown = Printable(item.shownPath);
+    // A file another program holds, or a failure of the machine's, may pass on another run.
+    item.outcome.transient = (result.status == PrepareStatus::SourceUnopenable ||
+                              result.status == PrepareStatus::HeaderUnreadable ||
+                              result.status == PrepareStatus::CreateFailed) &&
+                             IsTransientError(result.error);
     const std::string& to = item.shownDestination;
     const std::string why = std::strerror(result.error);
     switch (result.status) {
         case PrepareStatus::Ready:
             return;
         case PrepareStatus::SourceUnopenable:
-            Refuse(item, "Can't open file: " + shown + ": " +
-                             (result.error == EWOULDBLOCK ? "in use by another program" : why));
+            Refuse(item, Format(Tr("Can't open file: %s: %s"),
+                                {shown, result.error == EWOULDBLOCK
+                                            ? std::string(Tr("in use by another program"))
+                                            : why}));
             return;
         case PrepareStatus::HeaderUnreadable:
-            Refuse(item, "Can't read file: " + shown + ": " + why);
+            Refuse(item, Format(Tr("Can't read file: %s: %s"), {shown, why}));
             return;
         case PrepareStatus::NotArchive:
-            Refuse(item, shown + ": Bad file format");
+            Refuse(item, Format(Tr("%s: Bad file format"), {shown}));
             return;
         case PrepareStatus::HeaderTruncated:
-            Refuse(item, shown + ": Bad file format (truncated header)");
+            Refuse(item, Format(Tr("%s: Bad file format (truncated header)"), {shown}));
             return;
         case PrepareStatus::UnsafeTypeText:
-            Refuse(item, shown + ": Bad file format (unsafe type text)");
+            Refuse(item, Format(Tr("%s: Bad file format (unsafe type text)"), {shown}));
             return;
         case PrepareStatus::SourceTooLarge:
-            Refuse(item, shown + ": too large: archives hold files below 4 GiB");
+            Refuse(item, Format(Tr("%s: too large: archives hold files below 4 GiB"), {shown}));
             return;
         case PrepareStatus::TypeTextTooLong:
-            Refuse(item, shown + ": the extension is longer than 255 bytes");
+            Refuse(item, Format(Tr("%s: the extension is longer than 255 bytes"), {shown}));
             return;
         case PrepareStatus::NoResultFolder:
-            Refuse(item, shown + ": no folder for the result");
+            Refuse(item, Format(Tr("%s: no folder for the result"), {shown}));
             return;
         case PrepareStatus::ResultTaken:
-            Refuse(item, shown + ": another file of this batch already goes to " + to);
+            Refuse(item,
+                   Format(Tr("%s: another file of this batch already goes to %s"), {shown, to}));
             return;
         case PrepareStatus::ResultIsInput:
-            Refuse(item,
-                   shown + ": the result " + to + " is also an input of this batch; left alone");
+            Refuse(item, Format(Tr("%s: the result %s is also an input of this batch; left alone"),
+                                {shown, to}));
             return;
         case PrepareStatus::ResultIsFolder:
-            Refuse(item, "Can't create file " + to + ": it is a folder");
+            Refuse(item, Format(Tr("Can't create file %s: it is a folder"), {to}));
             return;
         case PrepareStatus::ResultIsSource:
-            Refuse(item, "Can't create file " + to + ": it is the source itself");
+            Refuse(item, Format(Tr("Can't create file %s: it is the source itself"), {to}));
             return;
         case PrepareStatus::Refused:
-            Refuse(item,
-                   "File already exists: " + to + " (use -f to overwrite or -n to skip); failed");
+            if (!item.job.existingHolds.empty()) {
+                Refuse(item, Format(Tr("File already exists: %s holds another file, %s (use "
+                                       "--replace-any to replace it or -n to skip); failed"),
+                                    {to, Printable(item.job.existingHolds)}));
+                return;
+            }
+            Refuse(item, Format(Tr("File already exists: %s (use -f to overwrite or -n to skip); "
+                                   "failed"),
+                                {to}));
             return;
         case PrepareStatus::CreateFailed:
-            Refuse(item, "Can't create file " + to + ": " + why);
+            Refuse(item, Format(Tr("Can't create file %s: %s"), {to, why}));
             return;
         case PrepareStatus::Skipped:
             item.outcome.result = ItemResult::Skipped;
@@ -250,16 +417,17 @@ void Planner::Tell(BatchItem& item, const PrepareResult& result) {
 
 bool Planner::Prepare(BatchItem& item) {
     const std::string shown = Printable(item.shownPath);
-    if (!item.legal && item.shownPath == kStandardInput) {
-        Refuse(item,
-               "-: standard input is not a regular file (kvn reads files: redirect one with <)");
+    if (!item.legal && !item.refusal.empty()) {
+        Refuse(item, item.refusal);
+        item.outcome.transient = item.refusalTransient;
         return false;
     }
     if (!item.legal) {
-        std::string reason = IllegalReason(item.path);
-        Refuse(item, reason.rfind("Illegal", 0) == 0
-                         ? "Can't add this file: " + shown + ": " + reason
-                         : shown + ": " + reason);
+        const std::string reason = IllegalReason(item.path);
+        const platform::PathAttributes attributes = platform::QueryAttributes(item.path);
+        Refuse(item, attributes.exists || platform::IsLink(item.path)
+                         ? Format(Tr("Can't add this file: %s: %s"), {shown, reason})
+                         : Format(Tr("%s: %s"), {shown, reason}));
         return false;
     }
     JobKind kind = options_.command == BatchCommand::Compress ? JobKind::Compress
@@ -271,12 +439,12 @@ bool Planner::Prepare(BatchItem& item) {
     }
     current_ = &item;
     shownFolder_.clear();
-    const PrepareResult result =
-        options_.toStdout
-            ? preparer_.PrepareStream(item.path, kind, options_.typeText, STDOUT_FILENO, &item.job)
-            : preparer_.Prepare(item.path, kind, *this, &item.job);
+    const PrepareResult result = options_.toStdout
+                                     ? preparer_.PrepareStream(item.path, kind, options_.typeText,
+                                                               options_.standardOutput, &item.job)
+                                     : preparer_.Prepare(item.path, kind, *this, &item.job);
     current_ = nullptr;
-    if (options_.toStdout) item.shownDestination = "standard output";
+    if (options_.toStdout) item.shownDestination = Tr("standard output");
     if (!item.job.destinationPath.empty()) {
         std::string name, folder;
         SplitPath(item.job.destinationPath, &name, &folder);

@@ -13,6 +13,8 @@
 
 #include "cli/BatchItem.h"
 #include "cli/Console.h"
+#include "engine/ArchiveFormat.h"
+#include "platform/File.h"
 
 namespace kavrin::cli {
 
@@ -25,20 +27,43 @@ enum class OverwritePolicy {
 struct PlanOptions {
     BatchCommand command = BatchCommand::Process;
     std::string outputFolder;  // "" for beside each source
-    bool keepTree = false;     // below outputFolder at the path below the named folder
+    bool keepTree = false;     // below outputFolder at the path below the named folder, or
+                               // below `base` (a named file, or every file when base is given)
+    std::string base;          // "" for the working folder, with walked files below their folder
     OverwritePolicy overwrite = OverwritePolicy::Ask;
     int64_t leftoverAgeSeconds = 0;         // temporary files older than this are removed first
     bool toStdout = false;                  // results go to standard output, one after another
     const std::string* typeText = nullptr;  // a compression's stored type instead of the name's
+    bool replaceAny = false;                // -f also replaces an archive that holds another file
+    // Standard input and output (tests give their own), and the most a pipe on standard input
+    // may bring: more than a compression's source may be is refused as too large.
+    platform::FileHandle standardInput = 0;
+    platform::FileHandle standardOutput = 1;
+    uint64_t spoolLimit = kMaxSourceSize;
+    // --shard K/N: only the files whose path falls into share K (1..N) of N; 0/0 takes all.
+    uint32_t shardIndex = 0;
+    uint32_t shardCount = 0;
 };
 
-// The name a batch's input "-" stands for: standard input, which must be a regular file (a
-// redirected file, not a pipe), since a compression needs its size before it starts.
+// The share (0..count-1) of the inputs a file's path falls into: FNV-1a (64 bits) of the path's
+// bytes as given and walked, modulo `count`. Stable across machines, runs and versions, so
+// machines given one list each take their own share and together every file exactly once.
+uint32_t ShardOf(const std::string& path, uint32_t count);
+
+// Reads a list of paths (--files-from) from `file`: one per line, or with `nulSeparated` one per
+// NUL byte, kept byte for byte (spaces and, with NUL separators, newlines included); empty
+// entries are skipped. False (errno set) when it cannot be read.
+bool ReadPathList(platform::FileHandle file, bool nulSeparated, std::vector<std::string>* paths);
+
+// The name a batch's input "-" stands for: standard input. A redirected file is read as it is;
+// a pipe is first kept whole in an unnamed file of the temporary folder ($TMPDIR), since a
+// compression needs its size before it starts. A terminal is refused.
 inline constexpr const char* kStandardInput = "-";
 
-// Walks every named path ("-" is standard input). Files found below the output folder while
-// walking a folder that holds it are left out, so that a second run never takes the first
-// run's results for input.
+// Walks every named path ("-" is standard input). A walk takes what the command is for:
+// compress leaves out names ending in ".kvn", expand takes only those (files named one by one
+// follow the command). Files found below the output folder while walking a folder that holds it
+// are left out, so that a second run never takes the first run's results for input.
 std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
                                     const PlanOptions& options);
 
@@ -49,6 +74,11 @@ public:
     // Makes `items` the batch's inputs: a file named twice (two spellings, a link, a hard link)
     // is one input, so its later mentions are dropped.
     void TakeInputs(std::vector<BatchItem>* items);
+
+    // The inputs that are the very file standard output writes to (kvn compress -c a.wav >>
+    // a.wav): a result or a report line appended to an input would change it while it is read,
+    // so such a batch does nothing at all.
+    std::vector<std::string> InputsOnStandardOutput(const std::vector<BatchItem>& items);
 
     // Prepares `item`. True when it is ready to run (source open, temporary file created);
     // false when its outcome is already final (refused, skipped, or canceled by the answer
@@ -74,6 +104,9 @@ private:
     BatchItem* current_ = nullptr;  // the item being prepared
     std::string shownFolder_;       // its result's folder as the user would spell it
     bool cancelled_ = false;
+    bool answeredAll_ = false;  // the answer All: replace without asking, but for other files
+    bool standardOutputKnown_ = false;
+    platform::FileStatus standardOutput_;
 };
 
 }  // namespace kavrin::cli

@@ -1,10 +1,12 @@
 #include "cli/BatchReport.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
 #include "cli/Display.h"
+#include "cli/Translate.h"
 #include "jobs/FormatSize.h"
 #include "jobs/Naming.h"
 
@@ -12,8 +14,21 @@ namespace kavrin::cli {
 namespace {
 
 constexpr size_t kMaxNameColumn = 40;
-constexpr const char* kHeaders[] = {"File",     "Path",     "Action", "Opt",
-                                    "Old size", "New size", "Ratio"};
+constexpr const char* kHeaders[] = {TrNoop("File"), TrNoop("Path"),     TrNoop("Action"),
+                                    TrNoop("Opt"),  TrNoop("Old size"), TrNoop("New size"),
+                                    TrNoop("Ratio")};
+
+// The table's word for an action (the JSON keeps the English one).
+const char* ActionText(const std::string& action) {
+    static constexpr const char* kActions[] = {
+        TrNoop("compressed"), TrNoop("expanded"), TrNoop("canceled"),
+        TrNoop("error"),      TrNoop("ERROR"),    TrNoop("skipped"),
+    };
+    for (const char* known : kActions) {
+        if (action == known) return Tr(known);
+    }
+    return action.c_str();
+}
 
 std::string Pad(const std::string& text, size_t width) {
     size_t shown = DisplayWidth(text);
@@ -51,6 +66,14 @@ const char* ResultName(ItemResult result) {
 void PutName(nlohmann::ordered_json& object, const char* key, const std::string& bytes) {
     object[key] = bytes;
     if (!IsValidUtf8(bytes)) object[std::string(key) + "_hex"] = HexBytes(bytes);
+}
+
+// The ratio for JSON: the new size in percent of the old one, a number with two decimals (the
+// table's text truncates it to whole percent); null when the old size is 0.
+nlohmann::ordered_json RatioValue(uint64_t newSize, uint64_t oldSize) {
+    if (oldSize == 0) return nullptr;
+    const double percent = static_cast<double>(newSize) * 100.0 / static_cast<double>(oldSize);
+    return std::round(percent * 100.0) / 100.0;
 }
 
 std::string Dump(const nlohmann::ordered_json& object) {
@@ -119,16 +142,16 @@ ReportLayout LayoutFor(const std::vector<BatchItem>& items) {
 }
 
 std::string TableHeader(const ReportLayout& layout) {
-    return Row(layout, kHeaders[0], kHeaders[1], kHeaders[2], kHeaders[3], kHeaders[4], kHeaders[5],
-               kHeaders[6]);
+    return Row(layout, Tr(kHeaders[0]), Tr(kHeaders[1]), Tr(kHeaders[2]), Tr(kHeaders[3]),
+               Tr(kHeaders[4]), Tr(kHeaders[5]), Tr(kHeaders[6]));
 }
 
 std::string TableLine(const ReportLayout& layout, const BatchItem& item) {
     const ItemOutcome& outcome = item.outcome;
     const bool sizes = outcome.hasSizes;
-    return Row(layout, Printable(ShownName(item)), Printable(ShownFolder(item)), outcome.action,
-               sizes ? FormatModeBits(outcome.mode) : "", sizes ? FormatSize(outcome.oldSize) : "",
-               sizes ? FormatSize(outcome.newSize) : "",
+    return Row(layout, Printable(ShownName(item)), Printable(ShownFolder(item)),
+               ActionText(outcome.action), sizes ? FormatModeBits(outcome.mode) : "",
+               sizes ? FormatSize(outcome.oldSize) : "", sizes ? FormatSize(outcome.newSize) : "",
                sizes ? FormatRatio(outcome.newSize, outcome.oldSize) : "");
 }
 
@@ -140,19 +163,21 @@ std::string FormatRate(uint64_t bytes, double seconds) {
 }
 
 std::string TotalsLine(const BatchTotals& totals) {
-    char text[256];
-    std::snprintf(text, sizeof text,
-                  "%llu file%s: %llu done, %llu failed, %llu skipped, %llu canceled; %s in, %s "
-                  "out%s%s; %.1f s, %s MB/s\n",
-                  static_cast<unsigned long long>(totals.files), totals.files == 1 ? "" : "s",
-                  static_cast<unsigned long long>(totals.done),
-                  static_cast<unsigned long long>(totals.failed),
-                  static_cast<unsigned long long>(totals.skipped),
-                  static_cast<unsigned long long>(totals.canceled),
-                  FormatSize(totals.bytesIn).c_str(), FormatSize(totals.bytesOut).c_str(),
-                  totals.bytesIn ? ", " : "", FormatRatio(totals.bytesOut, totals.bytesIn).c_str(),
-                  totals.seconds, FormatRate(totals.bytesIn, totals.seconds).c_str());
-    return text;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", totals.seconds);
+    const std::string ratio =
+        totals.bytesIn ? ", " + FormatRatio(totals.bytesOut, totals.bytesIn) : "";
+    return Format(totals.files == 1
+                      ? Tr("%s file: %s done, %s failed, %s skipped, %s canceled; %s in, %s out%s; "
+                           "%s s, %s MB/s")
+                      : Tr("%s files: %s done, %s failed, %s skipped, %s canceled; %s in, %s "
+                           "out%s; %s s, %s MB/s"),
+                  {std::to_string(totals.files), std::to_string(totals.done),
+                   std::to_string(totals.failed), std::to_string(totals.skipped),
+                   std::to_string(totals.canceled), FormatSize(totals.bytesIn),
+                   FormatSize(totals.bytesOut), ratio, seconds,
+                   FormatRate(totals.bytesIn, totals.seconds)}) +
+           "\n";
 }
 
 std::string JsonLine(const BatchItem& item) {
@@ -161,7 +186,8 @@ std::string JsonLine(const BatchItem& item) {
     object["type"] = "file";
     PutName(object, "file", ShownName(item));
     PutName(object, "path", ShownFolder(item));
-    PutName(object, "source", item.path);
+    // Standard input has no path of its own.
+    PutName(object, "source", item.shownPath == "-" ? item.shownPath : item.path);
     if (!item.job.destinationPath.empty()) PutName(object, "destination", item.job.destinationPath);
     object["action"] = outcome.action;
     object["result"] = ResultName(outcome.result);
@@ -169,7 +195,7 @@ std::string JsonLine(const BatchItem& item) {
         object["opt"] = FormatModeBits(outcome.mode);
         object["old_size"] = outcome.oldSize;
         object["new_size"] = outcome.newSize;
-        object["ratio"] = FormatRatio(outcome.newSize, outcome.oldSize);
+        object["ratio"] = RatioValue(outcome.newSize, outcome.oldSize);
     }
     object["verified"] = outcome.verified;
     object["source_deleted"] = outcome.sourceDeleted;
@@ -194,7 +220,7 @@ std::string JsonTotals(const BatchTotals& totals, int exitStatus) {
     object["canceled"] = totals.canceled;
     object["bytes_in"] = totals.bytesIn;
     object["bytes_out"] = totals.bytesOut;
-    object["ratio"] = FormatRatio(totals.bytesOut, totals.bytesIn);
+    object["ratio"] = RatioValue(totals.bytesOut, totals.bytesIn);
     object["seconds"] = totals.seconds;
     object["exit_status"] = exitStatus;
     return Dump(object);
@@ -202,14 +228,14 @@ std::string JsonTotals(const BatchTotals& totals, int exitStatus) {
 
 std::string ProgressLine(uint64_t filesDone, uint64_t filesTotal, uint64_t bytesDone,
                          uint64_t bytesTotal, double seconds) {
-    std::string line = std::to_string(filesDone) + "/" + std::to_string(filesTotal) + " files, " +
-                       FormatSize(bytesDone) + "/" + FormatSize(bytesTotal);
+    std::string line =
+        Format(Tr("%s/%s files, %s/%s"), {std::to_string(filesDone), std::to_string(filesTotal),
+                                          FormatSize(bytesDone), FormatSize(bytesTotal)});
     if (seconds >= 0.5 && bytesDone > 0) {
-        line += ", " + FormatRate(bytesDone, seconds) + " MB/s";
         double rate = static_cast<double>(bytesDone) / seconds;
         double left =
             bytesTotal > bytesDone ? static_cast<double>(bytesTotal - bytesDone) / rate : 0;
-        line += ", " + Duration(left) + " left";
+        line += Format(Tr(", %s MB/s, %s left"), {FormatRate(bytesDone, seconds), Duration(left)});
     }
     return line;
 }

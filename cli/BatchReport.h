@@ -44,7 +44,8 @@ std::string TableLine(const ReportLayout& layout, const BatchItem& item);
 // "3 files: 2 done, 1 failed, 0 skipped, 0 canceled; 1.2M in, 800.0K out, 66%; 0.8 s, 1.5 MB/s"
 std::string TotalsLine(const BatchTotals& totals);
 
-// One JSON object on one line for a file, and one for the totals.
+// One JSON object on one line for a file, and one for the totals. Their "ratio" is a number:
+// the new size in percent of the old one, with two decimals (null for an old size of 0).
 std::string JsonLine(const BatchItem& item);
 std::string JsonTotals(const BatchTotals& totals, int exitStatus);
 

@@ -1,12 +1,15 @@
 #include "cli/Commands.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <nlohmann/json.hpp>
 
 #include "cli/Interrupt.h"
 #include "cli/TerminalObserver.h"
+#include "cli/Translate.h"
 #include "engine/ArchiveFormat.h"
 #include "engine/JobProcedures.h"
 #include "jobs/FormatSize.h"
@@ -30,26 +33,29 @@ struct OpenSource {
     ~OpenSource() { platform::CloseFile(file); }
 };
 
-// Opens a named source with the queue's rules. Reports and returns false when it is refused.
-bool OpenNamedSource(const std::string& path, OpenSource* source) {
+// Opens a named source with the queue's rules. Reports and returns false when it is refused,
+// with `transient` telling whether the machine's state refused it (a lock, descriptors).
+bool OpenNamedSource(const std::string& path, OpenSource* source, bool* transient) {
+    *transient = false;
     platform::PathAttributes attributes = platform::QueryAttributes(path);
     if (!attributes.exists) {
-        Message(Printable(path) + ": no such file");
+        Message(Format(Tr("%s: no such file"), {Printable(path)}));
         return false;
     }
     if (attributes.isFolder) {
-        Message(Printable(path) + ": is a folder");
+        Message(Format(Tr("%s: is a folder"), {Printable(path)}));
         return false;
     }
     if (attributes.isSystem) {
-        Message("Can't add this file: " + Printable(path) +
-                ": Illegal file attribute (not a regular file)");
+        Message(Format(Tr("Can't add this file: %s: %s"),
+                       {Printable(path), Tr("Illegal file attribute (not a regular file)")}));
         return false;
     }
     source->file = platform::OpenForRead(path);
     if (source->file == platform::kInvalidFile) {
-        std::string why = errno == EWOULDBLOCK ? "in use by another program" : Reason();
-        Message("Can't open file: " + Printable(path) + ": " + why);
+        *transient = IsTransientError(errno);
+        std::string why = errno == EWOULDBLOCK ? Tr("in use by another program") : Reason();
+        Message(Format(Tr("Can't open file: %s: %s"), {Printable(path), why}));
         return false;
     }
     return true;
@@ -57,45 +63,140 @@ bool OpenNamedSource(const std::string& path, OpenSource* source) {
 
 }  // namespace
 
-int RunInfo(const std::vector<std::string>& archives) {
-    int status = kExitOk;
-    std::printf("%-10s %6s %10s %10s %5s  %s\n", "Type", "Filter", "Original", "Archive", "Ratio",
-                "File");
+bool IsTransientError(int error) {
+    switch (error) {
+        case EIO:
+        case ENOSPC:
+        case EDQUOT:
+        case EMFILE:
+        case ENFILE:
+        case ENOMEM:
+        case EAGAIN:
+        case EINTR:
+        case EBUSY:
+        case ETIMEDOUT:
+        case ENOBUFS:
+        case ESTALE:
+        case ENETDOWN:
+        case ENETUNREACH:
+        case EHOSTUNREACH:
+        case ECONNRESET:
+        case ECONNABORTED:
+            return true;
+        default:
+            return false;
+    }
+}
+
+namespace {
+
+// The exit status of a command over several files: 1 when any failed for a reason of its own,
+// 75 when every failure was the machine's, 0 when none failed.
+class StatusTally {
+public:
+    void Failed(bool transient) { (transient ? transient_ : permanent_) = true; }
+    int Status() const { return permanent_ ? kExitFailed : transient_ ? kExitRetry : kExitOk; }
+
+private:
+    bool permanent_ = false;
+    bool transient_ = false;
+};
+
+void PrintJson(const nlohmann::ordered_json& object) {
+    std::printf(
+        "%s\n",
+        object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
+}
+
+nlohmann::ordered_json FileObject(const std::string& given) {
+    nlohmann::ordered_json object;
+    object["file"] = given;
+    if (!IsValidUtf8(given)) object["file_hex"] = HexBytes(given);
+    return object;
+}
+
+}  // namespace
+
+int RunInfo(const std::vector<std::string>& archives, bool json) {
+    StatusTally tally;
+    if (!json) {
+        std::printf("%-10s %6s %10s %10s %5s  %s\n", Tr("Type"), Tr("Filter"), Tr("Original"),
+                    Tr("Archive"), Tr("Ratio"), Tr("File"));
+    }
     for (const std::string& given : archives) {
         OpenSource source;
-        if (!OpenNamedSource(platform::MakeAbsolute(given), &source)) {
-            status = kExitFailed;
+        bool transient = false;
+        if (!OpenNamedSource(platform::MakeAbsolute(given), &source, &transient)) {
+            tally.Failed(transient);
             continue;
         }
         ArchiveHeader header;
         HeaderStatus headerStatus = ReadArchiveHeader(source.file, &header);
         uint64_t archiveSize = 0;
         if (headerStatus != HeaderStatus::Ok || !platform::GetFileSize(source.file, &archiveSize)) {
-            Message(Printable(given) + ": Bad file format" +
-                    (headerStatus == HeaderStatus::Truncated ? " (truncated header)" : ""));
-            status = kExitFailed;
+            const bool readError = headerStatus == HeaderStatus::ReadError;
+            const bool transientRead = readError && IsTransientError(errno);
+            Message(Format(readError ? Tr("%s: can't read it: %s")
+                           : headerStatus == HeaderStatus::Truncated
+                               ? Tr("%s: Bad file format (truncated header)")
+                               : Tr("%s: Bad file format"),
+                           {Printable(given), Reason()}));
+            tally.Failed(transientRead);
             continue;
         }
         const std::string bits = FormatModeBits(static_cast<DeltaMode>(header.deltaMode));
+        if (json) {
+            nlohmann::ordered_json object = FileObject(given);
+            object["type"] = header.typeText;
+            if (!IsValidUtf8(header.typeText)) object["type_hex"] = HexBytes(header.typeText);
+            object["filter"] =
+                bits.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(bits);
+            object["original_size"] = header.sourceSize;
+            object["archive_size"] = archiveSize;
+            object["ratio"] =
+                header.sourceSize == 0
+                    ? nlohmann::ordered_json()
+                    : nlohmann::ordered_json(std::round(static_cast<double>(archiveSize) * 10000.0 /
+                                                        header.sourceSize) /
+                                             100.0);
+            PrintJson(object);
+            continue;
+        }
         std::printf("%-10s %6s %10s %10s %5s  %s\n", Printable(header.typeText).c_str(),
                     bits.empty() ? "?" : bits.c_str(), FormatSize(header.sourceSize).c_str(),
                     FormatSize(archiveSize).c_str(),
                     FormatRatio(archiveSize, header.sourceSize).c_str(), Printable(given).c_str());
     }
-    return status;
+    return tally.Status();
 }
 
-int RunTest(const std::vector<std::string>& archives, bool progress) {
+int RunTest(const std::vector<std::string>& archives, bool progress, bool json) {
     std::unique_ptr<EngineContext> engine = EngineContext::Create();
     if (!engine) {
-        Message("No memory");
-        return kExitFailed;
+        Message(Tr("No memory"));
+        return kExitRetry;
     }
-    int status = kExitOk;
+    StatusTally tally;
+    // One line per archive: "OK  name" or "FAILED  name: why", or its JSON object.
+    const auto verdict = [&](const std::string& given, const std::string& failure, bool transient) {
+        if (!failure.empty()) tally.Failed(transient);
+        if (json) {
+            nlohmann::ordered_json object = FileObject(given);
+            object["result"] = failure.empty() ? "ok" : "failed";
+            if (!failure.empty()) object["message"] = failure;
+            PrintJson(object);
+        } else if (failure.empty()) {
+            std::printf("OK      %s\n", Printable(given).c_str());
+        } else {
+            std::printf("FAILED  %s: %s\n", Printable(given).c_str(), failure.c_str());
+        }
+        std::fflush(stdout);
+    };
     for (const std::string& given : archives) {
         OpenSource source;
-        if (!OpenNamedSource(platform::MakeAbsolute(given), &source)) {
-            status = kExitFailed;
+        bool transient = false;
+        if (!OpenNamedSource(platform::MakeAbsolute(given), &source, &transient)) {
+            tally.Failed(transient);
             continue;
         }
         std::string name, folder;
@@ -105,14 +206,12 @@ int RunTest(const std::vector<std::string>& archives, bool progress) {
         std::string restored;
         if (ReadArchiveHeader(source.file, &header, HeaderField::TypeText) == HeaderStatus::Ok &&
             !NameForExpansion(name, header.typeText, &restored)) {
-            std::printf("FAILED  %s: unsafe type text (it would name a file elsewhere)\n",
-                        Printable(given).c_str());
-            status = kExitFailed;
+            verdict(given, Tr("unsafe type text (it would name a file elsewhere)"), false);
             continue;
         }
         if (!platform::SeekTo(source.file, 0)) {
-            std::printf("FAILED  %s: read error: %s\n", Printable(given).c_str(), Reason().c_str());
-            status = kExitFailed;
+            const bool transientRead = IsTransientError(errno);
+            verdict(given, Format(Tr("read error: %s"), {Reason()}), transientRead);
             continue;
         }
         platform::FileHandle sink = platform::OpenNullSink();
@@ -121,16 +220,12 @@ int RunTest(const std::vector<std::string>& archives, bool progress) {
         observer.Clear();
         platform::CloseFile(sink);
         if (outcome.result == JobResult::Cancelled) return InterruptedStatus();
-        if (outcome.result == JobResult::Done) {
-            std::printf("OK      %s\n", Printable(given).c_str());
-        } else {
-            std::printf("FAILED  %s: %s\n", Printable(given).c_str(),
-                        DescribeFailure(outcome).c_str());
-            status = kExitFailed;
-        }
-        std::fflush(stdout);
+        const bool machine =
+            outcome.error == EngineError::CodecMemory ||
+            (outcome.error == EngineError::ReadError && IsTransientError(outcome.systemError));
+        verdict(given, outcome.result == JobResult::Done ? "" : DescribeFailure(outcome), machine);
     }
-    return status;
+    return tally.Status();
 }
 
 }  // namespace kavrin::cli

@@ -1,4 +1,5 @@
 #include "cli/Console.h"
+#include "cli/Translate.h"
 
 #include <unistd.h>
 
@@ -31,8 +32,10 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-std::string OverwriteQuestion(const std::string& shownPath) {
-    return "File already exists\n" + shownPath + "\nOverwrite?";
+std::string OverwriteQuestion(const std::string& shownPath, const std::string& holds) {
+    return std::string(Tr("File already exists")) + "\n" + shownPath + "\n" +
+           (holds.empty() ? "" : Format(Tr("It holds another file: %s"), {holds}) + "\n") +
+           Tr("Overwrite?");
 }
 
 bool ParseOverwriteAnswer(const std::string& line, OverwriteAnswer* answer) {
@@ -75,9 +78,11 @@ void TerminalConsole::Error(const std::string& text) {
     std::fflush(stderr);
 }
 
-OverwriteAnswer TerminalConsole::AskOverwrite(const std::string& shownPath) {
+OverwriteAnswer TerminalConsole::AskOverwrite(const std::string& shownPath,
+                                              const std::string& holds) {
     ClearProgress();
-    std::fprintf(stderr, "%s [Y]es, [n]o, [c]ancel, [a]ll: ", OverwriteQuestion(shownPath).c_str());
+    std::fprintf(stderr, "%s %s", OverwriteQuestion(shownPath, holds).c_str(),
+                 Tr("[Y]es, [n]o, [c]ancel, [a]ll: "));
     std::fflush(stderr);
     for (;;) {
         std::string line;
@@ -87,7 +92,7 @@ OverwriteAnswer TerminalConsole::AskOverwrite(const std::string& shownPath) {
         }
         OverwriteAnswer answer;
         if (ParseOverwriteAnswer(line, &answer)) return answer;
-        std::fprintf(stderr, "Please answer y, n, c or a: ");
+        std::fputs(Tr("Please answer y, n, c or a: "), stderr);
         std::fflush(stderr);
     }
 }

@@ -25,9 +25,11 @@ public:
     virtual void Error(const std::string& text) = 0;
     // True when a question can be put to a person: stdin and stderr are terminals.
     virtual bool CanAsk() = 0;
-    // Asks "File already exists\n<path>\nOverwrite?"; Yes is the default. Cancel also when
-    // the input ends or Ctrl-C interrupts the question.
-    virtual OverwriteAnswer AskOverwrite(const std::string& shownPath) = 0;
+    // Asks "File already exists\n<path>\nOverwrite?" (naming the file an existing archive
+    // holds, when it holds another); Yes is the default. Cancel also when the input ends or
+    // Ctrl-C interrupts the question.
+    virtual OverwriteAnswer AskOverwrite(const std::string& shownPath,
+                                         const std::string& holds) = 0;
     // True when a progress line can be shown (stderr is a terminal).
     virtual bool ShowsProgress() = 0;
     // Replaces the progress line with `line` (empty: removes it).
@@ -42,7 +44,7 @@ public:
     bool Out(const std::string& text) override;
     void Error(const std::string& text) override;
     bool CanAsk() override { return canAsk_; }
-    OverwriteAnswer AskOverwrite(const std::string& shownPath) override;
+    OverwriteAnswer AskOverwrite(const std::string& shownPath, const std::string& holds) override;
     bool ShowsProgress() override { return progressTerminal_; }
     void Progress(const std::string& line) override;
 
@@ -54,8 +56,9 @@ private:
     bool progressShown_ = false;
 };
 
-// The overwrite question as it is put: "File already exists\n<path>\nOverwrite?".
-std::string OverwriteQuestion(const std::string& shownPath);
+// The overwrite question as it is put: "File already exists\n<path>\nOverwrite?", with the
+// line "It holds another file: <name>" before the last when the existing archive holds one.
+std::string OverwriteQuestion(const std::string& shownPath, const std::string& holds = "");
 
 // Reads an answer to the overwrite question: y/yes/empty Yes, n/no No, c/cancel Cancel, a/all
 // All (any letter case). False for anything else, which is asked again.

@@ -4,45 +4,149 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "cli/Batch.h"
 #include "cli/Commands.h"
 #include "cli/Console.h"
+#include "cli/Display.h"
+#include "cli/Help.h"
 #include "cli/Interrupt.h"
 #include "cli/MountCommand.h"
+#include "cli/Translate.h"
 #include "engine/CodecStream.h"
 #include "platform/File.h"
+#include "platform/Processors.h"
 
 namespace {
 
 using kavrin::DeltaMode;
+using kavrin::cli::Format;
+using kavrin::cli::kExitUsage;
+using kavrin::cli::Tr;
 
 const std::map<std::string, DeltaMode> kModes = {
     {"auto", DeltaMode::Auto}, {"none", DeltaMode::None}, {"8", DeltaMode::Bits8},
     {"16", DeltaMode::Bits16}, {"24", DeltaMode::Bits24}, {"32", DeltaMode::Bits32},
 };
 
-constexpr const char* kFooter =
-    "Exit status: 0 every file done (or skipped with -n or the answer No), 1 a file failed or "
-    "was refused, 2 usage error, 130 interrupted (Ctrl-C).\n"
-    "Example: kvn process -j 4 -r -o packed --verify samples/";
+const std::set<std::string> kCommands = {"process", "p",     "compress", "expand", "info",
+                                         "test",    "mount", "umount",   "help"};
+
+int UsageError(const std::string& message) {
+    std::fprintf(stderr, "kvn: %s\n%s\n", message.c_str(),
+                 Tr("Try 'kvn --help' for more information."));
+    return kExitUsage;
+}
+
+int Print(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : kavrin::cli::kExitFailed;
+}
+
+// Help and the version, before any other parsing: kvn -h, kvn -V, kvn help [COMMAND] and
+// kvn COMMAND -h (anywhere before "--"). True when one of them was asked for.
+bool AnswerHelp(int argc, char** argv, int* status) {
+    if (argc < 2) return false;
+    const std::string first = argv[1];
+    if (first == "-h" || first == "--help") {
+        *status = Print(kavrin::cli::OverviewHelp());
+        return true;
+    }
+    if (first == "-V" || first == "--version") {
+        *status = Print("kvn " KAVRIN_VERSION "\n");
+        return true;
+    }
+    if (first == "help") {
+        if (argc > 3) {
+            *status = UsageError(Tr("help takes one command at most"));
+        } else if (argc == 2) {
+            *status = Print(kavrin::cli::OverviewHelp());
+        } else if (std::strcmp(argv[2], "-h") == 0 || std::strcmp(argv[2], "--help") == 0) {
+            *status = Print(kavrin::cli::CommandHelp("help"));
+        } else if (kavrin::cli::CommandHelp(argv[2]).empty()) {
+            *status = UsageError(Format(Tr("no such command: %s"), {argv[2]}));
+        } else {
+            *status = Print(kavrin::cli::CommandHelp(argv[2]));
+        }
+        return true;
+    }
+    if (kCommands.count(first) == 0) return false;
+    for (int i = 2; i < argc && std::strcmp(argv[i], "--") != 0; ++i) {
+        if (std::strcmp(argv[i], "-h") == 0 || std::strcmp(argv[i], "--help") == 0) {
+            *status = Print(kavrin::cli::CommandHelp(first));
+            return true;
+        }
+    }
+    return false;
+}
+
+// A name the parser took for a path but that reads as an option (-9, -x): unknown options are
+// usage errors. Names after "--" are paths whatever they look like.
+std::string UnknownOption(int argc, char** argv, const std::vector<std::string>& names) {
+    std::multiset<std::string> afterSeparator;
+    bool after = false;
+    for (int i = 1; i < argc; ++i) {
+        if (after) afterSeparator.insert(argv[i]);
+        after = after || std::strcmp(argv[i], "--") == 0;
+    }
+    for (const std::string& name : names) {
+        if (name.size() < 2 || name[0] != '-') continue;
+        auto found = afterSeparator.find(name);
+        if (found == afterSeparator.end()) return name;
+        afterSeparator.erase(found);
+    }
+    return "";
+}
+
+// Reads --files-from's list ("-" is standard input). False with a message when it cannot.
+bool ReadList(const std::string& list, bool nulSeparated, std::vector<std::string>* paths) {
+    FILE* file = list == "-" ? stdin : std::fopen(list.c_str(), "rb");
+    if (file == nullptr || !kavrin::cli::ReadPathList(fileno(file), nulSeparated, paths)) {
+        std::fprintf(stderr, "kvn: %s\n",
+                     Format(Tr("can't read the list %s: %s"),
+                            {kavrin::cli::Printable(list), std::strerror(errno)})
+                         .c_str());
+        if (file != nullptr && file != stdin) std::fclose(file);
+        return false;
+    }
+    if (file != stdin) std::fclose(file);
+    return true;
+}
+
+// Parses --shard's "K/N" (1 <= K <= N).
+bool ParseShard(const std::string& text, uint32_t* index, uint32_t* count) {
+    unsigned long k = 0, n = 0;
+    char slash = 0, rest = 0;
+    if (std::sscanf(text.c_str(), "%lu%c%lu%c", &k, &slash, &n, &rest) != 3 || slash != '/' ||
+        text.find_first_not_of("0123456789/") != std::string::npos || k < 1 || n < 1 || k > n ||
+        n > 1000000) {
+        return false;
+    }
+    *index = static_cast<uint32_t>(k);
+    *count = static_cast<uint32_t>(n);
+    return true;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
     // A closed standard output would hand its number to the first file opened.
     const int closedStandard = kavrin::platform::OpenClosedStandardDescriptors();
-    CLI::App app{
-        "kvn compresses sound files and sound banks into .kvn archives without loss, and "
-        "restores them byte for byte.",
-        "kvn"};
-    app.set_version_flag("--version", "kvn " KAVRIN_VERSION);
+    kavrin::cli::SetUpTranslations();
+    int answered = 0;
+    if (AnswerHelp(argc, argv, &answered)) return answered;
+
+    CLI::App app{"", "kvn"};
+    app.set_help_flag();  // kvn's own help texts fit 80 columns; AnswerHelp prints them
     app.require_subcommand(1);
-    app.footer(kFooter);
 
     std::vector<std::string> files;
     std::string modeText = "auto";
@@ -51,169 +155,118 @@ int main(int argc, char** argv) {
     bool force = false;
     bool noClobber = false;
     bool quietProgress = false;
-    uint32_t threads = 0;  // 0: one per core
+    bool json = false;
+    uint32_t threads = 0;
+    std::string filesFrom;
+    bool nulSeparated = false;
+    std::string shard;
     CLI::Option* deleteSourceFlag = nullptr;
     CLI::Option* verifyFlag = nullptr;
+    std::vector<CLI::Option*> threadOptions;
     auto addThreadsOption = [&](CLI::App* command) {
-        command
-            ->add_option("-T,--threads", threads,
-                         "Threads per file (default: the cores shared among the files running "
-                         "at once)")
-            ->check(CLI::Range(1u, kavrin::kMaxEngineThreads))
-            ->type_name("N");
+        threadOptions.push_back(command->add_option("-T,--threads", threads)
+                                    ->check(CLI::Range(0u, kavrin::kMaxEngineThreads)));
     };
 
     auto addModeOption = [&](CLI::App* command) {
-        command
-            ->add_option("-m,--mode", modeText,
-                         "Bit-depth optimization: auto (try every filter on the first 128 KiB and "
-                         "keep the best), none, or the sample width 8, 16, 24 or 32")
-            ->check(CLI::IsMember({"auto", "none", "8", "16", "24", "32"}))
-            ->default_str("auto");
+        command->add_option("-m,--mode", modeText)
+            ->check(CLI::IsMember({"auto", "none", "8", "16", "24", "32"}));
     };
     auto addTransferOptions = [&](CLI::App* command) {
-        CLI::Option* output =
-            command
-                ->add_option("-o,--output", options.outputFolder,
-                             "Write results into DIR (created with missing parents) instead of "
-                             "beside each source")
-                ->type_name("DIR");
-        command
-            ->add_flag("-r,--keep-tree", options.keepTree,
-                       "With -o: keep each result at its path below the named folder")
-            ->needs(output);
-        command
-            ->add_option("-j,--jobs", options.jobs,
-                         "Process N files at once, each on its own engine (default: the number "
-                         "of cores)")
-            ->type_name("N")
-            ->check(CLI::Range(1u, 1024u));
-        CLI::Option* forceFlag =
-            command->add_flag("-f,--force", force, "Replace existing results without asking");
-        command
-            ->add_flag("-n,--no-clobber", noClobber,
-                       "Skip files whose result exists (no error); without -f or -n, kvn asks on "
-                       "a terminal and refuses elsewhere")
-            ->excludes(forceFlag);
-        deleteSourceFlag = command->add_flag(
-            "--delete-source", options.deleteSource,
-            "Delete each source once its result is complete, synced to disk and (with --verify) "
-            "verified, and only while it is still the unchanged file that was read");
-        verifyFlag = command->add_flag("--verify", options.verify,
-                                       "Decode each new archive and compare it with its source; a "
-                                       "mismatch fails the file and deletes the archive");
-        CLI::Option* toStdout = command->add_flag(
-            "-c,--stdout", options.toStdout,
-            "Write each result to standard output instead of a file, one file after another "
-            "(no report, no temporary file, nothing deleted); refused when standard output is a "
-            "terminal. The input - (standard input, a redirected file) implies it");
+        CLI::Option* output = command->add_option("-o,--output", options.outputFolder);
+        CLI::Option* keepTree =
+            command->add_flag("-r,--keep-tree", options.keepTree)->needs(output);
+        command->add_option("--base", options.base)->needs(keepTree);
+        command->add_option("-j,--jobs", options.jobs)->check(CLI::Range(1u, 1024u));
+        CLI::Option* forceFlag = command->add_flag("-f,--force", force);
+        CLI::Option* noClobberFlag =
+            command->add_flag("-n,--no-clobber", noClobber)->excludes(forceFlag);
+        command->add_flag("--replace-any", options.replaceAny)->excludes(noClobberFlag);
+        deleteSourceFlag = command->add_flag("--delete-source", options.deleteSource);
+        verifyFlag = command->add_flag("--verify", options.verify);
+        CLI::Option* toStdout = command->add_flag("-c,--stdout", options.toStdout);
         toStdout->excludes(output);
-        CLI::Option* json = command->add_flag(
-            "--json", options.json,
-            "Print one JSON object per file and one for the totals instead of the table");
-        json->excludes(toStdout);
-        command->add_flag("-q,--quiet", options.quiet, "Print only error messages");
+        command->add_flag("--json", options.json)->excludes(toStdout);
+        command->add_flag("-q,--quiet", options.quiet);
         // Nothing streamed is ever deleted or read back.
         deleteSourceFlag->excludes(toStdout);
         verifyFlag->excludes(toStdout);
-        command->add_flag("--no-progress", quietProgress, "No progress line on stderr");
+        command->add_flag("--no-progress", quietProgress);
+        command->add_option("--files-from", filesFrom);
+        command->add_flag("-0,--null", nulSeparated);
+        command->add_option("--shard", shard);
         addThreadsOption(command);
+        command->add_option("PATH", files);
     };
-
     auto addTypeOption = [&](CLI::App* command) {
-        command
-            ->add_option("--type", options.typeText,
-                         "With -c: the type text a compression stores (what the restored name "
-                         "gets after its first dot), for a source without a name: standard input")
-            ->type_name("TEXT");
+        command->add_option("--type", options.typeText);
     };
 
-    CLI::App* process = app.add_subcommand(
-        "process",
-        "Expand each archive (a name ending in .kvn in any letter case that starts with the "
-        "archive magic; one without the magic is refused as a bad format, not compressed) and "
-        "compress every other file, as the window does; folders are walked");
+    CLI::App* process = app.add_subcommand("process");
     process->alias("p");
     addModeOption(process);
     addTransferOptions(process);
     addTypeOption(process);
-    process->add_option("PATH", files, "Files and folders; - is standard input")->required();
-
-    CLI::App* compress = app.add_subcommand(
-        "compress", "Compress each file into its name up to the first dot plus .kvn");
+    CLI::App* compress = app.add_subcommand("compress");
     addModeOption(compress);
     addTransferOptions(compress);
     addTypeOption(compress);
-    compress->add_option("PATH", files, "Files and folders to compress; - is standard input")
-        ->required();
-
-    CLI::App* expand = app.add_subcommand(
-        "expand", "Restore each archive under its name up to the first dot plus the stored type");
+    CLI::App* expand = app.add_subcommand("expand");
     addTransferOptions(expand);
-    expand->add_option("PATH", files, "Archives and folders of archives; - is standard input")
-        ->required();
 
-    CLI::App* info = app.add_subcommand(
-        "info", "Show each archive's type, filter, original size, archive size and ratio");
-    info->add_option("ARCHIVE", files, "Archives to inspect")->required();
+    CLI::App* info = app.add_subcommand("info");
+    info->add_flag("--json", json);
+    info->add_option("ARCHIVE", files)->required();
 
-    CLI::App* test = app.add_subcommand(
-        "test", "Decode each archive fully without writing anything and say whether it is sound");
-    test->add_flag("--no-progress", quietProgress, "No progress line on stderr");
+    CLI::App* test = app.add_subcommand("test");
+    test->add_flag("--no-progress", quietProgress);
+    test->add_flag("--json", json);
     addThreadsOption(test);
-    test->add_option("ARCHIVE", files, "Archives to test")->required();
+    test->add_option("ARCHIVE", files)->required();
 
     kavrin::cli::MountRequest mountRequest;
-    CLI::App* mount = app.add_subcommand(
-        "mount",
-        "Show FOLDER at MOUNTPOINT as a read-only file system in which every archive appears as "
-        "the file it restores, read on demand. Example: kvn mount ~/Samples ~/Samples-view");
-    mount->footer(
-        "Reads decode only the blocks they touch, through an index built on an archive's first "
-        "open and kept in $XDG_CACHE_HOME/kavrin (or ~/.cache/kavrin). An archive that fails its "
-        "checks, a damaged block and an archive changed while open give EIO; writes give EROFS. "
-        "Unmount with `kvn umount MOUNTPOINT`, fusermount3 -u or SIGTERM.");
-    mount->add_option("FOLDER", mountRequest.folder, "The folder to show")->required();
-    CLI::Option* mountPoint =
-        mount->add_option("MOUNTPOINT", mountRequest.mountPoint, "An empty folder to show it in");
-    mount->add_flag("-f,--foreground", mountRequest.foreground,
-                    "Stay in the foreground (messages on stderr) instead of running in the "
-                    "background (messages in the system log)");
-    mount
-        ->add_option("-o", mountRequest.options,
-                     "Options, comma-separated: cache=SIZE bounds the decoded blocks kept in "
-                     "memory (default 64M; K, M, G); others go to FUSE (allow_other, ...)")
-        ->type_name("OPTIONS")
-        ->allow_extra_args(false);
-    mount
-        ->add_flag("--index", mountRequest.indexOnly,
-                   "Only build the missing indexes of FOLDER's large archives, with a progress "
-                   "line; mount nothing")
-        ->excludes(mountPoint);
-    mount->add_flag("--no-progress", quietProgress, "No progress line on stderr (--index)");
-    mount
-        ->add_option("-T,--threads", mountRequest.threads,
-                     "Threads to decode and index with (default: the cores)")
-        ->check(CLI::Range(1u, kavrin::kMaxEngineThreads))
-        ->type_name("N");
+    CLI::App* mount = app.add_subcommand("mount");
+    mount->add_option("FOLDER", mountRequest.folder)->required();
+    CLI::Option* mountPoint = mount->add_option("MOUNTPOINT", mountRequest.mountPoint);
+    mount->add_flag("-f,--foreground", mountRequest.foreground);
+    mount->add_option("-o", mountRequest.options)->allow_extra_args(false);
+    mount->add_flag("--index", mountRequest.indexOnly)->excludes(mountPoint);
+    mount->add_flag("--no-progress", quietProgress);
+    mount->add_option("-T,--threads", mountRequest.threads)
+        ->check(CLI::Range(1u, kavrin::kMaxEngineThreads));
 
     std::string umountPoint;
-    CLI::App* umount = app.add_subcommand("umount", "Unmount a folder mounted with kvn mount");
-    umount->add_option("MOUNTPOINT", umountPoint, "Where it is mounted")->required();
+    CLI::App* umount = app.add_subcommand("umount");
+    umount->add_option("MOUNTPOINT", umountPoint)->required();
 
     try {
         app.parse(argc, argv);
-    } catch (const CLI::Success& e) {
-        return app.exit(e);
     } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return kavrin::cli::kExitUsage;
+        return UsageError(e.what());
     }
+    std::vector<std::string> named = files;
+    named.push_back(mountRequest.folder);
+    named.push_back(mountRequest.mountPoint);
+    named.push_back(umountPoint);
+    if (const std::string unknown = UnknownOption(argc, argv, named); !unknown.empty()) {
+        return UsageError(
+            Format(Tr("unknown option %s (a file whose name begins with - goes "
+                      "after --, or as ./%s)"),
+                   {kavrin::cli::Printable(unknown), kavrin::cli::Printable(unknown)}));
+    }
+    // A progress line redrawn with control characters is noise where the terminal cannot
+    // take them.
+    if (const char* term = std::getenv("TERM"); term != nullptr && std::strcmp(term, "dumb") == 0) {
+        quietProgress = true;
+    }
+    // -T 0: every core this process may use.
+    const bool threadsGiven = std::any_of(threadOptions.begin(), threadOptions.end(),
+                                          [](CLI::Option* option) { return option->count() > 0; });
+    if (threadsGiven && threads == 0) threads = kavrin::platform::UsableProcessors();
 
     if (*mount) {
         if (!mountRequest.indexOnly && mountRequest.mountPoint.empty()) {
-            std::fprintf(stderr, "kvn: mount needs FOLDER and MOUNTPOINT (or --index FOLDER)\n");
-            return kavrin::cli::kExitUsage;
+            return UsageError(Tr("mount needs FOLDER and MOUNTPOINT (or --index FOLDER)"));
         }
         mountRequest.folder = kavrin::platform::MakeAbsolute(mountRequest.folder);
         if (!mountRequest.mountPoint.empty()) {
@@ -229,39 +282,57 @@ int main(int argc, char** argv) {
     }
 
     kavrin::cli::InstallInterruptHandler();
-    if (*info) return kavrin::cli::RunInfo(files);
+    if (*info) return kavrin::cli::RunInfo(files, json);
     if (*test) {
         kavrin::SetDefaultEngineThreads(threads);
-        return kavrin::cli::RunTest(files, !quietProgress);
+        return kavrin::cli::RunTest(files, !quietProgress, json);
     }
 
+    CLI::App* batch = *compress ? compress : *expand ? expand : process;
     options.command = *compress ? kavrin::cli::BatchCommand::Compress
                       : *expand ? kavrin::cli::BatchCommand::Expand
                                 : kavrin::cli::BatchCommand::Process;
     options.mode = kModes.at(modeText);
-    options.overwrite = force       ? kavrin::cli::OverwritePolicy::Force
-                        : noClobber ? kavrin::cli::OverwritePolicy::NoClobber
-                                    : kavrin::cli::OverwritePolicy::Ask;
+    options.overwrite = force || options.replaceAny ? kavrin::cli::OverwritePolicy::Force
+                        : noClobber                 ? kavrin::cli::OverwritePolicy::NoClobber
+                                                    : kavrin::cli::OverwritePolicy::Ask;
     options.progress = !quietProgress;
     options.threads = threads;
-    // Standard input has no name to put a result beside: its result goes to standard output.
-    if (std::find(files.begin(), files.end(), kavrin::cli::kStandardInput) != files.end()) {
-        options.toStdout = true;
+    const auto stdinCount = std::count(files.begin(), files.end(), kavrin::cli::kStandardInput);
+    if (stdinCount > 1) return UsageError(Tr("- (standard input) may be named once"));
+    if (batch->count("--files-from") > 0) {
+        if (filesFrom == "-" && stdinCount > 0) {
+            return UsageError(
+                Tr("standard input can hold the list of --files-from or a file, not both"));
+        }
+        if (!ReadList(filesFrom, nulSeparated, &files)) return kavrin::cli::kExitFailed;
+    } else if (nulSeparated) {
+        return UsageError(Tr("-0 goes with --files-from"));
     }
-    options.hasTypeText =
-        (*compress && compress->count("--type") > 0) || (*process && process->count("--type") > 0);
+    if (files.empty() && batch->count("--files-from") == 0) {
+        return UsageError(
+            Format(Tr("%s needs at least one PATH (or --files-from)"), {batch->get_name()}));
+    }
+    if (batch->count("--shard") > 0 &&
+        !ParseShard(shard, &options.shardIndex, &options.shardCount)) {
+        return UsageError(Tr("--shard takes K/N with 1 <= K <= N, as in --shard 2/8"));
+    }
+    // Standard input has no name to put a result beside: its result goes to standard output.
+    if (stdinCount == 1) options.toStdout = true;
+    const CLI::Option* typeOption = batch->get_option_no_throw("--type");
+    options.hasTypeText = typeOption != nullptr && typeOption->count() > 0;
     if (options.hasTypeText && !options.toStdout) {
-        std::fprintf(stderr, "kvn: --type goes with -c or the input -\n");
-        return kavrin::cli::kExitUsage;
+        return UsageError(Tr("--type goes with -c or the input -"));
     }
     if (options.toStdout && (closedStandard & 2) != 0) {
-        std::fprintf(stderr, "kvn: standard output is closed: nowhere to write results\n");
+        std::fprintf(stderr, "kvn: %s\n",
+                     Tr("standard output is closed: nowhere to write results"));
         return kavrin::cli::kExitFailed;
     }
     if (options.toStdout && isatty(STDOUT_FILENO)) {
-        std::fprintf(stderr,
-                     "kvn: refusing to write results to a terminal: redirect standard output, or "
-                     "leave out -c and -\n");
+        std::fprintf(stderr, "kvn: %s\n",
+                     Tr("refusing to write results to a terminal: redirect standard output, or "
+                        "leave out -c and -"));
         return kavrin::cli::kExitFailed;
     }
     kavrin::cli::TerminalConsole console;

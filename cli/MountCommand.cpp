@@ -9,6 +9,7 @@
 #include "cli/Display.h"
 #include "cli/Interrupt.h"
 #include "cli/TerminalObserver.h"
+#include "cli/Translate.h"
 #include "engine/CodecStream.h"
 #include "jobs/InputWalk.h"
 #include "jobs/Naming.h"
@@ -52,7 +53,7 @@ int IndexAhead(const MountRequest& request, uint32_t threads) {
     options.threads = threads;
     options.indexFolder = IndexStore::DefaultFolder();
     if (options.indexFolder.empty()) {
-        Message("no folder for indexes: set HOME or XDG_CACHE_HOME");
+        Message(Tr("no folder for indexes: set HOME or XDG_CACHE_HOME"));
         return kExitFailed;
     }
     ArchiveLibrary library(options);
@@ -68,16 +69,20 @@ int IndexAhead(const MountRequest& request, uint32_t threads) {
         observer.Clear();
         if (Interrupted()) return InterruptedStatus();
         if (!ok) {
-            Message(Printable(archives[i].path) + ": can't be indexed: " + why);
+            Message(Format(Tr("%s: can't be indexed: %s"), {Printable(archives[i].path), why}));
             status = kExitFailed;
             ++failed;
         } else if (wasBuilt) {
             ++built;
         }
     }
-    std::printf("%zu archives to index: %zu indexed now, %zu already indexed, %zu failed (%s)\n",
-                archives.size(), built, archives.size() - built - failed, failed,
-                Printable(options.indexFolder).c_str());
+    std::printf(
+        "%s\n",
+        Format(Tr("%s archives to index: %s indexed now, %s already indexed, %s failed (%s)"),
+               {std::to_string(archives.size()), std::to_string(built),
+                std::to_string(archives.size() - built - failed), std::to_string(failed),
+                Printable(options.indexFolder)})
+            .c_str());
     return status;
 }
 
@@ -115,7 +120,7 @@ int RunMountCommand(const MountRequest& request) {
     const uint32_t threads = request.threads != 0 ? request.threads : DefaultEngineThreads();
     platform::PathAttributes folder = platform::QueryAttributes(request.folder);
     if (!folder.exists || !folder.isFolder) {
-        Message(Printable(request.folder) + ": not a folder");
+        Message(Format(Tr("%s: not a folder"), {Printable(request.folder)}));
         return kExitFailed;
     }
     if (request.indexOnly) return IndexAhead(request, threads);
@@ -134,7 +139,8 @@ int RunMountCommand(const MountRequest& request) {
             if (item.rfind("cache=", 0) == 0) {
                 if (!ParseCacheSize(item.substr(6), &options.cacheBytes) ||
                     options.cacheBytes < kMinCache) {
-                    Message("bad cache size: " + item.substr(6) + " (at least 1M, as 64M or 1G)");
+                    Message(Format(Tr("bad cache size: %s (at least 1M, as 64M or 1G)"),
+                                   {item.substr(6)}));
                     return kExitUsage;
                 }
             } else if (!item.empty()) {
@@ -144,15 +150,16 @@ int RunMountCommand(const MountRequest& request) {
     }
     platform::PathAttributes point = platform::QueryAttributes(request.mountPoint);
     if (!point.exists || !point.isFolder) {
-        Message(Printable(request.mountPoint) + ": not a folder to mount on");
+        Message(Format(Tr("%s: not a folder to mount on"), {Printable(request.mountPoint)}));
         return kExitFailed;
     }
     // The view reads the folder through its path: a mount over it, or inside it, would have it
     // read itself.
     if (platform::IsSameOrInside(request.mountPoint, request.folder) ||
         platform::IsSameOrInside(request.folder, request.mountPoint)) {
-        Message("the mount point must lie outside " + Printable(request.folder) +
-                ", and the folder outside the mount point");
+        Message(Format(Tr("the mount point must lie outside %s, and the folder outside the mount "
+                          "point"),
+                       {Printable(request.folder)}));
         return kExitFailed;
     }
     return RunMount(options);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "cli/Interrupt.h"
+#include "cli/Translate.h"
 
 namespace kavrin::cli {
 namespace {
@@ -45,7 +46,8 @@ void TerminalObserver::Draw(bool force) {
     std::string bar(static_cast<size_t>(filled), '#');
     bar.append(static_cast<size_t>(kBarWidth - filled), '.');
     console_.Progress(label_ + " [" + bar + "] " + std::to_string(done_) + "/" +
-                      std::to_string(steps_) + (analysing_ ? " analysing" : ""));
+                      std::to_string(steps_) +
+                      (analysing_ ? std::string(" ") + Tr("analysing") : ""));
 }
 
 void TerminalObserver::Clear() {

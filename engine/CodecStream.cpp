@@ -12,6 +12,7 @@
 #include "engine/ParallelCompress.h"
 #include "engine/ParallelExpand.h"
 #include "engine/PayloadDecoder.h"
+#include "platform/Processors.h"
 
 namespace kavrin {
 namespace {
@@ -28,7 +29,7 @@ uint32_t ClampThreads(uint32_t threads) {
 
 uint32_t DefaultEngineThreads() {
     uint32_t threads = g_defaultThreads.load(std::memory_order_relaxed);
-    if (threads == 0) threads = std::thread::hardware_concurrency();
+    if (threads == 0) threads = platform::UsableProcessors();
     return ClampThreads(threads);
 }
 

@@ -145,8 +145,11 @@ std::string Dispatcher::ResultFolder(const PreparedJob&) {
 PrepareHost::Existing Dispatcher::DecideExisting(const PreparedJob& job) {
     // Every existing destination is asked about, one that cannot be opened too: the result
     // replaces it by a rename, which its locks and permissions do not prevent.
-    switch (
-        prompt_.AskYesNoCancel("File already exists\n" + job.destinationPath + "\nOverwrite?")) {
+    // An archive that holds another file says which: answering Yes loses that file.
+    const std::string holds =
+        job.existingHolds.empty() ? "" : "It holds another file: " + job.existingHolds + "\n";
+    switch (prompt_.AskYesNoCancel("File already exists\n" + job.destinationPath + "\n" + holds +
+                                   "Overwrite?")) {
         case Prompt::Answer::Yes:
             return Existing::Replace;
         case Prompt::Answer::No:

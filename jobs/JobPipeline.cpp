@@ -7,6 +7,7 @@
 #include "engine/ArchiveFormat.h"
 #include "jobs/Leftovers.h"
 #include "jobs/Naming.h"
+#include "platform/SharedFile.h"
 
 namespace kavrin {
 namespace {
@@ -14,6 +15,24 @@ namespace {
 std::string WithoutTrailingSlash(std::string folder) {
     while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
     return folder;
+}
+
+// The name of the file that the archive at `path` restores, when that is not `sourceName`: an
+// existing archive of another file (Kick.aiff's Kick.kvn, when Kick.wav is compressed) is
+// never replaced silently. Empty for anything else, a file that is no readable archive too.
+std::string OtherFileHeld(const std::string& path, const std::string& sourceName) {
+    platform::FileHandle file = platform::OpenShared(path);
+    if (file == platform::kInvalidFile) return "";
+    uint8_t bytes[kHeaderFixedBytes + kMaxTypeText];
+    const int64_t got = platform::ReadAt(file, bytes, sizeof bytes, 0);
+    platform::CloseFile(file);
+    ArchiveHeader header;
+    const bool read = got >= 0 && ParseArchiveHeader(bytes, static_cast<size_t>(got), &header,
+                                                     HeaderField::TypeText) == HeaderStatus::Ok;
+    std::string name, folder, held;
+    SplitPath(path, &name, &folder);
+    if (!read || !NameForExpansion(name, header.typeText, &held) || held == sourceName) return "";
+    return held;
 }
 
 }  // namespace
@@ -100,8 +119,7 @@ PrepareResult JobPreparer::OpenSource(const std::string& sourcePath, JobKind kin
     // Taken now, before reading moves the access time.
     job->stamped = platform::ReadFileStamp(job->sourceFile, &job->sourceStamp);
 
-    // By name, the direction follows the end of the full path: take.2.kvn is expanded although
-    // its extension is ".2.kvn".
+    // By name, a name ending in ".kvn" is an archive; its magic is checked below.
     job->expand = kind == JobKind::Expand || (kind == JobKind::ByName && IsArchivePath(sourcePath));
     std::string name, folder;
     SplitPath(sourcePath, &name, &folder);
@@ -180,6 +198,7 @@ PrepareResult JobPreparer::NameResult(PrepareHost& host, PreparedJob* job) {
 
 PrepareResult JobPreparer::ResolveExisting(PrepareHost& host, PreparedJob* job) {
     job->disposition = Disposition::CreateNew;
+    job->existingHolds.clear();
     // Whatever stands at the name counts, a link that leads nowhere too: renaming the result
     // over it would replace it.
     platform::FileStatus entry;
@@ -195,6 +214,11 @@ PrepareResult JobPreparer::ResolveExisting(PrepareHost& host, PreparedJob* job) 
         if (inputs_.count({entry.device, entry.inode}) != 0) {
             return Refuse(job, PrepareStatus::ResultIsInput);
         }
+    }
+    if (!job->expand) {
+        std::string sourceName, sourceFolder;
+        SplitPath(job->sourcePath, &sourceName, &sourceFolder);
+        job->existingHolds = OtherFileHeld(job->destinationPath, sourceName);
     }
     switch (host.DecideExisting(*job)) {
         case PrepareHost::Existing::Replace:

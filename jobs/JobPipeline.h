@@ -49,6 +49,9 @@ struct PreparedJob {
     platform::FileStatus sourceStatus;  // identity, size and times when the source was opened
     platform::FileStamp sourceStamp;    // times and mode a result may take over
     bool stamped = false;
+    // While an existing result is decided about: when it is an archive that restores another
+    // file than this compression's source, that file's name; otherwise empty.
+    std::string existingHolds;
 };
 
 // Why a preparation gave no job; Ready when it did.

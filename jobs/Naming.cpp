@@ -17,19 +17,24 @@ bool EqualsIgnoringCase(std::string_view text, std::string_view lower) {
 }  // namespace
 
 size_t FindExtension(std::string_view name) {
-    size_t dot = name.find('.');
-    return dot == std::string_view::npos ? name.size() : dot;
+    const size_t dot = name.rfind('.');
+    return dot == std::string_view::npos || dot + 1 == name.size() ? name.size() : dot;
 }
 
-bool IsArchivePath(std::string_view path) {
-    if (path.size() < 5) return false;
-    std::string_view tail = path.substr(path.size() - 4);
+std::string_view TypeTextOf(std::string_view name) {
+    const size_t dot = FindExtension(name);
+    return dot < name.size() ? name.substr(dot + 1) : std::string_view();
+}
+
+bool IsArchiveName(std::string_view name) {
+    if (name.size() < 4) return false;
+    std::string_view tail = name.substr(name.size() - 4);
     return tail[0] == '.' && EqualsIgnoringCase(tail.substr(1), kArchiveExtension);
 }
 
-bool HasArchiveExtension(std::string_view name) {
-    std::string_view ext = name.substr(FindExtension(name));
-    return ext.size() == 4 && ext[0] == '.' && EqualsIgnoringCase(ext.substr(1), kArchiveExtension);
+bool IsArchivePath(std::string_view path) {
+    const size_t slash = path.rfind('/');
+    return IsArchiveName(slash == std::string_view::npos ? path : path.substr(slash + 1));
 }
 
 void SplitPath(std::string_view path, std::string* name, std::string* folder) {
@@ -61,8 +66,8 @@ std::string DestinationFolder(bool sameDir, std::string_view sourceFolder,
 
 bool NameForCompression(std::string_view sourceName, std::string* archiveName,
                         std::string* typeText) {
-    size_t dot = FindExtension(sourceName);
-    std::string_view type = dot < sourceName.size() ? sourceName.substr(dot + 1) : "";
+    const size_t dot = FindExtension(sourceName);
+    std::string_view type = TypeTextOf(sourceName);
     if (type.size() > kMaxTypeText) return false;
     typeText->assign(type);
     archiveName->assign(sourceName.substr(0, dot));
@@ -77,12 +82,28 @@ bool NameForExpansion(std::string_view archiveName, std::string_view typeText,
         typeText.find('\0') != std::string_view::npos) {
         return false;
     }
-    std::string name(archiveName.substr(0, FindExtension(archiveName)));
-    name += '.';
-    name += typeText;
-    if (name == "." || name == "..") return false;
+    const size_t stem =
+        IsArchiveName(archiveName) ? archiveName.size() - 4 : FindExtension(archiveName);
+    std::string name(archiveName.substr(0, stem));
+    if (!typeText.empty()) {
+        name += '.';
+        name += typeText;
+    }
+    if (name.empty() || name == "." || name == "..") return false;
     *restoredName = std::move(name);
     return true;
+}
+
+std::vector<std::string> ArchiveStemsFor(std::string_view restoredName) {
+    std::vector<std::string> stems;
+    if (restoredName.empty()) return stems;
+    stems.emplace_back(restoredName);
+    for (size_t dot = restoredName.rfind('.'); dot != std::string_view::npos && dot > 0;
+         dot = restoredName.rfind('.', dot - 1)) {
+        if (dot + 1 < restoredName.size()) stems.emplace_back(restoredName.substr(0, dot));
+    }
+    if (restoredName[0] == '.' && restoredName.size() > 1) stems.emplace_back();
+    return stems;
 }
 
 }  // namespace kavrin

@@ -29,6 +29,10 @@ QString CaseFreePattern(std::string_view pattern) {
     return out;
 }
 
+QString Description(const AddFilesFilter& filter) {
+    return QCoreApplication::translate("AddFilesDialog", filter.description);
+}
+
 // The dialog's filter text: the description, then the patterns it matches in parentheses. The
 // dialog is told to hide that last part, so it shows the description alone, as written.
 QString NameFilter(const AddFilesFilter& filter) {
@@ -39,8 +43,8 @@ QString NameFilter(const AddFilesFilter& filter) {
         patterns << CaseFreePattern(rest.substr(0, end));
         rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
     }
-    return QString::fromLatin1(filter.description) + QStringLiteral(" (") +
-           patterns.join(QLatin1Char(' ')) + QLatin1Char(')');
+    return Description(filter) + QStringLiteral(" (") + patterns.join(QLatin1Char(' ')) +
+           QLatin1Char(')');
 }
 
 QStringList NameFilters() {
@@ -54,7 +58,8 @@ QStringList NameFilters() {
 void ConfigureAddFilesDialog(QFileDialog& dialog, int filterIndex) {
     // Qt's own dialog on every desktop: the filter texts and patterns above depend on it.
     dialog.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
-    dialog.setWindowTitle(QStringLiteral("Add files to Input Queue"));
+    dialog.setWindowTitle(
+        QCoreApplication::translate("AddFilesDialog", "Add files to Input Queue"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     const QStringList filters = NameFilters();
@@ -69,7 +74,7 @@ int SelectedAddFilesFilter(const QFileDialog& dialog) {
     const QString selected = dialog.selectedNameFilter();
     for (int i = 0; i < kAddFilesFilterCount; ++i) {
         if (selected == NameFilter(kAddFilesFilters[i]) ||
-            selected == QLatin1String(kAddFilesFilters[i].description)) {
+            selected == Description(kAddFilesFilters[i])) {
             return i;
         }
     }

@@ -8,6 +8,7 @@
 // test ever opens a modal dialog. Window thread only.
 #pragma once
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <functional>
 #include <optional>
@@ -17,29 +18,32 @@
 namespace kavrin {
 
 struct AddFilesFilter {
-    const char* description;  // shown as written
+    const char* description;  // shown as written (translated, when a translation exists)
     const char* patterns;     // ';'-separated, as the description names them
 };
 
 inline constexpr AddFilesFilter kAddFilesFilters[] = {
-    {"All Files (*.*)", "*.*"},
-    {"Kavrin Archive Files (*.kvn)", "*.kvn"},
-    {"Audio Files (*.wav,*.au, *.aiff, *.snd)", "*.wav;*.au;*.aiff;*.snd"},
-    {"AVM Apex Bank Files (*.apex)", "*.apex"},
-    {"Aureal Sound Bank Files (*.arl)", "*.arl"},
-    {"Cakewalk Files (*.bun, *.cwb)", "*.bun;*.cwb"},
-    {"DownLoadable Sounds Files (*.dls)", "*.dls"},
-    {"Ensoniq Files (*.efe, *.ins, *.gkh, *.pas)", "*.efe;*.ins;*.gkh;*.pas"},
-    {"Fast Tracker 2 Instrument Files (*.xi)", "*.xi"},
-    {"Gigastudio Files (*.gig)", "*.gig"},
-    {"Gravis Ultrasound Forte Patch Files (*.pat)", "*.pat"},
-    {"Impulse Tracker Instrument Files (*.iti)", "*.iti"},
-    {"Kurzweil 2000-2600 Files (*.krz)", "*.krz"},
-    {"Nemesys/Tascam (*.gig)", "*.gig"},
-    {"Seer Systems Bank Files (*.seerbankset)", "*.seerbankset"},
-    {"SoundFonts Banks Files (*.sf2, *.sbk)", "*.sf2;*.sbk"},
-    {"Turtle Beach WaveFront Bank Files (*.wfb)", "*.wfb"},
-    {"Virtual Sampler Bank Files (*.vsb)", "*.vsb"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "All Files (*.*)"), "*.*"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Kavrin Archive Files (*.kvn)"), "*.kvn"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Audio Files (*.wav,*.au, *.aiff, *.snd)"),
+     "*.wav;*.au;*.aiff;*.snd"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "AVM Apex Bank Files (*.apex)"), "*.apex"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Aureal Sound Bank Files (*.arl)"), "*.arl"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Cakewalk Files (*.bun, *.cwb)"), "*.bun;*.cwb"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "DownLoadable Sounds Files (*.dls)"), "*.dls"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Ensoniq Files (*.efe, *.ins, *.gkh, *.pas)"),
+     "*.efe;*.ins;*.gkh;*.pas"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Fast Tracker 2 Instrument Files (*.xi)"), "*.xi"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Gigastudio Files (*.gig)"), "*.gig"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Gravis Ultrasound Forte Patch Files (*.pat)"), "*.pat"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Impulse Tracker Instrument Files (*.iti)"), "*.iti"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Kurzweil 2000-2600 Files (*.krz)"), "*.krz"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Nemesys/Tascam (*.gig)"), "*.gig"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Seer Systems Bank Files (*.seerbankset)"),
+     "*.seerbankset"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "SoundFonts Banks Files (*.sf2, *.sbk)"), "*.sf2;*.sbk"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Turtle Beach WaveFront Bank Files (*.wfb)"), "*.wfb"},
+    {QT_TRANSLATE_NOOP("AddFilesDialog", "Virtual Sampler Bank Files (*.vsb)"), "*.vsb"},
 };
 inline constexpr int kAddFilesFilterCount = static_cast<int>(std::size(kAddFilesFilters));
 

@@ -1,5 +1,6 @@
 #include "lists/FileListCtrl.h"
 
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
@@ -204,7 +205,8 @@ CFileListCtrl::CFileListCtrl(ListKind kind, QWidget* parent)
 }
 
 const char* CFileListCtrl::Caption() const {
-    return m_kind == ListKind::Queue ? "Drop Target" : "Report";
+    return m_kind == ListKind::Queue ? QT_TRANSLATE_NOOP("CFileListCtrl", "Drop Target")
+                                     : QT_TRANSLATE_NOOP("CFileListCtrl", "Report");
 }
 
 QColor CFileListCtrl::RowTextColour(int32_t itemData, bool selected) const {
@@ -227,7 +229,7 @@ void CFileListCtrl::paintEvent(QPaintEvent* event) {
         // face 3 pixels up and to the left.
         painter.setFont(m_captionFont);
         const QRect area = viewport()->rect();
-        const QString caption = QString::fromLatin1(Caption());
+        const QString caption = QCoreApplication::translate("CFileListCtrl", Caption());
         painter.setPen(m_crShadow);
         painter.drawText(area, Qt::AlignCenter | Qt::TextSingleLine, caption);
         painter.setPen(m_crFace);
@@ -276,7 +278,9 @@ void CFileListCtrl::resizeEvent(QResizeEvent* event) {
 
 void CFileListCtrl::InsertColumns(std::span<const ListColumn> columns) {
     QStringList headers;
-    for (const ListColumn& column : columns) headers << QString::fromLatin1(column.header);
+    for (const ListColumn& column : columns) {
+        headers << QCoreApplication::translate("CFileListCtrl", column.header);
+    }
     setColumnCount(static_cast<int>(columns.size()));
     setHeaderLabels(headers);
     const int width =

@@ -38,7 +38,8 @@ class CImageList;
 
 enum class ListKind : int32_t { Queue = 0, Report = 1 };
 
-// A column: its header and its share of the list's width, in thirtieths.
+// A column: its header (a source text of the "CFileListCtrl" context, shown translated) and its
+// share of the list's width, in thirtieths.
 struct ListColumn {
     const char* header;
     int share;
@@ -66,7 +67,7 @@ public:
     explicit CFileListCtrl(ListKind kind, QWidget* parent = nullptr);
 
     const ListKind m_kind;
-    // The caption behind the rows: "Drop Target" or "Report".
+    // The caption behind the rows: "Drop Target" or "Report" (source texts; shown translated).
     const char* Caption() const;
     // The text colour of a row with this item data.
     QColor RowTextColour(int32_t itemData, bool selected) const;

@@ -1,6 +1,7 @@
 #include "lists/InputQueue.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QProgressBar>
 
@@ -17,13 +18,18 @@ namespace kavrin {
 namespace {
 
 constexpr ListColumn kQueueColumns[] = {
-    {"File", 7}, {"Path", 13}, {"Type", 3}, {"Size", 4}, {"Ratio", 3},
+    {QT_TRANSLATE_NOOP("CFileListCtrl", "File"), 7},
+    {QT_TRANSLATE_NOOP("CFileListCtrl", "Path"), 13},
+    {QT_TRANSLATE_NOOP("CFileListCtrl", "Type"), 3},
+    {QT_TRANSLATE_NOOP("CFileListCtrl", "Size"), 4},
+    {QT_TRANSLATE_NOOP("CFileListCtrl", "Ratio"), 3},
 };
 
-constexpr char kIllegalAttribute[] =
-    "Can't add this file to input queue:\n%s\n\nReason: Illegal file attribute.";
-constexpr char kBadFormat[] = "Can't add this file to input queue:\n%s\n\nReason: Bad file format.";
-constexpr char kCantOpen[] = "Can't open file:\n%s";
+constexpr char kIllegalAttribute[] = QT_TRANSLATE_NOOP(
+    "CInputQueue", "Can't add this file to input queue:\n%s\n\nReason: Illegal file attribute.");
+constexpr char kBadFormat[] = QT_TRANSLATE_NOOP(
+    "CInputQueue", "Can't add this file to input queue:\n%s\n\nReason: Bad file format.");
+constexpr char kCantOpen[] = QT_TRANSLATE_NOOP("CInputQueue", "Can't open file:\n%s");
 
 // The message `format` with its one "%s" replaced by `path`, bytes as they are.
 std::string WithPath(std::string_view format, const std::string& path) {
@@ -138,7 +144,9 @@ void CInputQueue::ContinueWalks() {
 }
 
 void CInputQueue::Refuse(const char* format, const std::string& path) {
-    GaugeShownDuring([&] { m_prompt.ShowError(WithPath(format, path)); });
+    const std::string translated =
+        QCoreApplication::translate("CInputQueue", format).toUtf8().toStdString();
+    GaugeShownDuring([&] { m_prompt.ShowError(WithPath(translated, path)); });
 }
 
 void CInputQueue::GaugeShownDuring(const std::function<void()>& call) {
@@ -165,7 +173,7 @@ bool CInputQueue::AddFile(const std::string& path) {
     std::string type;
     std::string ratio = "100%";
     int image = kPlainFileImage;
-    if (HasArchiveExtension(name)) {
+    if (IsArchiveName(name)) {
         ArchiveHeader header;
         switch (ReadArchiveHeader(source.file, &header, HeaderField::SourceSize)) {
             case HeaderStatus::Ok:
@@ -188,8 +196,7 @@ bool CInputQueue::AddFile(const std::string& path) {
         }
         image = kArchiveImage;
     } else {
-        size_t dot = FindExtension(name);
-        if (dot < name.size()) type = name.substr(dot + 1);
+        type = TypeTextOf(name);
     }
     platform::CloseFile(source.file);
 

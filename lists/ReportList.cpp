@@ -1,6 +1,7 @@
 #include "lists/ReportList.h"
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 
 #include "jobs/FormatSize.h"
 #include "lists/FileListCtrl.h"
@@ -9,8 +10,20 @@ namespace kavrin {
 namespace {
 
 constexpr ListColumn kReportColumns[] = {
-    {"File", 7},     {"Path", 4},     {"Action", 5}, {"Opt", 3},
-    {"Old size", 4}, {"New size", 4}, {"Ratio", 3},
+    {QT_TRANSLATE_NOOP("CFileListCtrl", "File"), 7},
+    {QT_TRANSLATE_NOOP("CFileListCtrl", "Path"), 4},
+    {QT_TRANSLATE_NOOP("CFileListCtrl", "Action"), 5},
+    {QT_TRANSLATE_NOOP("CFileListCtrl", "Opt"), 3},
+    {QT_TRANSLATE_NOOP("CFileListCtrl", "Old size"), 4},
+    {QT_TRANSLATE_NOOP("CFileListCtrl", "New size"), 4},
+    {QT_TRANSLATE_NOOP("CFileListCtrl", "Ratio"), 3},
+};
+
+// The dispatcher's action texts, as the report shows them in the user's language.
+[[maybe_unused]] constexpr const char* kActions[] = {
+    QT_TRANSLATE_NOOP("CReportList", "compressed"), QT_TRANSLATE_NOOP("CReportList", "expanded"),
+    QT_TRANSLATE_NOOP("CReportList", "canceled"),   QT_TRANSLATE_NOOP("CReportList", "error"),
+    QT_TRANSLATE_NOOP("CReportList", "ERROR"),
 };
 
 }  // namespace
@@ -39,7 +52,8 @@ void CReportList::AddReportRow(int queueRow, const std::string& action, DeltaMod
     m_clearButton.setEnabled(true);
     m_report.InsertRowAtTop(m_queue.RowPath(queueRow), m_queue.RowImage(queueRow),
                             m_nNextReportId++);
-    m_report.SetRowText(0, 2, action);
+    m_report.SetRowText(
+        0, 2, QCoreApplication::translate("CReportList", action.c_str()).toUtf8().toStdString());
     if (oldSize == kNoSize || newSize == kNoSize) return;
     m_report.SetRowText(0, 3, FormatModeBits(mode));
     m_report.SetRowText(0, 4, FormatSize(oldSize));

@@ -30,7 +30,7 @@ std::vector<std::string> ArchiveSpellings(const std::string& base) {
 
 bool ReadRestoredName(const std::string& folder, const std::string& name, std::string* restored,
                       uint32_t* size) {
-    if (!HasArchiveExtension(name)) return false;
+    if (!IsArchiveName(name)) return false;
     platform::FileHandle file = platform::OpenShared(JoinPath(folder, name));
     if (file == platform::kInvalidFile) return false;
     uint8_t bytes[kHeaderFixedBytes + kMaxTypeText];
@@ -85,13 +85,14 @@ bool FindInView(const std::string& folder, const std::string& name, ViewEntry* e
     // Whether the archive `archive`, restoring to `restored` (a name no real entry has), is the
     // only one of the folder that does.
     const auto alone = [&](const std::string& archive, const std::string& restored) {
-        for (const std::string& other :
-             ArchiveSpellings(restored.substr(0, FindExtension(restored)))) {
-            std::string otherRestored;
-            uint32_t otherSize = 0;
-            if (other != archive && restoredHere(other, &otherRestored, &otherSize) &&
-                otherRestored == restored) {
-                return false;
+        for (const std::string& stem : ArchiveStemsFor(restored)) {
+            for (const std::string& other : ArchiveSpellings(stem)) {
+                std::string otherRestored;
+                uint32_t otherSize = 0;
+                if (other != archive && restoredHere(other, &otherRestored, &otherSize) &&
+                    otherRestored == restored) {
+                    return false;
+                }
             }
         }
         return true;
@@ -109,16 +110,17 @@ bool FindInView(const std::string& folder, const std::string& name, ViewEntry* e
         *entry = ViewEntry{name, name, false, 0};
         return true;
     }
-    // A restored name: its archive is spelled as its base plus ".kvn" in some letter case.
-    const size_t dot = FindExtension(name);
-    if (dot == name.size()) return false;
-    for (const std::string& archive : ArchiveSpellings(name.substr(0, dot))) {
-        std::string restored;
-        uint32_t size = 0;
-        if (restoredHere(archive, &restored, &size) && restored == name) {
-            if (!alone(archive, restored)) return false;
-            *entry = ViewEntry{name, archive, true, size};
-            return true;
+    // A restored name: its archive is spelled as one of its stems plus ".kvn" in some letter
+    // case.
+    for (const std::string& stem : ArchiveStemsFor(name)) {
+        for (const std::string& archive : ArchiveSpellings(stem)) {
+            std::string restored;
+            uint32_t size = 0;
+            if (restoredHere(archive, &restored, &size) && restored == name) {
+                if (!alone(archive, restored)) return false;
+                *entry = ViewEntry{name, archive, true, size};
+                return true;
+            }
         }
     }
     return false;

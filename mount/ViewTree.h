@@ -1,7 +1,7 @@
 // How a folder looks through `kvn mount`: which name each real entry has in the view.
 //
-// - An archive (a regular file whose name's extension from its first dot is ".kvn" in any
-//   case and that starts with the archive magic, as the queue decides) with a whole header and
+// - An archive (a regular file whose name ends in ".kvn" in any case and that starts with the
+//   archive magic, as the queue decides) with a whole header and
 //   a safe type text appears under the name its expansion gives (jobs/Naming.h), with the size
 //   of its restored file.
 // - It keeps its own name, and shows its own bytes, when that restored name is also the name of

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "platform/FaultInjection.h"
@@ -107,6 +108,46 @@ int OpenClosedStandardDescriptors() {
         if (opened == fd) closed |= 1 << fd;
     }
     return closed;
+}
+
+FileHandle SpoolToUnnamedFile(FileHandle from, const std::string& folder, uint64_t limit) {
+    int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // A file system without unnamed files: a named one, unlinked at once.
+        std::string name = folder + "/.kvn-spool-XXXXXX";
+        fd = mkostemp(name.data(), O_CLOEXEC);
+        if (fd >= 0) unlink(name.c_str());
+    }
+    if (fd < 0) return kInvalidFile;
+    std::string buffer(1 << 20, '\0');
+    uint64_t total = 0;
+    for (;;) {
+        const int64_t got = ReadFull(from, buffer.data(), buffer.size());
+        if (got < 0 || (got > 0 && (total += static_cast<uint64_t>(got)) > limit) ||
+            (got > 0 && !WriteFull(fd, buffer.data(), static_cast<size_t>(got)))) {
+            const int error = got >= 0 && total > limit ? EFBIG : errno;
+            close(fd);
+            errno = error;
+            return kInvalidFile;
+        }
+        if (got == 0) break;
+    }
+    if (lseek(fd, 0, SEEK_SET) != 0) {
+        const int error = errno;
+        close(fd);
+        errno = error;
+        return kInvalidFile;
+    }
+    return fd;
+}
+
+std::string TemporaryFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder != nullptr && folder[0] == '/' ? folder : "/tmp";
+}
+
+std::string PathOfOpenFile(FileHandle file) {
+    return "/proc/self/fd/" + std::to_string(file);
 }
 
 FileHandle Duplicate(FileHandle file) {

@@ -28,6 +28,18 @@ FileHandle OpenForRead(const std::string& path);
 // kInvalidFile on failure; errno is ENOENT when a folder of the path is missing.
 FileHandle CreateNewForWrite(const std::string& path);
 
+// Copies everything `from` holds (a pipe, say) into a new file of `folder` that has no name,
+// so that nothing is left behind however the process ends. At most `limit` bytes are taken:
+// more fails with EFBIG. Returns the file, positioned at its start, or kInvalidFile with errno
+// set (ENOSPC when the folder's disk is full).
+FileHandle SpoolToUnnamedFile(FileHandle from, const std::string& folder, uint64_t limit);
+
+// The folder for temporary files: $TMPDIR when it is set and absolute, else /tmp.
+std::string TemporaryFolder();
+
+// A path that opens the very file `file` is open on, whatever its name (or none).
+std::string PathOfOpenFile(FileHandle file);
+
 // Opens /dev/null for writing: a destination that swallows everything (used to test archives).
 FileHandle OpenNullSink();
 

@@ -1,46 +1,140 @@
 #!/usr/bin/env bash
-# Builds the Debian package (build-release/kavrin_*.deb) and, with --smoke, installs it on this
-# machine, runs both programs for a moment, and removes it again.
+# Builds the Debian packages from debian/ with dpkg-buildpackage, in a copy of the source tree
+# under build-deb/ (so the tree itself stays clean): kvn (the command-line tool and its mount,
+# without Qt), kavrin (the window and the desktop files), their -dbgsym packages and the source
+# package. Checks them with lintian (no error, no warning), the programs' hardening with readelf,
+# and the AppStream metainfo with appstreamcli.
+#
+# With --smoke it then installs kvn alone on this machine, checks that it links no Qt, X or GL
+# library and works, installs kavrin beside it, runs both programs, and removes them again.
 #   scripts/package.sh [--smoke]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 bash "$root/scripts/setup.sh"
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
-if ! dpkg-query -W -f='${Status}' dpkg-dev 2>/dev/null | grep -q 'install ok installed'; then
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq dpkg-dev   # dpkg-shlibdeps
+fail() {
+  echo "package: $*" >&2
+  exit 1
+}
+
+version=$(cd "$root" && dpkg-parsechangelog -S Version)
+project=$(sed -n 's/^project(Kavrin VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
+[ "$version" = "$project" ] ||
+  fail "debian/changelog is at $version but CMakeLists.txt at $project: add a changelog entry"
+
+# The source tree as a checkout holds it, with edits not yet committed (build folders and other
+# ignored files left out).
+out="$root/build-deb"
+rm -rf "$out"
+mkdir -p "$out/kavrin-$version"
+if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
+  (cd "$root" && git ls-files -z --cached --others --exclude-standard |
+    while IFS= read -r -d '' file; do [ -e "$file" ] && printf '%s\0' "$file"; done |
+    tar --null -T - -cf -) | tar -xf - -C "$out/kavrin-$version"
+else
+  tar -C "$root" --exclude='./build*' -cf - . | tar -xf - -C "$out/kavrin-$version"
 fi
-build="$root/build-release"
-bash "$root/scripts/build.sh" "$build" -DCMAKE_BUILD_TYPE=Release -DKAVRIN_BUILD_TESTS=OFF
-(cd "$build" && cpack -G DEB >/dev/null)
-package=$(ls "$build"/kavrin_*.deb)
-echo "Built $package"
-dpkg-deb --info "$package" | grep -E 'Package|Version|Depends'
+
+echo "Building the packages of Kavrin $version"
+(cd "$out/kavrin-$version" &&
+  DEB_BUILD_OPTIONS="parallel=$(nproc) ${DEB_BUILD_OPTIONS:-}" \
+    nice -n 5 dpkg-buildpackage -us -uc >"$out/build.log" 2>&1) ||
+  { tail -n 40 "$out/build.log"; fail "dpkg-buildpackage failed (build-deb/build.log)"; }
+arch=$(dpkg --print-architecture)
+changes="$out/kavrin_${version}_$arch.changes"
+for package in kvn kavrin kvn-dbgsym kavrin-dbgsym; do
+  deb="$out/${package}_${version}_$arch.deb"
+  [ -f "$deb" ] || fail "missing: $deb"
+  echo "Built $(basename "$deb"): $(dpkg-deb -f "$deb" Installed-Size) KiB installed"
+done
+dpkg-deb -f "$out/kvn_${version}_$arch.deb" Depends Recommends
+dpkg-deb -f "$out/kavrin_${version}_$arch.deb" Depends Recommends
+
+echo "lintian:"
+lintian --fail-on error,warning "$changes" || fail "lintian reports errors or warnings"
+
+# Hardening as dpkg-buildflags asks for it, and debug symbols kept apart.
+unpacked="$out/unpacked"
+for package in kvn kavrin; do
+  dpkg-deb -x "$out/${package}_${version}_$arch.deb" "$unpacked"
+  program="$unpacked/usr/bin/$package"
+  headers=$(readelf -W --file-header --program-headers --dynamic --sections --dyn-syms "$program")
+  grep -q 'Type: *DYN' <<<"$headers" || fail "$package is not position-independent"
+  grep -q 'GNU_RELRO' <<<"$headers" || fail "$package has no read-only relocations"
+  grep -qE 'BIND_NOW|FLAGS_1.*NOW' <<<"$headers" || fail "$package is not bound now"
+  grep -q '__stack_chk_fail' <<<"$headers" || fail "$package has no stack protector"
+  grep -qE '__[a-z]+_chk@' <<<"$headers" || fail "$package uses no fortified functions"
+  ! grep -q '\.debug_info' <<<"$headers" || fail "$package is not stripped"
+  symbols=$(dpkg-deb -c "$out/${package}-dbgsym_${version}_$arch.deb")
+  grep -q '/usr/lib/debug/.build-id/.*\.debug$' <<<"$symbols" ||
+    fail "${package}-dbgsym holds no debug symbols"
+done
+
+appstreamcli validate --no-net --strict "$unpacked/usr/share/metainfo/io.kavrin.Kavrin.metainfo.xml" ||
+  fail "the AppStream metainfo does not validate"
 
 [ "${1:-}" = "--smoke" ] || exit 0
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "$package" >/dev/null
-trap 'DEBIAN_FRONTEND=noninteractive $sudo apt-get remove -y -qq kavrin >/dev/null' EXIT
-for file in /usr/bin/kavrin /usr/bin/kvn /usr/share/applications/kavrin.desktop \
-            /usr/share/mime/packages/kavrin.xml /usr/share/man/man1/kvn.1 \
-            /usr/share/icons/hicolor/scalable/apps/kavrin.svg \
-            /usr/share/icons/hicolor/48x48/apps/kavrin.png \
-            /usr/share/icons/hicolor/48x48/mimetypes/application-x-kavrin.png \
-            /usr/share/kio/servicemenus/kavrin-compress.desktop \
-            /usr/libexec/kavrin/kavrin-file-action; do
-  [ -e "$file" ] || { echo "missing after install: $file"; exit 1; }
+
+# Installed as users install them: kvn alone first.
+apt_get() { DEBIAN_FRONTEND=noninteractive $sudo apt-get -y -qq "$@" >/dev/null; }
+remove() { apt_get purge kavrin kvn 2>/dev/null || true; }
+remove
+trap remove EXIT
+apt_get install "$out/kvn_${version}_$arch.deb"
+! dpkg-query -W -f='${Status}' kavrin 2>/dev/null | grep -q 'install ok' || fail "kavrin came with kvn"
+if ldd /usr/bin/kvn | grep -E 'libQt|libX[0-9a-z]*\.so|libxcb|libGL|libEGL|libOpenGL|libwayland|libdrm'; then
+  fail "kvn links a graphical library"
+fi
+if apt-cache depends --recurse --no-recommends --no-suggests --no-conflicts --no-breaks \
+  --no-replaces --no-enhances kvn | grep -vE '^ ' |
+  grep -E '^(libqt|qt6-|libx11|libxcb|libxext|libgl1|libglx|libgles|libegl|libopengl|libwayland|libdrm|libgbm)'; then
+  fail "kvn depends on a graphical library"
+fi
+for file in /usr/bin/kvn /usr/share/man/man1/kvn.1.gz /usr/share/doc/kvn/copyright \
+  /usr/share/bash-completion/completions/kvn /usr/share/zsh/vendor-completions/_kvn \
+  /usr/share/fish/vendor_completions.d/kvn.fish; do
+  [ -e "$file" ] || fail "missing after installing kvn: $file"
 done
-desktop-file-validate /usr/share/applications/kavrin.desktop
-grep -qx "application/x-kavrin:application-x-kavrin" /usr/share/mime/icons ||
-  { echo "the archive type has no icon"; exit 1; }
-kvn --help >/dev/null
-kvn mount --help >/dev/null
 kvn --version
 scratch=$(mktemp -d)
+trap 'remove; rm -rf "$scratch"' EXIT
+head -c 300000 /dev/urandom >"$scratch/take.wav"
+cp "$scratch/take.wav" "$scratch/take.orig"
+kvn compress -q --delete-source "$scratch/take.wav"
+kvn test "$scratch/take.kvn" >/dev/null
+kvn expand -q "$scratch/take.kvn"
+cmp "$scratch/take.wav" "$scratch/take.orig" || fail "kvn did not restore its archive"
+
+# Then the window beside it.
+apt_get install "$out/kavrin_${version}_$arch.deb"
+for file in /usr/bin/kavrin /usr/share/applications/kavrin.desktop \
+  /usr/share/mime/packages/kavrin.xml /usr/share/man/man1/kavrin.1.gz \
+  /usr/share/icons/hicolor/scalable/apps/kavrin.svg \
+  /usr/share/icons/hicolor/48x48/apps/kavrin.png \
+  /usr/share/icons/hicolor/48x48/mimetypes/application-x-kavrin.png \
+  /usr/share/kio/servicemenus/kavrin-compress.desktop \
+  /usr/share/kio/servicemenus/kavrin-expand.desktop \
+  /usr/share/nautilus-python/extensions/kavrin.py \
+  /usr/share/metainfo/io.kavrin.Kavrin.metainfo.xml /usr/libexec/kavrin/kavrin-file-action; do
+  [ -e "$file" ] || fail "missing after installing kavrin: $file"
+done
+grep -q '^Exec=/usr/libexec/kavrin/kavrin-file-action compress %F$' \
+  /usr/share/kio/servicemenus/kavrin-compress.desktop || fail "the service menu runs no helper"
+grep -q '^HELPER = "/usr/libexec/kavrin/kavrin-file-action"$' \
+  /usr/share/nautilus-python/extensions/kavrin.py || fail "the Nautilus extension runs no helper"
+desktop-file-validate /usr/share/applications/kavrin.desktop
+appstreamcli validate --no-net --strict /usr/share/metainfo/io.kavrin.Kavrin.metainfo.xml >/dev/null
+grep -qx "application/x-kavrin:application-x-kavrin" /usr/share/mime/icons ||
+  fail "the archive type has no icon"
 HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" \
   timeout 3 kavrin -platform offscreen && status=0 || status=$?
 # The window runs until it is closed: being stopped by the timeout (124) is the good outcome.
-[ "$status" -eq 124 ] || { echo "kavrin ended early with status $status"; exit 1; }
+[ "$status" -eq 124 ] || fail "kavrin ended early with status $status"
 # The installed program leaves the package's desktop files to serve: nothing is written per user.
-[ ! -e "$scratch/data/applications/kavrin.desktop" ] || { echo "kavrin registered per user"; exit 1; }
-rm -rf "$scratch"
-echo "The installed package works; removing it."
+[ ! -e "$scratch/data/applications/kavrin.desktop" ] || fail "kavrin registered per user"
+
+remove
+trap 'rm -rf "$scratch"' EXIT
+[ ! -e /usr/bin/kvn ] && [ ! -e /usr/bin/kavrin ] || fail "the packages did not remove cleanly"
+echo "The packages install, work and remove cleanly."

@@ -12,11 +12,19 @@ packages=(
   libgtest-dev               # tests
   qt6-base-dev qt6-svg-dev   # the window and its scalable pictures
   xvfb xauth                 # the window's tests and screenshots
+  python3-pyatspi at-spi2-core dbus-daemon  # the window as a screen reader meets it (AT-SPI)
+  qt6-l10n-tools qt6-translations-l10n      # the window's translations, and Qt's own
   desktop-file-utils shared-mime-info   # checking the desktop entry and the MIME package
   libfuse3-dev fuse3         # kvn mount, and fusermount3 to unmount it
   fluidsynth sox             # programs that read sound files through kvn mount in its tests
+  parallel                   # runs the sharding recipe of doc/sharding.md in the tests
   timgm6mb-soundfont freepats alsa-utils  # real sound banks and sounds for those tests
   clang-format               # the format check (scripts/check-format.sh)
+  build-essential dpkg-dev debhelper lintian appstream  # the Debian packages and their checks
+  bash-completion zsh fish   # loading and running kvn's shell completions
+  libglib2.0-bin dbus-daemon  # the file managers' actions: gio launches them, gdbus notifies
+  python3-nautilus gir1.2-nautilus-4.0  # loading the GNOME Files extension
+  gettext                    # kvn's message catalogues (msgfmt, xgettext)
 )
 
 missing=()

@@ -49,8 +49,8 @@ TEST(FileAssociationTest, AProgramOutsideThePackageRegistersItselfAtEveryStart) 
     EXPECT_TRUE(Contains(package, "<glob pattern=\"*.kvn\"/>"));
     const std::string entry = ReadFile(dir / "data/applications/kavrin.desktop");
     EXPECT_TRUE(Contains(entry, "\nTryExec=/opt/kavrin/bin/kavrin\n"));
-    EXPECT_TRUE(Contains(entry, "\nExec=/opt/kavrin/bin/kavrin %f\n"));
-    EXPECT_TRUE(Contains(entry, "\nMimeType=application/x-kavrin;audio/x-wav;"));
+    EXPECT_TRUE(Contains(entry, "\nExec=/opt/kavrin/bin/kavrin %F\n"));
+    EXPECT_TRUE(Contains(entry, "\nMimeType=application/x-kavrin;\n"));
     EXPECT_EQ(ReadFile(dir / "data/icons/hicolor/scalable/apps/kavrin.svg"),
               Files().applicationIcon);
     EXPECT_EQ(ReadFile(dir / "data/icons/hicolor/scalable/mimetypes/application-x-kavrin.svg"),
@@ -62,7 +62,7 @@ TEST(FileAssociationTest, AProgramOutsideThePackageRegistersItselfAtEveryStart) 
     RegisterFileType("/home/me/My Apps/kavrin", Files(), folders, false);
     const std::string moved = ReadFile(dir / "data/applications/kavrin.desktop");
     EXPECT_TRUE(Contains(moved, "\nTryExec=/home/me/My Apps/kavrin\n"));
-    EXPECT_TRUE(Contains(moved, "\nExec=\"/home/me/My Apps/kavrin\" %f\n"));
+    EXPECT_TRUE(Contains(moved, "\nExec=\"/home/me/My Apps/kavrin\" %F\n"));
     EXPECT_EQ(ReadFile(dir / "config/mimeapps.list"),
               "[Default Applications]\napplication/x-kavrin=kavrin.desktop\n");
     EXPECT_EQ(test::ListFolder(dir / "data/applications"),
@@ -198,7 +198,7 @@ TEST(FileAssociationTest, FailsSilentlyAndWritesPathsAsEntriesNeedThem) {
     // Quoting first, then the escaping of every string value: a backslash becomes four.
     const std::string entry = PerUserDesktopEntry(Files().desktopEntry, "/a b/c\\d");
     EXPECT_TRUE(Contains(entry, "\nTryExec=/a b/c\\\\d\n"));
-    EXPECT_TRUE(Contains(entry, "\nExec=\"/a b/c\\\\\\\\d\" %f\n"));
+    EXPECT_TRUE(Contains(entry, "\nExec=\"/a b/c\\\\\\\\d\" %F\n"));
 }
 
 }  // namespace

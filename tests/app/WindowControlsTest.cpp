@@ -165,6 +165,49 @@ TEST_F(WindowControlsTest, EnterAndEscapeNeverCloseTheWindow) {
     EXPECT_FALSE(window->isVisible());
 }
 
+TEST_F(WindowControlsTest, TabGoesRowByRowAndDeleteIsTheDeleteButton) {
+    auto window = Open();
+    // Every control Tab reaches, in the order it reaches them: each one lies on a lower row
+    // than the one before, or on the same row further right.
+    std::vector<QWidget*> chain;
+    QWidget* first = window->GetDlgItem(IDC_QUEUE_LIST);
+    QWidget* control = first;
+    do {
+        if (control->parentWidget() == window.get() && (control->focusPolicy() & Qt::TabFocus)) {
+            chain.push_back(control);
+        }
+        control = control->nextInFocusChain();
+    } while (control != first);
+    EXPECT_EQ(chain.size(), 14u);
+    for (size_t i = 1; i < chain.size(); ++i) {
+        const QRect before = chain[i - 1]->geometry(), after = chain[i]->geometry();
+        const bool sameRow = after.top() <= before.bottom() && before.top() <= after.bottom();
+        EXPECT_TRUE(sameRow ? after.left() > before.left() : after.top() > before.bottom())
+            << chain[i - 1]->objectName().toStdString() << " -> "
+            << chain[i]->objectName().toStdString();
+    }
+
+    // Delete on the queue deletes the selected rows but the one whose job runs.
+    auto* queue = static_cast<CFileListCtrl*>(window->GetDlgItem(IDC_QUEUE_LIST));
+    for (const char* name : {"a.wav", "b.wav", "c.wav"}) {
+        WriteFile(dir_ / name, "x");
+        window->AddToQueue(dir_ / name);
+    }
+    queue->SetItemData(2, static_cast<int32_t>(0x80000000u));  // a.wav, in progress
+    auto pressDelete = [&] {
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+        QApplication::sendEvent(queue, &press);
+    };
+    queue->selectAll();
+    pressDelete();
+    ASSERT_EQ(queue->RowCount(), 1);
+    EXPECT_EQ(queue->RowFileName(0), "a.wav");
+    EXPECT_EQ(window->Queue().Queued(), 1);
+    queue->selectAll();
+    pressDelete();
+    EXPECT_EQ(queue->RowCount(), 1);
+}
+
 TEST_F(WindowControlsTest, BrowseTakesALocalFolderWithItsSlash) {
     std::optional<QUrl> next;
     WindowSeams seams;
@@ -180,39 +223,46 @@ TEST_F(WindowControlsTest, BrowseTakesALocalFolderWithItsSlash) {
     Button(*window, IDC_BROWSE)->click();
     EXPECT_EQ(window->DestDir(), "/");  // already ends with its slash
 
-    // Cancelled: nothing changes. No file-system path, or no room for the slash: "Shel Error".
+    // Cancelled: nothing changes. No file-system path, or no room for the slash: "Shell Error".
     next.reset();
     Button(*window, IDC_BROWSE)->click();
     next = QUrl(QStringLiteral("sftp://host/music"));
     Button(*window, IDC_BROWSE)->click();
     next = QUrl::fromLocalFile(QStringLiteral("/") + QString(kMaxDestDir - 1, QLatin1Char('x')));
     Button(*window, IDC_BROWSE)->click();
-    EXPECT_EQ(prompt_.shown, (std::vector<std::string>{"Shel Error", "Shel Error"}));
+    EXPECT_EQ(prompt_.shown, (std::vector<std::string>{"Shell Error", "Shell Error"}));
     EXPECT_EQ(window->DestDir(), "/");
 }
 
-TEST_F(WindowControlsTest, TheStartupFileIsQueuedAndWaitsForStart) {
-    const char* argv[] = {"kavrin", "-reverse", "take.kvn", "second.kvn"};
-    std::optional<std::string> startup = StartupFileFromArguments(4, argv);
-    ASSERT_TRUE(startup.has_value());
-    EXPECT_EQ(startup->front(), '/');
-    EXPECT_EQ(startup->substr(startup->size() - 9), "/take.kvn");
+TEST_F(WindowControlsTest, TheStartupFilesAreQueuedInOrderAndWaitForStart) {
+    const char* argv[] = {"kavrin", "-reverse", "take.kvn", "/a/second.kvn", "--", "-dash.wav"};
+    const std::vector<std::string> named = StartupFilesFromArguments(6, argv);
+    ASSERT_EQ(named.size(), 3u);
+    EXPECT_EQ(named[0].front(), '/');
+    EXPECT_EQ(named[0].substr(named[0].size() - 9), "/take.kvn");
+    EXPECT_EQ(named[1], "/a/second.kvn");
+    EXPECT_EQ(named[2].substr(named[2].size() - 10), "/-dash.wav");
     const char* switchesOnly[] = {"kavrin", "-style", "-x"};
-    EXPECT_FALSE(StartupFileFromArguments(3, switchesOnly).has_value());
+    EXPECT_TRUE(StartupFilesFromArguments(3, switchesOnly).empty());
 
-    WriteFile(dir_ / "take.raw", "some bytes");
-    g_pszStartupFile = dir_ / "take.raw";
+    for (const char* name : {"a.raw", "b.raw", "c.raw", "d.raw"}) WriteFile(dir_ / name, "x");
+    g_startupFiles = {dir_ / "a.raw", dir_ / "b.raw"};
     auto window = Open();
-    EXPECT_FALSE(g_pszStartupFile.has_value());  // taken once
+    EXPECT_TRUE(g_startupFiles.empty());  // taken once
     auto* queue = static_cast<CFileListCtrl*>(window->GetDlgItem(IDC_QUEUE_LIST));
-    // Queued once the window is on screen.
+    // Queued once the window is on screen, in their order (the first at the bottom, so it is
+    // the first one worked); files opened meanwhile follow them, and so do later ones.
+    window->OpenFiles({dir_ / "c.raw"});
     EXPECT_EQ(queue->RowCount(), 0);
     window->show();
-    ASSERT_TRUE(WaitUntil([&] { return queue->RowCount() == 1; }));
-    EXPECT_EQ(queue->RowFileName(0), "take.raw");
+    ASSERT_TRUE(WaitUntil([&] { return queue->RowCount() == 3; }));
+    window->OpenFiles({dir_ / "d.raw"});
+    std::vector<std::string> rows;
+    for (int row = queue->RowCount() - 1; row >= 0; --row) rows.push_back(queue->RowFileName(row));
+    EXPECT_EQ(rows, (std::vector<std::string>{"a.raw", "b.raw", "c.raw", "d.raw"}));
     QApplication::processEvents();
     EXPECT_FALSE(window->Dispatch().Running());
-    EXPECT_EQ(queue->ItemData(0), 0);  // queued, not in progress
+    EXPECT_EQ(queue->ItemData(3), 0);  // queued, not in progress
 }
 
 // Tells whether the window was on screen when each message came.
@@ -228,7 +278,7 @@ public:
 
 TEST_F(WindowControlsTest, AMessageAboutTheStartupFileComesOverTheShownWindow) {
     WriteFile(dir_ / ".hidden.wav", "x");
-    g_pszStartupFile = dir_ / ".hidden.wav";
+    g_startupFiles = {dir_ / ".hidden.wav"};
     WatchingPrompt prompt;
     CArchiverDlg window(&prompt);
     prompt.window = &window;

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <functional>
 
+#include "cli/Commands.h"
 #include "platform/FaultInjection.h"
 #include "tests/support/BatchHarness.h"
 #include "tests/support/EngineHarness.h"
@@ -79,7 +80,7 @@ TEST_F(BatchTest, VerifyCatchesSilentCorruption) {
         TempDir dir;
         WriteFile(dir / "take.wav", wav);
         BatchRun run = RunWithFault(dir, "", [&] { platform::InjectCorruption(c.op, c.nth); });
-        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.status, kExitRetry);  // the bytes went wrong on the way, not in the file
         EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
         EXPECT_NE(run.errors.find("; the archive was deleted"), std::string::npos);
         EXPECT_EQ(ListFolder(dir.path()), std::vector<std::string>{"take.wav"});
@@ -105,18 +106,21 @@ TEST_F(BatchTest, VerifyCatchesSilentCorruption) {
     EXPECT_TRUE(ReadFile(dir / "take.wav") == wav);
 }
 
-// A failure says what the system said: no space, no inodes, no permission, not just "error".
+// A failure says what the system said: no space, no inodes, no permission, not just "error";
+// the exit status tells whether running again may help.
 TEST_F(BatchTest, MessagesNameTheSystemsReason) {
     struct Case {
         FaultOp op;
         int error;
         const char* message;
+        int status;
     } cases[] = {
         // The result's folder "x" is missing; its parent "out" exists.
-        {FaultOp::MakeFolder, ENOSPC, "/out/x/take.kvn: No space left on device"},
-        {FaultOp::MakeFolder, EDQUOT, "/out/x/take.kvn: Disk quota exceeded"},
-        {FaultOp::Write, ENOSPC, "take.wav: write error: No space left on device"},
-        {FaultOp::Read, EIO, "take.wav: read error: Input/output error"},
+        {FaultOp::MakeFolder, ENOSPC, "/out/x/take.kvn: No space left on device", kExitRetry},
+        {FaultOp::MakeFolder, EDQUOT, "/out/x/take.kvn: Disk quota exceeded", kExitRetry},
+        {FaultOp::MakeFolder, EACCES, "/out/x/take.kvn: Permission denied", kExitFailed},
+        {FaultOp::Write, ENOSPC, "take.wav: write error: No space left on device", kExitRetry},
+        {FaultOp::Read, EIO, "take.wav: read error: Input/output error", kExitRetry},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
@@ -128,7 +132,7 @@ TEST_F(BatchTest, MessagesNameTheSystemsReason) {
         platform::InjectFault(c.op, 1, c.error);
         BatchRun run = Batch({dir / "take.wav"}, options);
         platform::ClearFaults();
-        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.status, c.status);
         EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
     }
 }
@@ -177,14 +181,14 @@ TEST_F(BatchTest, FilesAreKnownByIdentityNotBySpelling) {
          {"a.flac", "a.kvn"}},
         {"two archives restoring to one name",
          BatchCommand::Expand,
-         {"d/x.kvn", "l/x.old.kvn"},
+         {"d/x.kvn", "l/x.wav.kvn"},
          {"expanded", "ERROR"},
-         {"a.flac", "a.wav", "x.old.kvn", "x.wav"}},
+         {"a.flac", "a.wav", "x.wav", "x.wav.kvn"}},
         {"a result that is another input",
          BatchCommand::Process,
          {"d/x.kvn", "l/x.wav"},
          {"ERROR", "ERROR"},
-         {"a.flac", "a.wav", "x.kvn", "x.old.kvn", "x.wav"}},
+         {"a.flac", "a.wav", "x.kvn", "x.wav", "x.wav.kvn"}},
         // The same file named twice, or under a second name, is one input (and its second name
         // stays when its first is deleted).
         {"one file under three names",
@@ -203,7 +207,8 @@ TEST_F(BatchTest, FilesAreKnownByIdentityNotBySpelling) {
         const std::string archive = test::Compress(wav, DeltaMode::None, "wav").output;
         if (c.command != BatchCommand::Compress) {
             WriteFile(dir / "d/x.kvn", archive);
-            WriteFile(dir / "d/x.old.kvn", archive);
+            // x.wav too, from an empty type text.
+            WriteFile(dir / "d/x.wav.kvn", test::Compress(wav, DeltaMode::None, "").output);
         }
         if (c.command == BatchCommand::Process) WriteFile(dir / "d/x.wav", wav);
         if (std::string(c.what) == "one file under three names") {
@@ -249,6 +254,154 @@ TEST_F(BatchTest, ALinkAtTheResultsNameIsAnExistingResult) {
     EXPECT_FALSE(Exists(dir / "nowhere"));
 }
 
+TEST_F(BatchTest, NamesKeepTheirDotsAndNoArchiveOfAnotherFileIsReplacedSilently) {
+    TempDir dir;
+    const std::string kick = Sound(0.1), aiff = "an aiff sound", c4 = Sound(0.2), c5 = Sound(0.3);
+    WriteFile(dir / "Piano.C4.mf.wav", c4);
+    WriteFile(dir / "Piano.C5.mf.wav", c5);
+    WriteFile(dir / "Kick.aiff", aiff);
+    WriteFile(dir / "Kick.wav", kick);
+    BatchOptions options = Options();
+    options.overwrite = OverwritePolicy::Force;
+    options.deleteSource = true;
+    EXPECT_EQ(Batch({dir / "Piano.C4.mf.wav", dir / "Piano.C5.mf.wav", dir / "Kick.aiff"}, options)
+                  .status,
+              0);
+    EXPECT_EQ(
+        ListFolder(dir.path()),
+        (std::vector<std::string>{"Kick.kvn", "Kick.wav", "Piano.C4.mf.kvn", "Piano.C5.mf.kvn"}));
+    // -f does not replace Kick.kvn, which holds Kick.aiff; -n skips it; --replace-any does.
+    BatchRun forced = Batch({dir / "Kick.wav"}, options);
+    EXPECT_EQ(forced.status, 1);
+    EXPECT_NE(forced.errors.find("holds another file, Kick.aiff (use --replace-any"),
+              std::string::npos)
+        << forced.errors;
+    options.overwrite = OverwritePolicy::NoClobber;
+    EXPECT_EQ(Batch({dir / "Kick.wav"}, options).Actions(), std::vector<std::string>{"skipped"});
+    EXPECT_TRUE(Exists(dir / "Kick.wav"));
+    options.overwrite = OverwritePolicy::Force;
+    options.replaceAny = true;
+    EXPECT_EQ(Batch({dir / "Kick.wav"}, options).status, 0);
+
+    BatchRun expanded = Batch({dir.path()}, Options(BatchCommand::Expand));
+    EXPECT_EQ(expanded.status, 0) << expanded.errors;
+    EXPECT_EQ(ListFolder(dir.path()),
+              (std::vector<std::string>{"Kick.kvn", "Kick.wav", "Piano.C4.mf.kvn",
+                                        "Piano.C4.mf.wav", "Piano.C5.mf.kvn", "Piano.C5.mf.wav"}));
+    EXPECT_TRUE(ReadFile(dir / "Kick.wav") == kick);
+    EXPECT_TRUE(ReadFile(dir / "Piano.C4.mf.wav") == c4);
+    EXPECT_TRUE(ReadFile(dir / "Piano.C5.mf.wav") == c5);
+}
+
+// A pipe on standard input is kept whole before the job starts: more than a source may hold is
+// refused, and a full temporary folder fails with the system's reason, before anything is
+// written to standard output.
+TEST_F(BatchTest, APipeOnStandardInputIsKeptWholeOrRefused) {
+    TempDir dir;
+    struct Case {
+        const char* what;
+        uint64_t limit;
+        bool full;
+        const char* message;
+        int status;
+    } cases[] = {
+        {"a pipe holding more than the limit", 4096, false, "-: too large", kExitFailed},
+        {"a full temporary folder", 1 << 20, true, "-: can't keep standard input in ", kExitRetry},
+        {"a pipe that fits", 1 << 20, false, "", kExitOk},
+    };
+    const std::string sound = Sound(0.05);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        platform::FileHandle readEnd, writeEnd;
+        ASSERT_TRUE(platform::MakePipe(&readEnd, &writeEnd));
+        ASSERT_TRUE(platform::WriteFull(writeEnd, sound.data(), sound.size()));
+        platform::CloseFile(writeEnd);
+        const std::string outPath = dir / "out.kvn";
+        platform::FileHandle out = platform::CreateNewForWrite(outPath);
+        BatchOptions options = Options();
+        options.json = false;
+        options.toStdout = true;
+        options.standardInput = readEnd;
+        options.standardOutput = out;
+        options.spoolLimit = c.limit;
+        if (c.full) platform::InjectFault(FaultOp::Write, 1, ENOSPC);
+        BatchRun run = Batch({"-"}, options);
+        platform::ClearFaults();
+        platform::CloseFile(readEnd);
+        platform::CloseFile(out);
+        EXPECT_EQ(run.status, c.status) << run.errors;
+        if (c.status == kExitOk) {
+            EXPECT_TRUE(test::Expand(ReadFile(outPath)).output == sound);
+        } else {
+            EXPECT_NE(run.errors.find(c.message), std::string::npos) << run.errors;
+            EXPECT_EQ(ReadFile(outPath), "");
+        }
+        ASSERT_EQ(unlink(outPath.c_str()), 0);
+    }
+}
+
+// A folder walk takes what the command is for; files named one by one follow the command. -r
+// keeps named files' folders below the base, so two Kick.wav of two folders do not clash, and
+// shards of any count split the inputs with every file taken exactly once.
+TEST_F(BatchTest, WalksTakeWhatTheCommandIsForAndShardsSplitTheInputs) {
+    TempDir dir;
+    test::MakeFolders(dir / "lib/a");
+    test::MakeFolders(dir / "lib/b");
+    const std::string kick = Sound(0.05);
+    WriteFile(dir / "lib/a/Kick.wav", kick);
+    WriteFile(dir / "lib/b/Kick.wav", kick);
+    WriteFile(dir / "lib/old.kvn", test::Compress("old sound", DeltaMode::None, "wav").output);
+    BatchOptions compress = Options();
+    // Compressing the library twice: the second run skips what the first made.
+    for (int run = 0; run < 2; ++run) {
+        compress.overwrite = OverwritePolicy::NoClobber;
+        BatchRun walked = Batch({dir / "lib"}, compress);
+        EXPECT_EQ(walked.status, 0) << walked.errors;
+        EXPECT_EQ(walked.Actions(),
+                  (std::vector<std::string>(2, run == 0 ? "compressed" : "skipped")));
+    }
+    BatchOptions expand = Options(BatchCommand::Expand);
+    expand.overwrite = OverwritePolicy::NoClobber;
+    BatchRun expanded = Batch({dir / "lib"}, expand);
+    EXPECT_EQ(expanded.Actions(), (std::vector<std::string>{"skipped", "skipped", "expanded"}))
+        << expanded.errors;
+    EXPECT_EQ(ReadFile(dir / "lib/old.wav"), "old sound");
+
+    // Named files keep their folders below the base (the working folder, or --base).
+    BatchOptions tree = Options();
+    tree.outputFolder = dir / "out";
+    tree.keepTree = true;
+    tree.base = dir / "lib";
+    EXPECT_EQ(Batch({dir / "lib/a/Kick.wav", dir / "lib/b/Kick.wav"}, tree).status, 0);
+    EXPECT_EQ(ListFolder(dir / "out/a"), std::vector<std::string>{"Kick.kvn"});
+    EXPECT_EQ(ListFolder(dir / "out/b"), std::vector<std::string>{"Kick.kvn"});
+    tree.base = dir / "lib/a";
+    BatchRun outside = Batch({dir / "lib/b/Kick.wav"}, tree);
+    EXPECT_NE(outside.errors.find("not below the base folder"), std::string::npos);
+
+    // Shards: 30 files, split 1, 2 and 7 ways.
+    test::MakeFolders(dir / "many");
+    std::vector<std::string> all;
+    for (int i = 0; i < 30; ++i) {
+        all.push_back("f" + std::to_string(i) + ".raw");
+        WriteFile(dir / ("many/" + all.back()), "file " + std::to_string(i));
+    }
+    for (uint32_t count : {1u, 2u, 7u}) {
+        std::vector<std::string> taken;
+        for (uint32_t index = 1; index <= count; ++index) {
+            BatchOptions shard = Options();
+            shard.outputFolder = dir / ("shards" + std::to_string(count));
+            shard.shardIndex = index;
+            shard.shardCount = count;
+            EXPECT_EQ(Batch({dir / "many"}, shard).status, 0);
+        }
+        taken = ListFolder(dir / ("shards" + std::to_string(count)));
+        EXPECT_EQ(taken.size(), all.size()) << count << " shards";
+    }
+    // The share of a path never changes: machines of other versions agree on it.
+    EXPECT_EQ(ShardOf("samples/Kick.wav", 1000003), 10675757342166441119ull % 1000003);
+}
+
 TEST_F(BatchTest, ProcessChoosesTheDirectionPerFile) {
     TempDir dir;
     const std::string wav = Sound(0.2);
@@ -262,8 +415,8 @@ TEST_F(BatchTest, ProcessChoosesTheDirectionPerFile) {
     BatchRun run = Batch({dir.path()}, options);
     EXPECT_EQ(run.status, 0) << run.errors;
     EXPECT_EQ(ListFolder(dir / "out"),
-              (std::vector<std::string>{"LOOP.aiff", "take.kvn", "take.raw"}));
-    for (const char* restored : {"out/LOOP.aiff", "out/take.raw"}) {
+              (std::vector<std::string>{"LOOP.aiff", "take.2.raw", "take.kvn"}));
+    for (const char* restored : {"out/LOOP.aiff", "out/take.2.raw"}) {
         EXPECT_TRUE(ReadFile(dir / restored) == wav) << restored;
     }
     EXPECT_NE(run.out.find("LOOP.KVN    "), std::string::npos);

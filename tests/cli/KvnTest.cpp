@@ -1,12 +1,14 @@
 // kvn end to end: real files in temporary trees, asserting output and exit status.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cmath>
 
 #include <chrono>
 #include <cstdio>
@@ -253,7 +255,7 @@ TEST(KvnTest, JsonReportForScripts) {
     WriteFile(dir / "\xfe.wav", wav);
     WriteFile(dir / "fake.kvn", "nope");
     ProgramResult run =
-        Kvn({"process", "--json", "--verify", "-m", "8", "\xfe.wav", "fake.kvn"}, dir.path());
+        Kvn({"process", "-q", "--json", "--verify", "-m", "8", "\xfe.wav", "fake.kvn"}, dir.path());
     EXPECT_EQ(run.status, 1);
     std::vector<nlohmann::json> objects;
     std::istringstream lines(run.out);
@@ -281,6 +283,29 @@ TEST(KvnTest, JsonReportForScripts) {
     EXPECT_EQ(objects[2]["failed"], 1);
     EXPECT_EQ(objects[2]["bytes_in"], wav.size());
     EXPECT_EQ(objects[2]["exit_status"], 1);
+    // Ratios are numbers: percent, two decimals.
+    const double percent = std::round(payload.size() * 10000.0 / wav.size()) / 100.0;
+    EXPECT_EQ(objects[0]["ratio"], percent);
+    EXPECT_EQ(objects[2]["ratio"], percent);
+
+    // info and test speak JSON too, a line per archive.
+    ProgramResult info = Kvn({"info", "--json", "\xfe.kvn"}, dir.path());
+    EXPECT_EQ(info.status, 0) << info.err;
+    const nlohmann::json header = nlohmann::json::parse(info.out);
+    EXPECT_EQ(header["file_hex"], "fe2e6b766e");
+    EXPECT_EQ(header["type"], "wav");
+    EXPECT_EQ(header["filter"], "8-bit");
+    EXPECT_EQ(header["original_size"], wav.size());
+    EXPECT_EQ(header["archive_size"], ReadFile(dir / "\xfe.kvn").size());
+    ProgramResult test =
+        Kvn({"test", "--json", "--no-progress", "\xfe.kvn", "fake.kvn"}, dir.path());
+    EXPECT_EQ(test.status, 1);
+    std::istringstream verdicts(test.out);
+    std::string line;
+    ASSERT_TRUE(std::getline(verdicts, line));
+    EXPECT_EQ(nlohmann::json::parse(line)["result"], "ok");
+    ASSERT_TRUE(std::getline(verdicts, line));
+    EXPECT_EQ(nlohmann::json::parse(line)["result"], "failed");
 }
 
 TEST(KvnTest, ResultsKeepTheSourceTimesAndMode) {
@@ -367,23 +392,150 @@ TEST(KvnTest, UsageErrorsAndHelp) {
              {},
              {"compress"},
              {"compress", "-m", "12", "x"},
+             {"compress", "-9", "x.wav"},
+             {"compress", "--best", "x.wav"},
              {"frobnicate"},
              {"process", "-r", "x"},
              {"process", "-j", "0", "x"},
              {"expand", "-m", "16", "x.kvn"},
+             {"compress", "--shard", "3/2", "x"},
+             {"compress", "-", "-"},
+             {"help", "frobnicate"},
          }) {
-        EXPECT_EQ(Kvn(args).status, 2) << testing::PrintToString(args);
+        ProgramResult run = Kvn(args);
+        EXPECT_EQ(run.status, 2) << testing::PrintToString(args);
+        EXPECT_EQ(run.err.rfind("kvn: ", 0), 0u) << run.err;
+    }
+    // After --, a name that looks like an option is a file.
+    EXPECT_NE(Kvn({"compress", "--", "-9"}).err.find("-9: no such file"), std::string::npos);
+
+    // Every help text fits 80 columns and names every option its command takes.
+    std::vector<ProgramResult> helps = {Kvn({"--help"}), Kvn({"help"}), Kvn({"-h"})};
+    for (const char* command :
+         {"process", "compress", "expand", "info", "test", "mount", "umount", "help"}) {
+        helps.push_back(Kvn({command, "--help"}));
+        helps.push_back(Kvn({"help", command}));
+    }
+    for (const ProgramResult& help : helps) {
+        EXPECT_EQ(help.status, 0);
+        std::istringstream lines(help.out);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
     }
     ProgramResult help = Kvn({"p", "--help"});
-    EXPECT_EQ(help.status, 0);
     for (const char* option :
-         {"--mode", "--output", "--keep-tree", "--jobs", "--force", "--no-clobber",
-          "--delete-source", "--verify", "--json", "--quiet", "--no-progress"}) {
+         {"--mode", "--output", "--keep-tree", "--base", "--jobs", "--threads", "--force",
+          "--replace-any", "--no-clobber", "--delete-source", "--verify", "--stdout", "--json",
+          "--quiet", "--no-progress", "--files-from", "--null", "--shard", "--type"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
-    ProgramResult version = Kvn({"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("kvn ", 0), 0u) << version.out;
+    for (const char* flag : {"--version", "-V"}) {
+        ProgramResult version = Kvn({flag});
+        EXPECT_EQ(version.status, 0);
+        EXPECT_EQ(version.out, "kvn " KAVRIN_VERSION "\n");
+    }
+}
+
+// The recipe of doc/sharding.md, with GNU parallel's --sshlogin on this machine: three shares
+// of one list, run side by side, take every file exactly once.
+TEST(KvnTest, ShardsRunByGnuParallelTakeEveryFileOnce) {
+    KAVRIN_REQUIRE_TOOL(parallel, "parallel");
+    TempDir dir;
+    MakeFolders(dir, {"s", "s/a", "s/b"});
+    std::string list;
+    for (int i = 0; i < 12; ++i) {
+        for (const char* folder : {"a", "b"}) {
+            const std::string name = std::string(folder) + "/f" + std::to_string(i) + ".raw";
+            WriteFile(dir / ("s/" + name), name);
+            list += "./" + name + std::string(1, '\0');
+        }
+    }
+    WriteFile(dir / "list0", list);
+    ProgramResult run = test::RunProgram({parallel,
+                                          "--will-cite",
+                                          "-j1",
+                                          "--sshlogin",
+                                          ":",
+                                          "--workdir",
+                                          dir / "s",
+                                          KVN_PATH,
+                                          "compress",
+                                          "-q",
+                                          "--json",
+                                          "-n",
+                                          "-r",
+                                          "--base",
+                                          ".",
+                                          "-o",
+                                          dir / "out",
+                                          "-0",
+                                          "--files-from",
+                                          dir / "list0",
+                                          "--shard",
+                                          "{}/3",
+                                          ":::",
+                                          "1",
+                                          "2",
+                                          "3"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    size_t compressed = 0;
+    for (size_t at = run.out.find("\"action\":\"compressed\""); at != std::string::npos;
+         at = run.out.find("\"action\":\"compressed\"", at + 1)) {
+        ++compressed;
+    }
+    EXPECT_EQ(compressed, 24u) << run.out;
+    EXPECT_EQ(ListFolder(dir / "out/a").size() + ListFolder(dir / "out/b").size(), 24u);
+}
+
+// kvn speaks the user's language through its catalogue; the German help fits 80 columns too.
+TEST(KvnTest, SpeaksGermanFromTheCatalogue) {
+    const auto german = [](const std::string& args) {
+        return test::RunProgram(
+            {"/bin/sh", "-c", "LANGUAGE=de LC_ALL=C.UTF-8 " + std::string(KVN_PATH) + " " + args});
+    };
+    for (const char* args : {"--help", "compress --help", "mount --help", "test --help"}) {
+        ProgramResult help = german(args);
+        EXPECT_EQ(help.status, 0);
+        EXPECT_EQ(help.out.rfind("Aufruf: kvn", 0), 0u) << help.out;
+        std::istringstream lines(help.out);
+        for (std::string line; std::getline(lines, line);) {
+            // Columns, not bytes: an umlaut takes two bytes.
+            size_t columns = 0;
+            for (unsigned char byte : line) columns += (byte & 0xC0) != 0x80;
+            EXPECT_LE(columns, 80u) << line;
+        }
+    }
+    ProgramResult usage = german("compress -9 x.wav");
+    EXPECT_EQ(usage.status, 2);
+    EXPECT_EQ(usage.err.rfind("kvn: unbekannte Option -9", 0), 0u) << usage.err;
+}
+
+// Lists of files as tar -T and rsync --files-from take them: one per line, or NUL-separated for
+// names holding newlines; with -r each keeps its folder below the working folder.
+TEST(KvnTest, FilesFromAListKeepTheirFolders) {
+    TempDir dir;
+    MakeFolders(dir, {"a", "b", "c"});
+    const std::vector<std::string> names = {"a/Kick.wav", "b/Kick.wav", "c/with space.wav",
+                                            "c/new\nline.wav"};
+    std::string nulList;
+    for (const std::string& name : names) {
+        WriteFile(dir / name, SoundWav(0.05));
+        nulList += name + std::string(1, '\0');
+    }
+    WriteFile(dir / "list0", nulList);
+    ProgramResult run =
+        Kvn({"compress", "-q", "-o", "out", "-r", "-0", "--files-from", "list0"}, dir.path());
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(ListFolder(dir / "out/a"), std::vector<std::string>{"Kick.kvn"});
+    EXPECT_EQ(ListFolder(dir / "out/b"), std::vector<std::string>{"Kick.kvn"});
+    EXPECT_EQ(ListFolder(dir / "out/c"),
+              (std::vector<std::string>{"new\nline.kvn", "with space.kvn"}));
+    // A list of lines on standard input, with an empty line and a name with spaces.
+    ProgramResult lines =
+        test::RunProgram({KVN_PATH, "expand", "-q", "-o", "back", "--files-from", "-"},
+                         "out/c/with space.kvn\n\nout/a/Kick.kvn\n", dir.path());
+    EXPECT_EQ(lines.status, 0) << lines.err;
+    EXPECT_EQ(ListFolder(dir / "back"), (std::vector<std::string>{"Kick.wav", "with space.wav"}));
+    EXPECT_TRUE(ReadFile(dir / "back/with space.wav") == ReadFile(dir / "c/with space.wav"));
 }
 
 TEST(KvnTest, CtrlCCancelsEveryJobAndLeavesNoPartialFile) {
@@ -584,10 +736,36 @@ TEST(KvnTest, ResultsToStandardOutputAndAFileFromStandardInput) {
     EXPECT_TRUE(KvnShell(dir.path(), "process - <in.kvn").out == wav);
     EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"in.kvn", "made", "take.wav"}));
 
-    // A pipe is no file: its size is not known before it ends.
-    ProgramResult piped = test::RunProgram({KVN_PATH, "compress", "-"}, wav, dir.path());
-    EXPECT_EQ(piped.status, 1);
-    EXPECT_NE(piped.err.find("standard input is not a regular file"), std::string::npos);
+    // A pipe is kept whole in an unnamed temporary file first, in either direction.
+    ProgramResult piped =
+        test::RunProgram({KVN_PATH, "compress", "--type", "wav", "-"}, wav, dir.path());
+    EXPECT_EQ(piped.status, 0) << piped.err;
+    EXPECT_TRUE(piped.out == archive);
+    EXPECT_TRUE(test::RunProgram({KVN_PATH, "expand", "-"}, piped.out, dir.path()).out == wav);
+    ProgramResult empty = test::RunProgram({KVN_PATH, "compress", "-"}, "", dir.path());
+    EXPECT_EQ(empty.status, 0) << empty.err;
+    EXPECT_EQ(test::RunProgram({KVN_PATH, "expand", "-"}, empty.out, dir.path()).out, "");
+    // 200 MB through two pipes, far more than any buffer, with TMPDIR where the user puts it.
+    test::MakeFolders(dir / "tmp");
+    const std::string tmp = "TMPDIR=" + (dir / "tmp") + " " + KVN_PATH;
+    ProgramResult large =
+        test::RunProgram({"/bin/sh", "-c",
+                          "head -c 200000000 /dev/zero | " + tmp + " compress - | " + tmp +
+                              " expand - | cmp - /dev/zero 2>&1"},
+                         "", dir.path());
+    EXPECT_NE(large.out.find("EOF on - after byte 200000000,"), std::string::npos)
+        << large.out << large.err;
+    EXPECT_TRUE(ListFolder(dir / "tmp").empty()) << "the kept input has no name";
+    // Standard output that is an input is refused before anything is written to it.
+    for (const char* command : {"compress -c take.wav >>take.wav", "expand -c in.kvn >>in.kvn",
+                                "compress --json -f take.wav >>take.wav"}) {
+        const std::string before = ReadFile(dir / "take.wav") + ReadFile(dir / "in.kvn");
+        ProgramResult same = KvnShell(dir.path(), command);
+        EXPECT_EQ(same.status, 1) << command;
+        EXPECT_NE(same.err.find("is also standard output; nothing was done"), std::string::npos)
+            << same.err;
+        EXPECT_TRUE(ReadFile(dir / "take.wav") + ReadFile(dir / "in.kvn") == before) << command;
+    }
     // Nothing is written to a terminal, and nothing streamed is ever deleted or read back.
     TerminalRun terminal = RunOnTerminal(dir.path(), {"compress", "-c", "take.wav"}, {});
     EXPECT_EQ(terminal.status, 1);

@@ -88,13 +88,11 @@ TEST_F(DispatcherTest, NamesDestinationsAndRoundTrips) {
     for (const char* name : {"take.wav", "a.b.wav", "readme"}) Add(dir_ / name);
     DeliverAll();
     EXPECT_EQ(ListFolder(dir_.path()),
-              (std::vector<std::string>{"a.b.wav", "a.kvn", "readme", "readme.kvn", "take.kvn",
+              (std::vector<std::string>{"a.b.kvn", "a.b.wav", "readme", "readme.kvn", "take.kvn",
                                         "take.wav"}));
-    // Stored type texts: wav, b.wav, and an empty one.
+    // Stored type texts: the text after the last dot, or an empty one.
     EXPECT_EQ(ReadFile(dir_ / "take.kvn").substr(4, 4), "\x03wav");
-    EXPECT_EQ(ReadFile(dir_ / "a.kvn").substr(4, 6),
-              "\x05"
-              "b.wav");
+    EXPECT_EQ(ReadFile(dir_ / "a.b.kvn").substr(4, 4), "\x03wav");
     EXPECT_EQ(ReadFile(dir_ / "readme.kvn")[4], '\0');
 
     // Back again into a defined folder three levels below one that exists (created level by
@@ -102,19 +100,20 @@ TEST_F(DispatcherTest, NamesDestinationsAndRoundTrips) {
     ASSERT_EQ(rename((dir_ / "take.kvn").c_str(), (dir_ / "TAKE.KVN").c_str()), 0);
     window_.options.sameDir = false;
     window_.options.destDir = dir_ / "out/x/y";
-    for (const char* name : {"TAKE.KVN", "a.kvn", "readme.kvn"}) Add(dir_ / name);
+    for (const char* name : {"TAKE.KVN", "a.b.kvn", "readme.kvn"}) Add(dir_ / name);
     DeliverAll();
     EXPECT_EQ(ListFolder(dir_ / "out/x/y"),
-              (std::vector<std::string>{"TAKE.wav", "a.b.wav", "readme."}));
+              (std::vector<std::string>{"TAKE.wav", "a.b.wav", "readme"}));
     EXPECT_TRUE(ReadFile(dir_ / "out/x/y/a.b.wav") == ReadFile(dir_ / "a.b.wav"));
-    EXPECT_EQ(ReadFile(dir_ / "out/x/y/readme."), "plain text, no dot");
+    EXPECT_EQ(ReadFile(dir_ / "out/x/y/readme"), "plain text, no dot");
 
-    // take.2.kvn is expanded by its path's end, into take plus its stored type.
+    // A name ending in .kvn is an archive whatever dots come before: take.2.kvn restores as
+    // take.2 plus its stored type.
     ASSERT_EQ(rename((dir_ / "TAKE.KVN").c_str(), (dir_ / "take.2.kvn").c_str()), 0);
     window_.options.destDir = dir_ / "two/";
     Add(dir_ / "take.2.kvn");
     DeliverAll();
-    EXPECT_EQ(ListFolder(dir_ / "two"), std::vector<std::string>{"take.wav"});
+    EXPECT_EQ(ListFolder(dir_ / "two"), std::vector<std::string>{"take.2.wav"});
     EXPECT_TRUE(window_.shown.empty());
 }
 
@@ -140,6 +139,21 @@ TEST_F(DispatcherTest, ReportsWhatEachJobDid) {
     EXPECT_EQ(expanded.mode, DeltaMode::Bits16);  // the stored mode
     EXPECT_EQ(expanded.oldSize, compressed.newSize);
     EXPECT_EQ(expanded.newSize, wav.size());
+}
+
+TEST_F(DispatcherTest, TheQuestionNamesTheFileAnExistingArchiveHolds) {
+    // Kick.kvn holds Kick.aiff: compressing Kick.wav over it would lose that file.
+    WriteFile(dir_ / "Kick.kvn", test::Compress("an aiff", DeltaMode::None, "aiff").output);
+    WriteFile(dir_ / "Kick.wav", Sound(0.2));
+    window_.answers = {Prompt::Answer::No};
+    Add(dir_ / "Kick.wav");
+    dispatcher_.OnStart();
+    DeliverAll();
+    ASSERT_EQ(window_.asked.size(), 1u);
+    EXPECT_EQ(window_.asked[0], "File already exists\n" + (dir_ / "Kick.kvn") +
+                                    "\nIt holds another file: Kick.aiff\nOverwrite?");
+    EXPECT_EQ(test::PayloadOf(ReadFile(dir_ / "Kick.kvn")),
+              test::PayloadOf(test::Compress("an aiff", DeltaMode::None, "aiff").output));
 }
 
 TEST_F(DispatcherTest, OverwriteQuestionAndEmptyDestination) {

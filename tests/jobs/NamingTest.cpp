@@ -2,27 +2,27 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace kavrin {
 namespace {
 
 TEST(NamingTest, ExtensionsAndArchiveTests) {
-    EXPECT_EQ(FindExtension("a.b.wav"), 1u);
-    EXPECT_EQ(FindExtension("readme"), 6u);
-    EXPECT_EQ(FindExtension(""), 0u);
+    EXPECT_EQ(TypeTextOf("a.b.wav"), "wav");
+    EXPECT_EQ(TypeTextOf("readme"), "");
+    EXPECT_EQ(TypeTextOf("take."), "");
+    EXPECT_EQ(TypeTextOf(".hidden"), "hidden");
 
-    // The dispatcher looks at the end of the full path.
+    // One rule for every front end: the name ends in ".kvn", in any case.
     for (const char* path :
-         {"/in/take.kvn", "/in/TAKE.KVN", "/in/take.2.kvn", "/x/.kVn", "a.kvn"}) {
+         {"/in/take.kvn", "/in/TAKE.KVN", "/in/take.2.kvn", "/x/.kVn", "a.kvn", "loop.KvN"}) {
         EXPECT_TRUE(IsArchivePath(path)) << path;
     }
-    for (const char* path : {".kvn", "/in/take.kvnx", "/in/takekvn", "/in/take.kv", ""}) {
+    for (const char* path :
+         {"/in/take.kvnx", "/in/takekvn", "/in/take.kv", "", "/a.kvn/b", "kvn"}) {
         EXPECT_FALSE(IsArchivePath(path)) << path;
     }
-    // The queue looks at the text from the name's first dot.
-    EXPECT_TRUE(HasArchiveExtension("loop.KVN"));
-    EXPECT_FALSE(HasArchiveExtension("take.2.kvn"));
-    EXPECT_FALSE(HasArchiveExtension("take.kvn2"));
-    EXPECT_FALSE(HasArchiveExtension("kvn"));
 }
 
 TEST(NamingTest, SplitsAndJoinsPaths) {
@@ -48,32 +48,64 @@ TEST(NamingTest, DestinationFolders) {
     EXPECT_EQ(DestinationFolder(false, "/in", ""), "");  // "Illegal destination directory"
 }
 
-TEST(NamingTest, ResultNamesRoundTrip) {
+TEST(NamingTest, NamesKeepTheirDotsAndRoundTrip) {
     struct Case {
         const char *source, *archive, *type;
     } cases[] = {
-        {"take.wav", "take.kvn", "wav"}, {"a.b.wav", "a.kvn", "b.wav"},
-        {"readme", "readme.kvn", ""},    {"dot.", "dot.kvn", ""},
+        {"readme", "readme.kvn", ""},
+        {"take.wav", "take.kvn", "wav"},
+        {"Vox.take1.wav", "Vox.take1.kvn", "wav"},
+        {"Piano.C4.mf.wav", "Piano.C4.mf.kvn", "wav"},
+        {"a.b.c.d.e.wav", "a.b.c.d.e.kvn", "wav"},
+        {"take.", "take..kvn", ""},  // a trailing dot stays with the name
+        {"a..", "a...kvn", ""},
+        {".hidden.wav", ".hidden.kvn", "wav"},
+        {".wav", ".kvn", "wav"},
         {"song.WAV", "song.kvn", "WAV"},
     };
     for (const Case& c : cases) {
         std::string archive, type, restored;
-        ASSERT_TRUE(NameForCompression(c.source, &archive, &type));
+        ASSERT_TRUE(NameForCompression(c.source, &archive, &type)) << c.source;
         EXPECT_EQ(archive, c.archive);
         EXPECT_EQ(type, c.type);
         ASSERT_TRUE(NameForExpansion(archive, type, &restored));
-        // readme comes back as "readme." (a dot and an empty type text).
-        EXPECT_EQ(restored, type.empty() ? archive.substr(0, archive.size() - 3) : c.source);
+        EXPECT_EQ(restored, c.source);
+        // The mount finds the archive again from the restored name.
+        std::vector<std::string> stems = ArchiveStemsFor(restored);
+        EXPECT_NE(std::find(stems.begin(), stems.end(), archive.substr(0, archive.size() - 4)),
+                  stems.end())
+            << c.source;
     }
-    std::string restored;
-    ASSERT_TRUE(NameForExpansion("take.2.kvn", "aiff", &restored));
-    EXPECT_EQ(restored, "take.aiff");
-    ASSERT_TRUE(NameForExpansion("TAKE.KVN", "wav", &restored));
-    EXPECT_EQ(restored, "TAKE.wav");
+
+    // Archives named by the first-dot rule have one dot: they restore as they always did, also
+    // when a user changes the letter case or the text before the dot.
+    struct Old {
+        const char *archive, *type, *restored;
+    } old[] = {
+        {"take.kvn", "01.wav", "take.01.wav"},
+        {"TAKE.KVN", "wav", "TAKE.wav"},
+        {"take (copy).kvn", "b.wav", "take (copy).b.wav"},
+        {"x.kvn", "", "x"},
+        {"take.2.kvn", "aiff", "take.2.aiff"},  // renamed with a dot of its own: kept
+        {"packed.bin", "wav", "packed.wav"},    // expanded by force under another name
+    };
+    for (const Old& o : old) {
+        std::string restored;
+        ASSERT_TRUE(NameForExpansion(o.archive, o.type, &restored)) << o.archive;
+        EXPECT_EQ(restored, o.restored);
+        std::vector<std::string> stems = ArchiveStemsFor(restored);
+        if (IsArchiveName(o.archive)) {
+            EXPECT_NE(std::find(stems.begin(), stems.end(),
+                                std::string(o.archive).substr(0, std::strlen(o.archive) - 4)),
+                      stems.end())
+                << o.archive;
+        }
+    }
 
     std::string archive, type;
     EXPECT_FALSE(NameForCompression("x." + std::string(256, 'e'), &archive, &type));
     EXPECT_TRUE(NameForCompression("x." + std::string(255, 'e'), &archive, &type));
+    EXPECT_TRUE(NameForCompression("x." + std::string(300, 'e') + ".wav", &archive, &type));
 }
 
 TEST(NamingTest, RefusesTypeTextsThatLeaveTheFolder) {
@@ -82,9 +114,11 @@ TEST(NamingTest, RefusesTypeTextsThatLeaveTheFolder) {
                                   std::string_view("wav\0x", 5), std::string_view("/")}) {
         EXPECT_FALSE(NameForExpansion("take.kvn", type, &restored)) << type;
     }
-    // An archive named ".kvn" restores to "." plus its type: "." and ".." are refused.
+    // An archive named ".kvn" restores to its type text after a dot; "..kvn" to "." alone.
     EXPECT_FALSE(NameForExpansion(".kvn", "", &restored));
     EXPECT_FALSE(NameForExpansion(".kvn", ".", &restored));
+    EXPECT_FALSE(NameForExpansion("..kvn", "", &restored));
+    EXPECT_FALSE(NameForExpansion("...kvn", "", &restored));
     EXPECT_EQ(restored, "untouched");
     EXPECT_TRUE(NameForExpansion(".kvn", "hidden.wav", &restored));
     EXPECT_EQ(restored, ".hidden.wav");

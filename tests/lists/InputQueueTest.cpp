@@ -59,14 +59,15 @@ TEST_F(InputQueueTest, RowsShowNameFolderTypeSizeRatioAndImage) {
     } cases[] = {
         {MakeFile("take.wav", 1000000), {"wav", "976.6K", "100%", "0"}},
         {MakeFile("song.WAV", 1023), {"WAV", "1023", "100%", "0"}},
-        {MakeFile("a.b.wav", 1024), {"b.wav", "1.0K", "100%", "0"}},
+        {MakeFile("a.b.wav", 1024), {"wav", "1.0K", "100%", "0"}},
         {MakeFile("readme", 0), {"", "0", "100%", "0"}},
         {MakeFile("ends in a dot.", 1536), {"", "1.5K", "100%", "0"}},
         {MakeArchive("loop.KVN", "wav", 4000, 1000), {"wav", "1000", "25%", "1"}},
         {MakeArchive("empty.kvn", "raw", 0, 100), {"raw", "100", "", "1"}},
         {MakeArchive("ninety.kvn", "wav", 1000, 999), {"wav", "999", "99%", "1"}},  // truncated
-        // The header is not read: the name's extension is .2.kvn.
-        {MakeFile("take.2.kvn", 3), {"2.kvn", "3", "100%", "0"}},
+        // A name ending in .kvn is an archive whatever dots come before.
+        {MakeArchive("take.2.kvn", "aiff", 2000, 1000), {"aiff", "1000", "50%", "1"}},
+        {MakeFile("take.kvn2", 3), {"kvn2", "3", "100%", "0"}},
         // Only the magic and part of the type text: listed, nothing known of type and ratio.
         {MakeBytes("short.kvn", std::string("KVN1\x05wa", 7)), {"", "7", "", "1"}},
         {MakeFile("\xff-latin1.wav", 1), {"wav", "1", "100%", "0"}},

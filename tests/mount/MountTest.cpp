@@ -332,7 +332,7 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
     WriteFile(in + "/g.kvn", archive(std::string(255, 'x')));  // too long a name
     WriteFile(in + "/d.kvn", "no magic here");
     WriteFile(in + "/e.KVN", archive("wav"));
-    WriteFile(in + "/f.2.kvn", archive("wav"));  // not an archive by its name
+    WriteFile(in + "/f.2.kvn", archive("wav"));  // names keep their dots
     for (const std::string& name : test::ListFolder(CORPUS_DIR "/expand")) {
         Copy(CORPUS_DIR "/expand/" + name, in + "/corpus/" + name);
     }
@@ -346,13 +346,14 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
 
     EXPECT_EQ(test::ListFolder(dir / "mp"),
               (std::vector<std::string>{"a.kvn", "a.wav", "b.KVN", "b.kvn", "c.kvn", "corpus",
-                                        "d.kvn", "e.wav", "f.2.kvn", "g.kvn"}));
+                                        "d.kvn", "e.wav", "f.2.wav", "g.kvn"}));
     int error = 0;
     EXPECT_TRUE(ReadView(dir / "mp/a.kvn", &error) == archive("wav"));
     EXPECT_EQ(ReadView(dir / "mp/a.wav", &error), "a real file");
     EXPECT_TRUE(ReadView(dir / "mp/b.KVN", &error) == archive("wav"));
     EXPECT_TRUE(ReadView(dir / "mp/c.kvn", &error) == archive("../x"));
     EXPECT_TRUE(ReadView(dir / "mp/e.wav", &error) == sound);
+    EXPECT_TRUE(ReadView(dir / "mp/f.2.wav", &error) == sound);
     struct stat st {};
     EXPECT_NE(stat((dir / "mp/e.KVN").c_str(), &st), 0);
 
@@ -376,6 +377,7 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
     EXPECT_GE(good, 8);
     EXPECT_GE(failed, 3);
     EXPECT_TRUE(ReadView(dir / "mp/e.wav", &error) == sound);
+    EXPECT_TRUE(ReadView(dir / "mp/f.2.wav", &error) == sound);
     EXPECT_EQ(Listing(in), before);  // nothing written into the folder
     EXPECT_EQ(mount.End(), 0);
     EXPECT_NE(mount.Log().find("every read of it gives EIO"), std::string::npos);

@@ -1,12 +1,14 @@
 #include "platform/File.h"
 
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/FaultInjection.h"
+#include "platform/Processors.h"
 #include "tests/support/TestSupport.h"
 
 namespace kavrin::platform {
@@ -92,6 +94,25 @@ TEST(FileTest, MakesPathsAbsolute) {
     EXPECT_EQ(MakeAbsolute("/a/b/"), "/a/b");
     EXPECT_EQ(MakeAbsolute("/"), "/");
     EXPECT_EQ(MakeAbsolute("x.wav"), std::string(cwd) + "/x.wav");
+}
+
+// Under taskset, a cpuset or a batch scheduler the process may use fewer cores than the
+// machine has; the defaults follow what it may use.
+TEST(FileTest, UsableProcessorsFollowTheAffinityMask) {
+    cpu_set_t all;
+    ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
+    EXPECT_EQ(UsableProcessors(), static_cast<uint32_t>(CPU_COUNT(&all)));
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+        if (CPU_ISSET(cpu, &all)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    }
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    EXPECT_EQ(UsableProcessors(), 1u);
+    ASSERT_EQ(sched_setaffinity(0, sizeof all, &all), 0);
 }
 
 }  // namespace

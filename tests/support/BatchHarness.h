@@ -22,7 +22,7 @@ public:
     }
     void Error(const std::string& text) override { errors += text + "\n"; }
     bool CanAsk() override { return false; }
-    cli::OverwriteAnswer AskOverwrite(const std::string&) override {
+    cli::OverwriteAnswer AskOverwrite(const std::string&, const std::string&) override {
         return cli::OverwriteAnswer::Cancel;
     }
     bool ShowsProgress() override { return false; }

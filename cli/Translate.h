@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+// kvn's texts in the user's language, through gettext and the catalogue "kvn"
+// (po/LANG.po, compiled to share/locale/LANG/LC_MESSAGES/kvn.mo). A text without a translation
+// stays English. Only messages, help, the question and the report table are translated: the
+// JSON objects, the exit statuses and every number stay as scripts read them (numbers keep
+// their decimal point whatever the language).
+//
+// Texts are marked Tr("...") so that scripts/update-translations.sh finds them; a text that
+// holds values is a format with "%s" for each, filled in by Format. Looking a text up costs a
+// hash lookup, and only messages are looked up, never anything per byte or per block.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+
+namespace kavrin::cli {
+
+// Takes the language of the user's environment (LC_ALL, LC_MESSAGES, LANG, LANGUAGE) for
+// messages and finds the catalogue beside the program (../share/locale) or where it is
+// installed. Call once, first thing in main.
+void SetUpTranslations();
+
+// `text` in the user's language.
+const char* Tr(const char* text);
+
+// Marks a text kept in a constant for the catalogue; Tr translates it where it is used.
+constexpr const char* TrNoop(const char* text) {
+    return text;
+}
+
+// `format` with each "%s" replaced by the next of `values`, in order ("%%" gives "%").
+std::string Format(const char* format, std::initializer_list<std::string> values);
+
+}  // namespace kavrin::cli
