@@ -184,7 +184,11 @@ __attribute__((target("pclmul,ssse3"))) uint32_t RepeatWithClmul(uint32_t crc, u
     return Reduce64(static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_xor_si128(moved, filled))));
 }
 
-const bool kHasClmul = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
+bool HasClmul() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
+}
+const bool kHasClmul = HasClmul();
 
 #endif
 

@@ -4,6 +4,7 @@
 #include "engine/SymbolLoop.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 namespace kavrin {
@@ -14,15 +15,20 @@ constexpr uint8_t kEndMagic[6] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
 
 // The fast loop with the move-to-front list in vector registers where the processor has them.
 #if defined(__x86_64__)
-const bool kHasAvx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
-bool g_useAvx2 = kHasAvx2;
+// The processor's features are looked up before anything else of the engine runs.
+bool HasAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
+}
+const bool kHasAvx2 = HasAvx2();
+std::atomic<bool> g_useAvx2{kHasAvx2};
 #endif
 
 }  // namespace
 
 void UseVectorSymbolLoop(bool use) {
 #if defined(__x86_64__)
-    g_useAvx2 = use && kHasAvx2;
+    g_useAvx2.store(use && kHasAvx2, std::memory_order_relaxed);
 #else
     (void)use;
 #endif
@@ -300,7 +306,8 @@ BlockSymbolReader::Status BlockSymbolReader::ReadSymbols(BitInput& in) {
     LoopEnd end = LoopEnd::Slow;
     for (;;) {
 #if defined(__x86_64__)
-        end = g_useAvx2 ? RunSymbolsAvx2(s, in) : RunSymbols<ByteMtf>(s, in);
+        end = g_useAvx2.load(std::memory_order_relaxed) ? RunSymbolsAvx2(s, in)
+                                                        : RunSymbols<ByteMtf>(s, in);
 #else
         end = RunSymbols<ByteMtf>(s, in);
 #endif

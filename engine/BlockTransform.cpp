@@ -4,6 +4,7 @@
 #include "engine/TransformWalk.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -43,10 +44,24 @@ constexpr uint16_t kRandomGaps[512] = {
 };
 
 #if defined(__x86_64__)
-const bool kHasAvx2 = __builtin_cpu_supports("avx2");
+// The processor's features are looked up before anything else of the engine runs.
+bool HasAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+const bool kHasAvx2 = HasAvx2();
+std::atomic<bool> g_useAvx2{kHasAvx2};
 #endif
 
 }  // namespace
+
+void UseVectorTransformWalk(bool use) {
+#if defined(__x86_64__)
+    g_useAvx2.store(use && kHasAvx2, std::memory_order_relaxed);
+#else
+    (void)use;
+#endif
+}
 
 void Derandomise(uint8_t* bytes, uint32_t length) {
     uint64_t segment = 0;
@@ -102,7 +117,8 @@ void InverseTransform::Restore(uint8_t* column, uint32_t length, const uint32_t 
     uint32_t tail = 0;
     uint32_t at[kLanes], piece[kLanes];
 #if defined(__x86_64__)
-    if (kHasAvx2) rounds = WalkLanesAvx2(walk.Lanes(), at, piece, &tail);
+    if (g_useAvx2.load(std::memory_order_relaxed))
+        rounds = WalkLanesAvx2(walk.Lanes(), at, piece, &tail);
 #endif
     walk.RunChains(at, piece, tail, static_cast<size_t>(rounds) * kLanes);
     uint8_t* ordered = entries;

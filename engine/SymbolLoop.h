@@ -24,7 +24,7 @@ enum class LoopEnd {
 LoopEnd RunSymbolsAvx2(SymbolState& state, BitInput& in);
 
 // Whether the reader uses the vector loop where the processor has it (the default). Set
-// between decodes, for a benchmark to time the memory list.
+// between decodes, for tests of the other loop and benchmarks.
 void UseVectorSymbolLoop(bool use);
 
 namespace {

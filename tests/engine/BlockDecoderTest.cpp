@@ -12,6 +12,8 @@
 #include "engine/BlockCrc.h"
 #include "engine/StreamBits.h"
 #include "engine/StreamDecoder.h"
+#include "engine/SymbolLoop.h"
+#include "engine/TransformWalk.h"
 #include "tests/support/BlockWriter.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
@@ -120,14 +122,21 @@ TEST(BlockDecoderTest, RestoresWhatTheLibraryWrote) {
         {"origin at the end", descending, 9, 1},
         {"level 1, several blocks", samples::MakeNoise(250000, 5), 1, 100000},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const std::string stream = Compressed(c.data, c.level);
-        const LibraryResult ours = Decode(stream, c.piece);
-        EXPECT_EQ(ours.verdict, LibraryResult::Ok);
-        EXPECT_EQ(ours.consumed, stream.size());
-        EXPECT_TRUE(ours.restored == c.data) << "restored bytes differ";
+    // The vector loops where the processor has them, and the portable ones.
+    for (bool vector : {true, false}) {
+        UseVectorSymbolLoop(vector);
+        UseVectorTransformWalk(vector);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + (vector ? "" : ", portable loops"));
+            const std::string stream = Compressed(c.data, c.level);
+            const LibraryResult ours = Decode(stream, c.piece);
+            EXPECT_EQ(ours.verdict, LibraryResult::Ok);
+            EXPECT_EQ(ours.consumed, stream.size());
+            EXPECT_TRUE(ours.restored == c.data) << "restored bytes differ";
+        }
     }
+    UseVectorSymbolLoop(true);
+    UseVectorTransformWalk(true);
     // The origin cases are what their names say: the 24 bits after the block's CRC and flag.
     const auto* up = reinterpret_cast<const uint8_t*>(Compressed(ascending).data());
     EXPECT_EQ(ReadBits(up, 32 + 48 + 32 + 1, 24), 0u);
