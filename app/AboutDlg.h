@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The About box: the product and its version, the banner in an etched frame, the application
 // icon and a link to the project's web address. OK, Enter, Escape and the close button end
 // it. Each opening is a new box, so its link starts unvisited.

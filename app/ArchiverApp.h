@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The application: names the settings store, registers the archive type with the desktop,
 // keeps the files named on the command line, and runs the main window; the window's life is
 // the program's. While a window runs, a new start hands its files to that window's queue and

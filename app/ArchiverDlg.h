@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main window: the input queue above, the report below, and between them the controls
 // that switch processing on and off, choose where results go and how sound is filtered.
 //

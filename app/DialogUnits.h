@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Dialog units: the window's layout is given in units of the dialog font, a quarter of its
 // average character width across and an eighth of its line height down, so the window grows
 // with the font the desktop uses and its texts keep fitting.

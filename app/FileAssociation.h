@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Registers the archive type with the desktop, so that opening a .kvn file from a file manager
 // starts Kavrin with that file; Kavrin opens no other type (sound files get the file managers'
 // actions instead). Every failure is silent: a desktop without these folders simply gets no

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kavrin: the desktop program, one window over the archive engine.
 #include "app/ArchiverApp.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's Prompt: modal message boxes titled "Kavrin" over the main window, the error
 // icon with OK for failures, the question icon with Yes, No and Cancel (Yes the default) for
 // questions. Texts are decoded for display only, and shown in the user's language

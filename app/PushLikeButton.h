@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A push-like radio button or check box with an icon (Start and Stop, the two destination
 // buttons, Delete Source): raised when off and clearly pressed in when on, enabled or not.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window's four settings, in group "Settings" of the per-user store of organisation
 // "Tellmark", application "Kavrin" (~/.config/Tellmark/Kavrin.conf): "DelSrc", "SameDir",
 // "Optimize" and "DstDir", read when the window opens and written when it goes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A text label that works as a web link: drawn underlined in blue until it has been opened
 // once, in purple after; a click opens its own text with the desktop's default handler; an
 // address that could not be opened only beeps and leaves the link blue. It sets no mouse

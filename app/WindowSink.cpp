@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/WindowSink.h"
 
 #include <QCoreApplication>

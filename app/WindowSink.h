@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The worker's view of the main window: the job progress bar (1014) and the three lamps
 // (1016 analysis, 1017 transfer, 1018 coding), and the "job finished" event.
 //

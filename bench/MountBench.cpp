@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Timings for bench/mount.sh that no ordinary program gives:
 //
 //   kavrin-bench-mount reads FILE COUNT SIZE SEED   COUNT reads of SIZE bytes at random

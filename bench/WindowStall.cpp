@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kavrin-bench-window-stall: how long the window's event loop is stuck at worst while a folder
 // of small files is dropped on the queue and while they are compressed, with Stop and Start
 // pressed at random moments (the scenario of tests/app/LoadTest.cpp). The longest gap between

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times a whole folder of small and medium sound files (Debian's freepats: 128 patch files,
 # 33 MB): kvn process -j 2 against bzip2 -9 run file by file and lbzip2 -9 -n 2 on each file,
 # in one run, several rounds each, and prints median times, total output sizes and ratios.

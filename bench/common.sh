@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Helpers the benchmark scripts share; source it after setting $work (the scratch folder).
 # Timings are kept in $rec (default: $work), one file per command name.
 

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times kvn against the bzip2 program on the same files, in one run, several rounds each, and
 # prints median times, ratios and peak memory.
 #

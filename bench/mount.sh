@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times kvn mount side by side with kvn expand -T 2 to /dev/null (kvn test -T 2) and with
 # archivemount on a .tar.bz2 of the same file, and prints medians and ratios against the goals:
 #

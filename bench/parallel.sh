@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Times kvn on one and on two threads against the one-thread engine it replaced, bzip2, lbzip2
 # and pbzip2, side by side in one run, and prints medians, ratios, CPU time and peak memory.
 #

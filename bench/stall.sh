@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The window's responsiveness: drops a folder of small files on the queue and compresses them
 # with Stop and Start pressed at random (bench/WindowStall.cpp), and reports the longest stall
 # of the event loop while adding and while processing, against the goal of 100 ms. Run it on a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A `kvn` batch: the named files and folders walked with the queue's rules, each file
 // compressed or expanded on one of N worker threads (each with its own engine), and one report
 // line per file on stdout, in input order whatever order the jobs finish in, then the totals.

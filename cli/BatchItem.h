@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One file of a `kvn` batch, from the folder walk to its report line.
 //
 // The main thread creates every item when it walks the inputs, prepares them one after another

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/BatchJob.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running one prepared file of a `kvn` batch on a worker thread, through the job pipeline
 // (jobs/JobPipeline.h): the engine's job, then for a done job the optional verification, the
 // source's times and mode on the result, the commit under the final name, and the optional

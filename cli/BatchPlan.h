@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The main-thread half of a `kvn` batch: turning the named paths into files (the queue's walk
 // rules), and preparing each file's job in input order through the job pipeline
 // (jobs/JobPipeline.h), which the window's dispatcher uses too. The planner answers the

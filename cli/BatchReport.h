@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The texts of a `kvn` batch's report: the table (one line per file, with the window report's
 // columns File, Path, Action, Opt, Old size, New size and Ratio), the totals line, the JSON
 // objects that --json prints instead, and the progress line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The `kvn` commands besides the batches (cli/Batch.h): `info` and `test`, and the exit
 // statuses every command shares. They are stable; scripts rely on them:
 //

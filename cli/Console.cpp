@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/Console.h"
 #include "cli/Translate.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where a `kvn` batch talks to its user: the report on stdout, messages and the progress line
 // on stderr, and the overwrite question. `TerminalConsole` is the real one; tests record.
 //

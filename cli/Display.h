@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File names as `kvn` shows them. Names are bytes and need not be valid UTF-8; they are kept
 // exactly for every file operation and turned into text only here, for the terminal.
 #pragma once

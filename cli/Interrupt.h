@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvn's stop signals. Ctrl-C (SIGINT), SIGTERM and SIGHUP ask every running job to stop at its
 // next chunk, so that partial results are deleted; a second signal ends the program at once (a
 // temporary file left then is hidden, never taken for a result, and cleared by a later run).

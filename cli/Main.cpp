@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvn: Kavrin's command-line tool, on the same engine and naming rules as the window.
 #include <CLI/CLI.hpp>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `kvn mount` and `kvn umount`: the command-line side of the read-only view of a folder of
 // archives (mount/FuseMount.h), and `kvn mount --index`, which indexes a folder's archives
 // ahead with a progress line. Exit statuses as every kvn command (cli/Commands.h).

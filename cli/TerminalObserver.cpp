@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "cli/TerminalObserver.h"
 
 #include <cstdio>

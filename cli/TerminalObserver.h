@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The engine's observer for `kvn test`: a throttled progress line on stderr while stderr is a
 // terminal, and a stop signal (cli/Interrupt.h) as the stop request: the job ends Cancelled at
 // its next chunk.

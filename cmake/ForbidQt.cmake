@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # kavrin_forbid_qt(target...): fails the configuration when one of the targets links a Qt
 # library, directly or through any target it links. The engine and the command-line tool must
 # build and run on a machine without Qt.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The .kvn archive header. The byte layout is described in doc/archive_format.md:
 //
 //   "KVN1" | typeLength (1) | typeText (n) | deltaMode (1) | sourceSize (4, LE) | reserved (4)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Auto trial: the filter that compresses the start of the file best is used for all of it.
 #include "engine/JobProcedures.h"
 

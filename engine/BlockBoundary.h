@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where libbz2 ends each block of a stream, found without compressing anything.
 //
 // At block size 9, libbz2 first turns every run of 4 to 255 equal bytes into the four bytes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The CRC that bzip2 keeps for each block and for the whole stream.
 //
 // Each block stores the CRC-32 (polynomial 0x04C11DB7, most significant bit first, as bzip2

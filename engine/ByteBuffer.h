@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A growable run of bytes that reports a failed allocation as false instead of throwing.
 // The parallel passes keep their block buffers in these and reuse them from block to block.
 // One owner at a time; no locking of its own.

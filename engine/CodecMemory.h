@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Working memory for libbz2 streams that start again and again on one thread.
 //
 // A compressor at block size 9 takes about 7.6 MB and a decompressor about 3.6 MB. A parallel

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine/CodecStream.h"
 
 #include <bzlib.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Chunked I/O around the bzip2 codec (libbz2 compresses; the engine's own decoder expands):
 // the engine's one context per job runner.
 //

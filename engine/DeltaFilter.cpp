@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine/DeltaFilter.h"
 
 namespace kavrin {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The per-sample delta filter.
 //
 // Sound compresses better when each sample is replaced by its difference from the one before.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the engine calls instead of touching a window. The engine draws nothing itself: the
 // worker implements this over the main window, `kvn` over a terminal line, tests over a
 // recorder. All calls come from the thread running the job, in order.

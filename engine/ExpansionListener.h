@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What an expansion pass can tell a caller that wants to find its way around the payload
 // afterwards (the random-access index of `kvn mount`): where each block lies and what the
 // restored file holds, as the pass goes.

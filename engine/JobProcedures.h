@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The body of one job: `CompressJob` turns an open source into an archive in an open, empty
 // destination; `ExpandJob` turns an open archive back into the file it was made from.
 //

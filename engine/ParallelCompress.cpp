@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine/ParallelCompress.h"
 
 #include <bzlib.h>

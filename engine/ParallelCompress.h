@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The compression pass on several threads, writing exactly the payload of the one-thread pass.
 //
 // The job's thread does what the one-thread pass does with its input: it takes the chunks in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "engine/ParallelExpand.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The expansion pass on several threads, restoring exactly what the one-thread pass restores.
 //
 // The job's thread reads the payload's chunks in order through Refill (progress, lamps, the

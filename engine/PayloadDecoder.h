@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decoding an archive's payload on one thread, with the header's size as the rule.
 //
 // A payload is one bzip2 stream or several in a row: the first without its "BZh9" header,

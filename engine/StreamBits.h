@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Bit-level facts of a bzip2 stream, for joining blocks made apart and for finding blocks in
 // a stream.
 //

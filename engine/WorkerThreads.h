@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The worker threads of one parallel pass: started together, and stopped and joined together
 // before the pass returns, so that no thread outlives the job that started it.
 //

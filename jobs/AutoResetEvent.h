@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // An auto-reset event: Set wakes one waiter (or the next one to wait), and each wake-up
 // consumes the signal. The worker sleeps on one without a time limit; nothing polls.
 // Any thread may call Set; Wait is for one thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Creating a result so that it appears only when it is complete.
 //
 // A destination is written under a hidden temporary name (".kvn-XXXXXX-<name>") in the final

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/Dispatcher.h"
 
 #include "jobs/Naming.h"

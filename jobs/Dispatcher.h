@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window-side half of job control: Start and Stop, preparing the job of the bottom queue
 // row, and taking each job's outcome into the report.
 //

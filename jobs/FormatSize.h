@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The texts both lists and the `kvn` report show for sizes, ratios and filter widths.
 #pragma once
 

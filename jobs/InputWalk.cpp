@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/InputWalk.h"
 
 #include "platform/File.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How a path given by the user becomes files to process: the queue's rules, shared by the
 // window's AddToQueue and by kvn's folder arguments, so a batch sees exactly what a drop on
 // the queue would.

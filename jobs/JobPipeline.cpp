@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/JobPipeline.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one road every file takes, in the window and in `kvn` alike: prepare the job, run the
 // engine, finish it. Whatever decides whether a file may be written, replaced or deleted is here
 // and nowhere else; a front end only supplies its answers (where results go, what to do with an

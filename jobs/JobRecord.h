@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The hand-off between the window and its worker thread.
 //
 // The window prepares a job (jobs/JobPipeline.h: the record is the prepared job), sets `state`

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/Leftovers.h"
 
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Clearing away the temporary files of results that never finished.
 //
 // A result is written under a hidden temporary name (jobs/Destination.h) and renamed when it is

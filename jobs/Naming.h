@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The naming rules shared by the window's dispatcher, the queue and `kvn`: what counts as an
 // archive, where a result goes and what it is called. Pure functions on byte strings; paths
 // use '/' and file names keep their exact bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The one way Kavrin asks the user something or tells them of a failure. The window shows
 // modal message boxes titled "Kavrin"; tests script the answers, so no test can block on a
 // dialog. Texts are bytes ('\n' a line break) and may hold file names that are not valid

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Checking an archive just written against the file it was made from: the archive is decoded
 // by the engine into a pipe, and a second thread compares what comes out of the pipe with the
 // source, chunk by chunk. Neither file is ever held whole in memory.

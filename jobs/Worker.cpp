@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/Worker.h"
 
 #include <system_error>

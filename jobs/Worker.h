@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The worker thread: runs the archive jobs the window hands it through the JobRecord, one at a
 // time, for the whole life of the window.
 //

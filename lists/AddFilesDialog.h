@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Add Files dialog of the input queue: a file-open dialog titled "Add files to Input
 // Queue" that takes several files at once and offers the 18 filters below, in this order, each
 // shown with its description exactly as written. The first filter lists every file, names

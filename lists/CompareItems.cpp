@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lists/CompareItems.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The order a click on a column header sorts a list in, ascending, always the same way:
 // - the row whose job runs (negative item data) comes last, whatever the column;
 // - File, Path and Type or Action (columns 0 to 2) compare as bytes, as strcmp does;

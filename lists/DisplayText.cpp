@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lists/DisplayText.h"
 
 #include <QFile>

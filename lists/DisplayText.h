@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // File names, paths and messages are bytes (usually UTF-8, but any bytes the file system
 // allows). Widgets show QStrings. These two functions are the only crossing between them, so
 // a name that is not valid UTF-8 is decoded for display only and its bytes are never replaced.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The list control of both lists of the main window: the input queue and the report.
 //
 // A report-view list whose rows each hold, once and nowhere else: their item data (a 32-bit

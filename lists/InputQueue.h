@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The input files queue: the upper list of the main window, its gauge and its Add and Delete
 // buttons. Every row enters through AddToQueue; the dispatcher takes rows from the bottom and
 // reaches them through the list's row methods and RemoveQueueRow.

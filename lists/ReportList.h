@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The report: the lower list of the main window, one row for every job that ended and every
 // queue row whose job could not start, the newest on top, kept until Clear Report.
 //

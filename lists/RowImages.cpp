@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lists/RowImages.h"
 
 #include "res/Resources.h"

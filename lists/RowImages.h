@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The row pictures both lists share (the main window owns them; the lists only point at
 // them): image 0 marks a plain file, a bevelled square with a dark cyan face; image 1 marks an
 // archive, the same square with a green face. 16 x 16 pixels, transparent around the square,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mount/ArchiveIndex.h"
 
 #include <algorithm>

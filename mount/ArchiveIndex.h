@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The random-access index of one archive: its payload cut into spans, each decoded on its own
 // (BlockDecode.h), with where its bits lie, where its output starts in the restored file, and
 // the restored bytes just before that (what the delta filter needs to go on from there). Built

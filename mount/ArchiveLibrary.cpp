@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mount/ArchiveLibrary.h"
 
 #include <algorithm>

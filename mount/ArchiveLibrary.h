@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The shared heart of `kvn mount`, free of FUSE: opens archives with their indexes and serves
 // reads of their restored bytes to many threads at once.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mount/BlockDecode.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Decoding one span of an archive's payload (ArchiveIndex.h) on its own: every mount read and
 // every index walk goes through BlockDecoder, so that the decoder behind it is one class.
 //

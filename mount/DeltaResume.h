@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The delta filter's decoding taken up at any byte of a restored file, as random access needs
 // it: a block's output starts wherever bzip2 cut the filtered bytes, often inside a sample.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `kvn mount`: the FUSE front of the view (ViewTree.h) over the archive library
 // (ArchiveLibrary.h), through libfuse3's high-level interface. This file and its .cpp are the
 // only ones that speak to FUSE; like platform/, the .cpp calls the POSIX functions it needs to

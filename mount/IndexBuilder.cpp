@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mount/IndexBuilder.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds an archive's random-access index (ArchiveIndex.h), checking the archive as `kvn test`
 // does: every block CRC, each stream's combined CRC, the header's mode byte and the restored
 // size, which must come to the header's size exactly.

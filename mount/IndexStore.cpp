@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mount/IndexStore.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Where indexes are kept between mounts: one file per archive in the index folder
 // ($XDG_CACHE_HOME/kavrin, or ~/.cache/kavrin), named after the archive's device and inode and
 // holding its whole version, which is checked at every load. A file that is damaged, stale or

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "mount/ViewTree.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How a folder looks through `kvn mount`: which name each real entry has in the view.
 //
 // - An archive (a regular file whose name ends in ".kvn" in any case and that starts with the

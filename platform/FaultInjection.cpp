@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/FaultInjection.h"
 
 #include <atomic>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A test-only seam in the file layer: makes the n-th read, write, sync, rename, folder creation,
 // file creation, deletion or shared open (SharedFile.h) from now on fail with a chosen errno,
 // makes the n-th read come back short (as if the file had shrunk), silently flips one bit of the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/File.h"
 
 #include <dirent.h>

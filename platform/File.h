@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The small file layer every other part of Kavrin goes through.
 //
 // Files are plain descriptors (`FileHandle`), with `kInvalidFile` as the invalid-handle value.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/PageBuffer.h"
 
 #include <malloc.h>

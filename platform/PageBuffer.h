@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A buffer in pages of its own, mapped when it is made and given back to the system when it
 // goes: what a long-lived cache of large, short-lived blocks needs so that its memory stays
 // bounded by what it holds, whatever the allocator keeps for itself. No exceptions: a buffer that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Files opened for reading by several readers at once, as a read-only view of a folder needs
 // them: no lock is taken (other programs may read the same files), reads go to any offset, and
 // a file's version tells whether it is still the file that was read.

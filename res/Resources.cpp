@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "res/Resources.h"
 
 #include <QFile>

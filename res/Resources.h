@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The program's pictures by their resource numbers: the application icon (128), the ten
 // button icons (130 to 139, on buttons 1002 to 1011), the lamp pictures (139 off, 140 on, 141
 // analysis), the two row pictures of bitmap 142 and the About banner (143). They are drawn as

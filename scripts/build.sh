@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Configures and builds Kavrin into a build folder.
 #   scripts/build.sh [BUILD_DIR [extra cmake options...]]
 # KAVRIN_WERROR=ON turns warnings into errors (CI does this).

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks that every C++ file of the project is formatted as the committed .clang-format says
 # (clang-format --dry-run -Werror). Prints each place that differs and exits 1 if any does;
 # `clang-format -i FILE...` mends them.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Checks the layers' include rules: platform/ -> engine/ -> jobs/ -> (cli/, lists/) -> app/.
 # An include line may name a header of its own folder or of a folder below it, never one above
 # or beside it (lists/ and app/ may also use the pictures of res/), and no Qt header appears in

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Kavrin's main job on the built-in sample: sets up and builds, makes a few seconds of 16-bit
 # stereo sound in a WAV file, compresses it with Auto, expands it into a scratch folder and
 # checks that the restored file equals the original byte for byte.

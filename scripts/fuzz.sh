@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer programs with clang, AddressSanitizer and UndefinedBehaviorSanitizer,
 # and runs each for SECONDS (default 600) from the committed seed corpus. New interesting
 # inputs go to build-fuzz/corpus/TARGET (not committed); a crash leaves build-fuzz/crash-*.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs the README's test command (scripts/test.sh) N times in a row while two CPU-bound
 # processes (stress-ng --cpu 2) run beside it, as on a busy machine, and prints each run's
 # result and time. Exits 1 if any run failed; each run's output is kept in

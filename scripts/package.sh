@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the Debian packages from debian/ with dpkg-buildpackage, in a copy of the source tree
 # under build-deb/ (so the tree itself stays clean): kvn (the command-line tool and its mount,
 # without Qt), kavrin (the window and the desktop files), their -dbgsym packages and the source

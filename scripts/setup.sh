@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Installs the Debian packages Kavrin needs to build, test and benchmark, when any is missing.
 # Safe to run again: with everything present it installs nothing and needs no network.
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Sets up, builds and runs every test: once in a normal build, once under AddressSanitizer with
 # UndefinedBehaviorSanitizer, and the tests labelled "threads" under ThreadSanitizer.
 # KAVRIN_WERROR=ON makes warnings errors.

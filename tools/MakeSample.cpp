@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kavrin-sample: writes the built-in sample sound, a few seconds of 16-bit stereo tones with a
 // little noise in a WAV file, for the demonstration and the benchmark.
 //

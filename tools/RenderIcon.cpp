@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kavrin-render-icon: draws a scalable picture into a square PNG of the given size, for the
 // icon sizes a desktop theme wants beside the scalable one.
 //

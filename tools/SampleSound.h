@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Sound-like signals made in code, for the built-in sample, the tests and the benchmark:
 // a few tones with slow envelopes and a little noise, deterministic for a given seed.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "app/ArchiverDlg.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The window running jobs: Start and Stop through the real buttons, the worker's updates
 // queued to the window's thread, and closing while a job runs.
 #include <gtest/gtest.h>

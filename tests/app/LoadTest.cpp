@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Ten thousand small files dropped on the queue as one folder and processed, with Stop and
 // Start pressed at random moments: every file is compressed exactly once, the report agrees
 // with the files on disk. The longest stall of the window's event loop is printed; its goal is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole main window: settings between runs, the destination choice and Browse, the
 // optimization choice, Delete Source, Enter and Escape, and the start-up file.
 #include <gtest/gtest.h>

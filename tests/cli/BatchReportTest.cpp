@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The batch's texts: names made safe for a terminal, answers to the overwrite question, and the
 // totals line.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The batch run in-process, so that faults can be injected into the file layer: --verify catches
 // an archive that was silently corrupted on its way to the disk, leftovers are cleared, and files
 // are known by identity, not by the spelling of their paths. (Faults at every step, for both

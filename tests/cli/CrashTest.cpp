@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvn killed with SIGKILL at several moments of a job: no file may appear under the final name
 // unless it is complete, and an older file it was to replace stays whole until then.
 #include <gtest/gtest.h>

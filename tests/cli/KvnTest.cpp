@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvn end to end: real files in temporary trees, asserting output and exit status.
 #include <fcntl.h>
 #include <gtest/gtest.h>

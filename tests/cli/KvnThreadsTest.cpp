@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvn -T: the thread count changes the time a job takes, never its archive or its result.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The chunk contract: refill timing, progress counted in input chunks, the expansion cap, and
 // a stop taking effect at the next chunk.
 #include "engine/CodecStream.h"

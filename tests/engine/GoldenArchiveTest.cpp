@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The golden archives of tests/golden against their table, expected.txt: a good archive
 // restores to bytes of the recorded SHA-256, and those bytes compressed with the recorded mode
 // give the archive back byte for byte; a bad archive gives exactly its error. All of it on one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Compression on several threads writes the one-thread payload byte for byte, which is what the
 // bzip2 program writes for the filtered source, and counts and steps as one thread does.
 // (ParallelThreadsTest.cpp holds the short cases that also run under ThreadSanitizer.)

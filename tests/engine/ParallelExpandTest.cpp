@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Expansion on several threads restores what one thread restores, and gives the same verdict,
 // counters and progress on damaged, cut, padded and foreign payloads, and on payloads made to
 // hold false magics. (ParallelThreadsTest.cpp holds the short cases that also run under

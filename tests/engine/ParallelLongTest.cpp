@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The long sweep behind the "long" label (ctest -L long): every run length at every offset
 // around a block's end, on every thread count, against one thread and the bzip2 program.
 #include <gtest/gtest.h>

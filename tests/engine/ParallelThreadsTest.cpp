@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The parallel passes under ThreadSanitizer too (label "threads"): short runs through every
 // path where workers start, hand over, get stopped early or are left behind for the one-thread
 // decoder.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The bit-level pieces the parallel passes stand on: joining bit strings, finding magics at any
 // bit offset, finding a block inside a one-block stream, and the block CRC.
 #include "engine/StreamBits.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary archive bytes through the expansion: never a crash or a hang, never more output
 // than the header's source size, and one thread and several give the same verdict (result and
 // error), the same counters (but where decoding stops at a first byte beyond the header's size)

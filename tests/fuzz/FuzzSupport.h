@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared by the fuzz targets: files in memory and an observer that lets every job run.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes through the header reader, from memory and from a file, for every stopping
 // point: never a crash, never a read past the bytes, and both readers agree.
 #include <cstring>

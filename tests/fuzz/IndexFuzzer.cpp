@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Fuzz target: a kept index file, which another program or a damaged disk may have written,
 // is refused or accepted whole; an accepted one never points outside its archive's payload.
 #include <cstdint>

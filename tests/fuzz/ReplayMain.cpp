@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs every file of the given folders (or the given files) through a fuzz target once: the
 // saved corpus and every input that once found a fault replay as an ordinary test.
 #include <dirent.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Random data, a random mode and random system-call sizes: compress, expand, and get the same
 // bytes back; the payload also decodes with the mode the header records.
 #include <memory>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kavrin-make-golden: writes the golden archives and their table (expected.txt) into a folder.
 //
 //   kavrin-make-golden FOLDER

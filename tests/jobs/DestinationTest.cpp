@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "jobs/Destination.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The dispatcher with a real worker and real files, and a fake window: a queue and a report
 // as plain rows, scripted answers, and the test thread playing the window's event loop.
 #include "jobs/Dispatcher.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Nothing lost, whatever fails, through both front ends of the one job pipeline: a compression
 // and an expansion, with the source to be deleted and an older result the user agreed to
 // replace, run through the window (dispatcher and worker) and through kvn's batch, with a fault

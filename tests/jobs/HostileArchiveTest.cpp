@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Crafted archives through the window's dispatcher and worker: each gives its message or
 // fails, writes nothing outside the destination folder, and leaves no partial result.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The worker through the job record, as the window drives it: real files, a recording sink,
 // Stop and close from the test thread.
 #include "jobs/Worker.h"

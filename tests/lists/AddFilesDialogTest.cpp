@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lists/AddFilesDialog.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/lists/QueueFixture.h"
 
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A queue and a report on their own widgets, with scripted messages and files in a temporary
 // folder: what the list tests share.
 #pragma once

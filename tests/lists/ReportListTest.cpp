@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "lists/ReportList.h"
 
 #include "tests/lists/QueueFixture.h"

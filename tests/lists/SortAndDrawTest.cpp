@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How both lists sort on a header click and how they draw: caption, colours, rows.
 #include <gtest/gtest.h>
 

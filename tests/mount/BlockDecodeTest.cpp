@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Random access to an archive's restored bytes: the delta filter taken up at any byte, every
 // span decoded on its own into either form, and the index's build following the expansion
 // rules (several streams, sizes that must agree, CRCs, the mode byte, the engine's one-thread

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Indexes kept between mounts are the user's alone and never believed over the archive, and the
 // library's faults: an archive that fails its checks cannot be opened, what the machine lacked
 // is not remembered, a damaged or stale index is rebuilt, an archive that changes or goes

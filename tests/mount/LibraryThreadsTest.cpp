@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The archive library shared by many threads at once, as FUSE's workers share it: readers at
 // random offsets of several archives, sequential readers with read-ahead, opens racing on one
 // index, all through a cache small enough to evict all the time; and opens that wait for one

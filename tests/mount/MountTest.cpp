@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvn mount through a real FUSE mount, with real programs as its clients: cmp, find, sox and
 // fluidsynth read sound files and banks from it; crafted archives, archives that change or go,
 // and a damaged block meet it; and it unmounts on kvn umount and on SIGTERM.

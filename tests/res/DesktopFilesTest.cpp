@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The files the package gives the desktop, checked with the desktop's own tools: the entry
 // (installed, and as a program outside the package writes it), the MIME package, the file
 // manager's service menus and the helper they run.

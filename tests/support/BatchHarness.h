@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // kvn's batch run in-process, so that a test can inject faults into the file layer and read
 // what the batch printed. There is never a terminal to ask on.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A window for the dispatcher without Qt: a queue and a report as plain rows, scripted
 // answers, a real worker, and the test thread playing the window's event loop (it delivers each
 // posted outcome to the dispatcher).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "tests/support/EngineHarness.h"
 
 #include <gtest/gtest.h>

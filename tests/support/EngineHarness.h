@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the engine's job procedures on bytes, through real files in a temporary folder.
 #pragma once
 

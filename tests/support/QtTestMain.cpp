@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // main() of the widget tests: the cases run inside a QApplication, on the offscreen platform
 // unless QT_QPA_PLATFORM names another, so they need no display and never show a window. The
 // settings store and the desktop's folders point into a temporary folder, so no test reads or

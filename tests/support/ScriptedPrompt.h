@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A Prompt for tests: records every message and question, and answers questions from a
 // script (Yes once the script is used up).
 #pragma once

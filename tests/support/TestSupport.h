@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the tests: temporary folders, whole-file reads and writes, an observer
 // that records what the engine tells it, running a program with its output captured, and
 // finding the programs a test compares with.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers of the widget tests.
 #pragma once
 
