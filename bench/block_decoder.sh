@@ -82,11 +82,11 @@ make_bz2() {  # make_bz2 ARCHIVE OUT
 # one NAME: one timed run of the command NAME stands for.
 one() {
   case $1 in
-    k1) run k1 "$kvn" expand -q --no-progress -f -r -j 1 -T 1 -o "$out/k1" "$arc" ;;
-    k2) run k2 "$kvn" expand -q --no-progress -f -r -j 1 -T 2 -o "$out/k2" "$arc" ;;
-    kj2) run kj2 "$kvn" expand -q --no-progress -f -r -j 2 -T 1 -o "$out/kj2" "$arc" ;;
-    o1) run o1 "$old" expand -q --no-progress -f -r -j 1 -T 1 -o "$out/o1" "$arc" ;;
-    o2) run o2 "$old" expand -q --no-progress -f -r -j 1 -T 2 -o "$out/o2" "$arc" ;;
+    k1) run k1 "$kvn" expand -q --no-progress -f "${tree[@]}" -j 1 -T 1 -o "$out/k1" "$arc" ;;
+    k2) run k2 "$kvn" expand -q --no-progress -f "${tree[@]}" -j 1 -T 2 -o "$out/k2" "$arc" ;;
+    kj2) run kj2 "$kvn" expand -q --no-progress -f "${tree[@]}" -j 2 -T 1 -o "$out/kj2" "$arc" ;;
+    o1) run o1 "$old" expand -q --no-progress -f "${tree[@]}" -j 1 -T 1 -o "$out/o1" "$arc" ;;
+    o2) run o2 "$old" expand -q --no-progress -f "${tree[@]}" -j 1 -T 2 -o "$out/o2" "$arc" ;;
     b1) run b1 sh -c "cd '$bz' && bzip2 -d -k -f $bzfiles" ;;
     l1) run l1 sh -c "cd '$bz' && lbzip2 -d -k -f -n 1 $bzfiles" ;;
     l2) run l2 sh -c "cd '$bz' && lbzip2 -d -k -f -n 2 $bzfiles" ;;
@@ -115,7 +115,10 @@ for file in "${files[@]}"; do
     cp "$file" "$work/in/src.${name#*.}"
   fi
   src=$(find "$work/in" -mindepth 1 -maxdepth 1)
-  "$kvn" process -q --no-progress -f -r -j 1 -o "$work/arc" "$src" >/dev/null
+  # A folder keeps its tree below -o; a file named alone goes straight into it.
+  tree=()
+  [ -d "$file" ] && tree=(-r)
+  "$kvn" process -q --no-progress -f "${tree[@]}" -j 1 -o "$work/arc" "$src" >/dev/null
   # A folder's archives keep their paths below $work/arc; a file's archive is one file.
   arc="$work/arc"
   [ -d "$file" ] || arc="$work/arc/src.kvn"

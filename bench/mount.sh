@@ -17,6 +17,13 @@
 #   first open                         <= 1.1 x kvn expand -T 2 to /dev/null
 #   the mount's memory with -T 64      <= the cache size + 16 MiB
 #
+# and for the engine's own block decoder, against libbz2 and the kvn of BASELINE (default
+# 5f7c9d9, the last that decoded with libbz2; OLD_KVN=PATH gives a kvn built from it, an empty
+# BASELINE leaves it out):
+#
+#   random 64 KiB read (median)        <= 0.55 x libbz2's mean time for one block of the archive
+#   first open                         <= 0.6 x the first open of BASELINE's kvn mount
+#
 #   bench/mount.sh [FILE [FOLDER]]
 #
 # Defaults: FluidR3_GM.sf2 (Debian's fluid-soundfont-gm, 148 MB) and the patches of Debian's
@@ -62,13 +69,21 @@ name=$(basename "$file")
 mkdir -p "$work/one" "$work/src"
 cp "$file" "$work/one/$name"
 "$kvn" compress -q --no-progress -T 2 -o "$work/arc" "$work/one/$name"
-archive="$work/arc/${name%%.*}.kvn"
+archive="$work/arc/${name%.*}.kvn"
 tar -C "$work/one" -cjf "$work/one.tar.bz2" "$name"
 (cd "$folder" && find . -name '*.pat' -exec cp --parents {} "$work/src" \;)
 "$kvn" process -q --no-progress -r -o "$work/folder" "$work/src"
 
+old=${OLD_KVN:-}
+baseline=${BASELINE-5f7c9d9}
+if [ -z "$old" ] && [ -n "$baseline" ]; then
+  old=$(bench_baseline "$baseline")
+  [ -n "$old" ] || echo "note: could not build kvn of $baseline; no baseline rows"
+fi
+
 kvn_mount() { "$kvn" mount "$@"; until mountpoint -q "$mp"; do sleep 0.05; done; }
 kvn_umount() { "$kvn" umount "$mp"; while mountpoint -q "$mp"; do sleep 0.05; done; }
+old_mount() { "$old" mount "$@"; until mountpoint -q "$mp"; do sleep 0.05; done; }
 # Lines of microseconds in $rec/NAME.
 add() { cat >>"$rec/$1"; }
 timed() {  # timed NAME COMMAND...: wall microseconds of one run, appended to $rec/NAME
@@ -91,6 +106,9 @@ for ((i = 0; i < rounds; i++)); do
   echo "round $((i + 1)) of $rounds, load $(cut -d' ' -f1-3 /proc/loadavg)"
   # First opens, each on a fresh mount with no index kept.
   rm -rf "$XDG_CACHE_HOME"; kvn_mount "$work/arc" "$mp"; timed open-file first_file; kvn_umount
+  if [ -n "$old" ]; then
+    rm -rf "$XDG_CACHE_HOME"; old_mount "$work/arc" "$mp"; timed open-old first_file; kvn_umount
+  fi
   timed test-file test_file
   rm -rf "$XDG_CACHE_HOME"; kvn_mount "$work/folder" "$mp"; timed open-folder first_folder
   kvn_umount
@@ -151,6 +169,7 @@ kvn_mount "$work/arc" "$mp"
 "$tool" reads "$mp/$name" "$reads" 65536 17 | add random
 kvn_umount
 "$tool" blocks "$archive" | add block
+for ((i = 0; i < rounds; i++)); do "$tool" libbz2 "$archive" | add libbz2; done
 archivemount -o ro "$work/one.tar.bz2" "$work/am"
 "$tool" reads "$work/am/$name" "$slowReads" 65536 17 | add slow
 fusermount3 -u "$work/am"
@@ -180,6 +199,8 @@ row "sequential read of the folder (ms)" "$(ms "$(med seq-folder)")"
 row "random 64 KiB read, median of $reads (ms)" "$(ms "$(med random)")"
 row "random 64 KiB read, 99th percentile (ms)" "$(ms "$(pct random 99)")"
 row "one block decoded alone, median (ms)" "$(ms "$(med block)")"
+row "libbz2's mean time for one block (ms)" "$(ms "$(med libbz2)")"
+[ -f "$rec/open-old" ] && row "first open of $name, kvn of $baseline (ms)" "$(ms "$(med open-old)")"
 row "archivemount random 64 KiB read, median of $slowReads (ms)" "$(ms "$(med slow)")"
 row "index size (bytes)" "$index"
 row "mount's peak memory (MiB), cache 64 MiB" "$(awk -v k="$(cat "$work/peak")" 'BEGIN {printf "%.1f", k / 1024}')"
@@ -187,17 +208,22 @@ echo "  ratios"
 awk -v of="$(med open-file)" -v tf="$(med test-file)" -v od="$(med open-folder)" \
     -v td="$(med test-folder)" -v sf="$(med seq-file)" -v sd="$(med seq-folder)" \
     -v rm="$(med random)" -v r99="$(pct random 99)" -v bl="$(med block)" -v sl="$(med slow)" \
-    -v ix="$index" -v as="$arcsize" -v pk="$(cat "$work/peak")" 'BEGIN {
+    -v ix="$index" -v as="$arcsize" -v pk="$(cat "$work/peak")" -v lb="$(med libbz2)" 'BEGIN {
   printf "    first open / expand, file:             %.3f  (goal <= 1.1)\n", of / tf
   printf "    first open / expand, folder:           %.3f  (goal <= 1.1)\n", od / td
   printf "    random read median / one block:        %.3f  (goal <= 1)\n", rm / bl
   printf "    random read p99 / one block:           %.3f\n", r99 / bl
+  printf "    random read median / libbz2 block:     %.3f  (goal <= 0.55)\n", rm / lb
   printf "    archivemount / kvn mount, random read: %.1f  (goal >= 20)\n", sl / rm
   printf "    sequential throughput / expand, file:  %.3f  (goal >= 0.9)\n", tf / sf
   printf "    sequential throughput / expand, folder:%.3f  (goal >= 0.9)\n", td / sd
   printf "    index / archive:                       %.5f %%  (goal <= 0.01 %%)\n", 100 * ix / as
   printf "    peak memory - 64 MiB cache:            %.1f MiB  (goal <= 16)\n", pk / 1024 - 64
 }'
+if [ -f "$rec/open-old" ]; then
+  awk -v of="$(med open-file)" -v oo="$(med open-old)" \
+    'BEGIN {printf "    first open / the kvn of the baseline:   %.3f  (goal <= 0.6)\n", of / oo}'
+fi
 for what in "${big[@]}"; do
   case $what in
     silence) label="5-minute silent WAV ($(stat -c %s "$work/silence-arc/"*.kvn)-byte archive)" ;;
