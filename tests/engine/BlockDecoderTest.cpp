@@ -138,8 +138,8 @@ TEST(BlockDecoderTest, RestoresWhatTheLibraryWrote) {
     UseVectorSymbolLoop(true);
     UseVectorTransformWalk(true);
     // The origin cases are what their names say: the 24 bits after the block's CRC and flag.
-    const auto* up = reinterpret_cast<const uint8_t*>(Compressed(ascending).data());
-    EXPECT_EQ(ReadBits(up, 32 + 48 + 32 + 1, 24), 0u);
+    const std::string up = Compressed(ascending);
+    EXPECT_EQ(ReadBits(reinterpret_cast<const uint8_t*>(up.data()), 32 + 48 + 32 + 1, 24), 0u);
     const std::string down = Compressed(descending);
     EXPECT_EQ(ReadBits(reinterpret_cast<const uint8_t*>(down.data()), 32 + 48 + 32 + 1, 24), 255u);
 }
