@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/ArchiveFormat.h"
 #include "mount/BlockDecode.h"
 #include "mount/IndexBuilder.h"
 
@@ -103,22 +104,21 @@ size_t CountBlockMagics(const std::string& payload) {
 
 // libbz2's mean time for one block of ARCHIVE: what a mount that decoded with it paid per read.
 int LibraryBlockMean(const char* path) {
-    kavrin::platform::FileVersion version;
-    if (!kavrin::platform::VersionAt(path, &version)) return 1;
-    Quiet quiet;
-    kavrin::BuildPlan plan;
-    kavrin::IndexBuild build = kavrin::BuildIndex(path, version, plan, quiet);
-    if (!build.ok) return 1;
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr) return 1;
     std::string payload;
     char chunk[1 << 16];
-    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
         payload.append(chunk, got);
+    }
     std::fclose(file);
-    if (payload.size() <= build.index.headerLength) return 1;
+    kavrin::ArchiveHeader header;
+    if (kavrin::ParseArchiveHeader(reinterpret_cast<const uint8_t*>(payload.data()), payload.size(),
+                                   &header) != kavrin::HeaderStatus::Ok) {
+        return 1;
+    }
     // The archive's payload is a bzip2 stream without its first "BZh9"; later streams keep theirs.
-    payload.replace(0, build.index.headerLength, "BZh9");
+    payload.replace(0, header.headerLength, "BZh9");
     const size_t blocks = CountBlockMagics(payload);
     if (blocks == 0) return 1;
 
