@@ -28,11 +28,11 @@
 #include <string>
 #include <vector>
 
-#include "engine/BlockRuns.h"
-#include "engine/BlockTransform.h"
-#include "engine/CompactBlock.h"
-#include "engine/StreamDecoder.h"
-#include "engine/SymbolLoop.h"
+#include "engine/decode/BlockRuns.h"
+#include "engine/decode/BlockTransform.h"
+#include "engine/decode/CompactBlock.h"
+#include "engine/decode/StreamDecoder.h"
+#include "engine/decode/SymbolLoop.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "mount/BlockDecode.h"
 #include "mount/IndexBuilder.h"
 

@@ -22,7 +22,7 @@
 
 #include "cli/BatchPlan.h"
 #include "cli/Console.h"
-#include "engine/DeltaFilter.h"
+#include "engine/format/DeltaFilter.h"
 #include "jobs/Leftovers.h"
 
 namespace kavrin::cli {

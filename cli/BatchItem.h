@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/DeltaFilter.h"
+#include "engine/format/DeltaFilter.h"
 #include "jobs/JobPipeline.h"
 
 namespace kavrin::cli {

@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "cli/BatchItem.h"
-#include "engine/CodecStream.h"
+#include "engine/pass/CodecStream.h"
 
 namespace kavrin::cli {
 

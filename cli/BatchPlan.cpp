@@ -10,7 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/Display.h"
 #include "cli/Translate.h"
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "jobs/InputWalk.h"
 #include "jobs/Naming.h"
 

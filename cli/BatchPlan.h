@@ -14,7 +14,7 @@
 
 #include "cli/BatchItem.h"
 #include "cli/Console.h"
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "platform/File.h"
 
 namespace kavrin::cli {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/DeltaFilter.h"
+#include "engine/format/DeltaFilter.h"
 
 namespace kavrin {
 

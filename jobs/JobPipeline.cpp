@@ -5,7 +5,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "jobs/Leftovers.h"
 #include "jobs/Naming.h"
 #include "platform/SharedFile.h"

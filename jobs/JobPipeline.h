@@ -23,7 +23,7 @@
 #include <string>
 #include <tuple>
 
-#include "engine/JobProcedures.h"
+#include "engine/pass/JobProcedures.h"
 #include "jobs/Destination.h"
 #include "jobs/Verify.h"
 #include "platform/File.h"

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 
 namespace kavrin {
 namespace {

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <thread>
 
-#include "engine/JobProcedures.h"
+#include "engine/pass/JobProcedures.h"
 
 namespace kavrin {
 namespace {

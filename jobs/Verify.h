@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/CodecStream.h"
 #include "engine/EngineObserver.h"
+#include "engine/pass/CodecStream.h"
 #include "platform/File.h"
 
 namespace kavrin {

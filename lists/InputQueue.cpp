@@ -6,7 +6,7 @@
 #include <QElapsedTimer>
 #include <QProgressBar>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "jobs/FormatSize.h"
 #include "jobs/InputWalk.h"
 #include "jobs/Naming.h"

@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/DeltaFilter.h"
+#include "engine/format/DeltaFilter.h"
 #include "jobs/FormatSize.h"
 
 class QAbstractButton;

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/BlockCrc.h"
+#include "engine/codec/BlockCrc.h"
 
 namespace kavrin {
 namespace {

@@ -45,8 +45,8 @@
 #include <thread>
 #include <vector>
 
-#include "engine/ArchiveFormat.h"
 #include "engine/EngineObserver.h"
+#include "engine/format/ArchiveFormat.h"
 #include "mount/ArchiveIndex.h"
 #include "mount/BlockDecode.h"
 #include "mount/IndexStore.h"

@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "engine/BlockCrc.h"
-#include "engine/StreamBits.h"
+#include "engine/codec/BlockCrc.h"
+#include "engine/codec/StreamBits.h"
 
 namespace kavrin {
 

@@ -19,8 +19,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/ByteBuffer.h"
-#include "engine/CompactBlock.h"
+#include "engine/codec/ByteBuffer.h"
+#include "engine/decode/CompactBlock.h"
 #include "mount/ArchiveIndex.h"
 #include "platform/File.h"
 

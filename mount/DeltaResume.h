@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "engine/DeltaFilter.h"
+#include "engine/format/DeltaFilter.h"
 
 namespace kavrin {
 

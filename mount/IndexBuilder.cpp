@@ -9,10 +9,10 @@
 #include <optional>
 #include <vector>
 
-#include "engine/ArchiveFormat.h"
-#include "engine/BlockCrc.h"
-#include "engine/JobProcedures.h"
-#include "engine/StreamBits.h"
+#include "engine/codec/BlockCrc.h"
+#include "engine/codec/StreamBits.h"
+#include "engine/format/ArchiveFormat.h"
+#include "engine/pass/JobProcedures.h"
 
 namespace kavrin {
 namespace {

@@ -23,8 +23,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/BlockRuns.h"
-#include "engine/DeltaFilter.h"
+#include "engine/decode/BlockRuns.h"
+#include "engine/format/DeltaFilter.h"
 #include "mount/BlockDecode.h"
 #include "mount/DeltaResume.h"
 #include "platform/PageBuffer.h"

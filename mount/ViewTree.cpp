@@ -5,7 +5,7 @@
 #include <map>
 #include <set>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "jobs/Naming.h"
 #include "platform/File.h"
 #include "platform/SharedFile.h"

@@ -19,7 +19,7 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "jobs/FormatSize.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"

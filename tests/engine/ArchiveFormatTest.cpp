@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 
 #include <gtest/gtest.h>
 

@@ -9,11 +9,11 @@
 
 #include <random>
 
-#include "engine/BlockCrc.h"
-#include "engine/StreamBits.h"
-#include "engine/StreamDecoder.h"
-#include "engine/SymbolLoop.h"
-#include "engine/TransformWalk.h"
+#include "engine/codec/BlockCrc.h"
+#include "engine/codec/StreamBits.h"
+#include "engine/decode/StreamDecoder.h"
+#include "engine/decode/SymbolLoop.h"
+#include "engine/decode/TransformWalk.h"
 #include "tests/support/BlockWriter.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"

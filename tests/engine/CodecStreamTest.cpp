@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The chunk contract: refill timing, progress counted in input chunks, the expansion cap, and
 // a stop taking effect at the next chunk.
-#include "engine/CodecStream.h"
+#include "engine/pass/CodecStream.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 

@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: MIT
-#include "engine/DeltaFilter.h"
+#include "engine/format/DeltaFilter.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "engine/CodecStream.h"
+#include "engine/pass/CodecStream.h"
 #include "tools/SampleSound.h"
 
 namespace kavrin {

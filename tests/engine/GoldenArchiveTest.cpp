@@ -10,7 +10,7 @@
 #include <set>
 #include <sstream>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "jobs/Naming.h"
 #include "tests/support/EngineHarness.h"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "engine/JobProcedures.h"
+#include "engine/pass/JobProcedures.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "platform/FaultInjection.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"

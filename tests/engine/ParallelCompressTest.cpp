@@ -2,12 +2,12 @@
 // Compression on several threads writes the one-thread payload byte for byte, which is what the
 // bzip2 program writes for the filtered source, and counts and steps as one thread does.
 // (ParallelThreadsTest.cpp holds the short cases that also run under ThreadSanitizer.)
-#include "engine/ParallelCompress.h"
+#include "engine/pass/ParallelCompress.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/BlockBoundary.h"
-#include "engine/JobProcedures.h"
+#include "engine/encode/BlockBoundary.h"
+#include "engine/pass/JobProcedures.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 

@@ -3,13 +3,13 @@
 // counters and progress on damaged, cut, padded and foreign payloads, and on payloads made to
 // hold false magics. (ParallelThreadsTest.cpp holds the short cases that also run under
 // ThreadSanitizer.)
-#include "engine/ParallelExpand.h"
+#include "engine/pass/ParallelExpand.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/ArchiveFormat.h"
-#include "engine/JobProcedures.h"
-#include "engine/StreamBits.h"
+#include "engine/codec/StreamBits.h"
+#include "engine/format/ArchiveFormat.h"
+#include "engine/pass/JobProcedures.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 

@@ -4,10 +4,10 @@
 // decoder.
 #include <gtest/gtest.h>
 
-#include "engine/ArchiveFormat.h"
-#include "engine/BlockCrc.h"
-#include "engine/JobProcedures.h"
-#include "engine/StreamBits.h"
+#include "engine/codec/BlockCrc.h"
+#include "engine/codec/StreamBits.h"
+#include "engine/format/ArchiveFormat.h"
+#include "engine/pass/JobProcedures.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The bit-level pieces the parallel passes stand on: joining bit strings, finding magics at any
 // bit offset, finding a block inside a one-block stream, and the block CRC.
-#include "engine/StreamBits.h"
+#include "engine/codec/StreamBits.h"
 
 #include <bzlib.h>
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 #include <random>
 #include <string>
 
-#include "engine/BlockCrc.h"
+#include "engine/codec/BlockCrc.h"
 #include "tools/SampleSound.h"
 
 namespace kavrin {

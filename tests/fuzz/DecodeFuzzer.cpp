@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "engine/CodecMemory.h"
-#include "engine/StreamDecoder.h"
+#include "engine/decode/StreamDecoder.h"
+#include "engine/encode/CodecMemory.h"
 
 namespace {
 

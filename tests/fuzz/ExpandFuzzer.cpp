@@ -5,8 +5,8 @@
 // and the same bytes.
 #include <memory>
 
-#include "engine/ArchiveFormat.h"
-#include "engine/JobProcedures.h"
+#include "engine/format/ArchiveFormat.h"
+#include "engine/pass/JobProcedures.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {

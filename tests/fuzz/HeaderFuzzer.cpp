@@ -3,7 +3,7 @@
 // point: never a crash, never a read past the bytes, and both readers agree.
 #include <cstring>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -16,9 +16,9 @@
 #include <memory>
 #include <string>
 
-#include "engine/ArchiveFormat.h"
-#include "engine/BlockCrc.h"
-#include "engine/JobProcedures.h"
+#include "engine/codec/BlockCrc.h"
+#include "engine/format/ArchiveFormat.h"
+#include "engine/pass/JobProcedures.h"
 #include "mount/ArchiveLibrary.h"
 #include "mount/IndexBuilder.h"
 #include "tests/fuzz/FuzzSupport.h"

@@ -3,7 +3,7 @@
 // bytes back; the payload also decodes with the mode the header records.
 #include <memory>
 
-#include "engine/JobProcedures.h"
+#include "engine/pass/JobProcedures.h"
 #include "platform/FaultInjection.h"
 #include "tests/fuzz/FuzzSupport.h"
 

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/ArchiveFormat.h"
-#include "engine/JobProcedures.h"
+#include "engine/format/ArchiveFormat.h"
+#include "engine/pass/JobProcedures.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 

@@ -14,7 +14,7 @@
 #include <optional>
 #include <thread>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "jobs/Naming.h"
 #include "jobs/Worker.h"
 #include "platform/FaultInjection.h"

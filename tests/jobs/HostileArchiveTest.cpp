@@ -3,7 +3,7 @@
 // fails, writes nothing outside the destination folder, and leaves no partial result.
 #include <gtest/gtest.h>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "jobs/Destination.h"
 #include "tests/support/DispatchHarness.h"
 #include "tests/support/EngineHarness.h"

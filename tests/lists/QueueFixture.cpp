@@ -3,7 +3,7 @@
 
 #include <unistd.h>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 
 namespace kavrin::test {
 

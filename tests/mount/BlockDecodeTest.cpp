@@ -10,9 +10,9 @@
 
 #include <random>
 
-#include "engine/ArchiveFormat.h"
-#include "engine/BlockCrc.h"
-#include "engine/StreamBits.h"
+#include "engine/codec/BlockCrc.h"
+#include "engine/codec/StreamBits.h"
+#include "engine/format/ArchiveFormat.h"
 #include "mount/DeltaResume.h"
 #include "mount/IndexBuilder.h"
 #include "mount/SpanForm.h"

@@ -14,7 +14,7 @@
 #include <condition_variable>
 #include <thread>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "mount/ArchiveLibrary.h"
 #include "platform/FaultInjection.h"
 #include "tests/support/EngineHarness.h"

@@ -20,7 +20,7 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "mount/ArchiveLibrary.h"
 #include "mount/FuseMount.h"
 #include "tests/support/EngineHarness.h"

@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "engine/BlockCrc.h"
+#include "engine/codec/BlockCrc.h"
 
 namespace kavrin::test {
 namespace {

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "engine/ArchiveFormat.h"
+#include "engine/format/ArchiveFormat.h"
 #include "platform/File.h"
 #include "tools/SampleSound.h"
 

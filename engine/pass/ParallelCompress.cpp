@@ -1,0 +1,400 @@
+// SPDX-License-Identifier: MIT
+#include "engine/pass/ParallelCompress.h"
+
+#include <bzlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "engine/codec/BlockCrc.h"
+#include "engine/codec/ByteBuffer.h"
+#include "engine/codec/StreamBits.h"
+#include "engine/encode/BlockBoundary.h"
+#include "engine/encode/CodecMemory.h"
+#include "engine/pass/WorkerThreads.h"
+
+namespace kavrin {
+namespace {
+
+constexpr int kBlockSize100k = 9;
+constexpr size_t kPieceSize = 64 * 1024;
+// Input pieces per block in flight: a plain block's input (a little over 900 000 bytes) fits,
+// so only blocks of long runs make the reading wait for their worker.
+constexpr size_t kPiecesPerBlock = 16;
+// A one-block stream is at most about 1% larger than its block; it grows if ever needed.
+constexpr size_t kStreamRoom = 1024 * 1024;
+
+struct Piece {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t length = 0;
+};
+
+// One block's journey: input pieces in, a one-block stream out.
+struct Segment {
+    std::deque<Piece*> pending;  // input not yet given to the compressor
+    bool closed = false;         // the job's thread adds no more input
+    bool taken = false;          // a worker has it
+    bool finished = false;       // the worker is done with it
+    EngineError error = EngineError::None;
+    ByteBuffer stream;  // the one-block stream the worker made
+    OneBlock block;     // where its block lies in it
+};
+
+}  // namespace
+
+class ParallelCompressor {
+public:
+    explicit ParallelCompressor(EngineContext& engine)
+        : e_(engine),
+          threads_(std::clamp<uint32_t>(engine.threads, 1, kMaxEngineThreads)),
+          maxInFlight_(threads_ + 2),
+          maxPieces_((threads_ + 2) * kPiecesPerBlock) {}
+    ParallelCompressor(const ParallelCompressor&) = delete;
+    ParallelCompressor& operator=(const ParallelCompressor&) = delete;
+
+    bool Run();
+
+private:
+    // Workers.
+    void Worker();
+    Segment* FirstUntaken();
+    void CompressSegment(Segment& segment, CodecMemory& memory);
+    bool Step(bz_stream& stream, int action, Segment& segment, int* result);
+
+    // The job's thread.
+    void Pump();
+    bool Feed(const uint8_t* bytes, size_t length);
+    bool OpenSegment();
+    bool TakePiece();
+    void PushPiece();
+    void CloseSegment();
+    template <class Ready>
+    bool WaitFor(Ready ready);
+    bool WriteReady();
+    bool WriteFront();
+    bool Halted() const { return e_.Halted(); }
+    void Fail(EngineError why) {
+        e_.NoteError(why);
+        codecFailed_ = true;
+    }
+
+    EngineContext& e_;
+    const uint32_t threads_;
+    const size_t maxInFlight_;
+    const size_t maxPieces_;
+
+    // Shared with the workers, under mutex_.
+    std::mutex mutex_;
+    std::condition_variable workersWake_;
+    std::condition_variable jobWake_;
+    std::deque<Segment*> inFlight_;  // oldest first; written out from the front
+    std::vector<Piece*> sparePieces_;
+    size_t piecesMade_ = 0;
+    std::atomic<bool> abort_{false};
+
+    // The job's thread only.
+    WorkerThreads workers_;
+    std::vector<std::unique_ptr<Segment>> segments_;
+    std::vector<Segment*> spareSegments_;
+    std::vector<std::unique_ptr<Piece>> pieces_;
+    Segment* current_ = nullptr;  // the block being read
+    Piece* piece_ = nullptr;      // the piece being filled
+    BlockBoundaryScanner scanner_;
+    BitAppender appender_;
+    ByteBuffer staging_;
+    uint32_t combinedCrc_ = 0;
+    bool codecFailed_ = false;
+};
+
+bool CompressInParallel(EngineContext& engine) {
+    ParallelCompressor compressor(engine);
+    return compressor.Run();
+}
+
+bool ParallelCompressor::Run() {
+    // Without a single worker the pass runs on this thread: nothing has been taken yet.
+    const size_t workers = workers_.Start(threads_, [this] { Worker(); });
+    if (workers == 0) return e_.CompressStream();
+    e_.passStats.threadsUsed = static_cast<uint32_t>(workers);
+    Pump();
+    workers_.StopAndJoin(mutex_, abort_, workersWake_);
+    return !codecFailed_;
+}
+
+Segment* ParallelCompressor::FirstUntaken() {
+    for (Segment* segment : inFlight_) {
+        if (!segment->taken) return segment;
+    }
+    return nullptr;
+}
+
+void ParallelCompressor::Worker() {
+    CodecMemory memory;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        Segment* segment = nullptr;
+        workersWake_.wait(lock, [&] { return abort_ || (segment = FirstUntaken()) != nullptr; });
+        if (abort_) return;
+        segment->taken = true;
+        lock.unlock();
+        CompressSegment(*segment, memory);
+        lock.lock();
+        segment->finished = true;
+        jobWake_.notify_one();
+    }
+}
+
+bool ParallelCompressor::Step(bz_stream& stream, int action, Segment& segment, int* result) {
+    ByteBuffer& out = segment.stream;
+    if (out.room() == 0 && !out.Grow(out.capacity() + 1)) {
+        segment.error = EngineError::CodecMemory;
+        return false;
+    }
+    const auto room = static_cast<unsigned>(std::min<size_t>(out.room(), 1u << 30));
+    stream.next_out = reinterpret_cast<char*>(out.data() + out.size());
+    stream.avail_out = room;
+    *result = BZ2_bzCompress(&stream, action);
+    out.Commit(room - stream.avail_out);
+    return true;
+}
+
+void ParallelCompressor::CompressSegment(Segment& segment, CodecMemory& memory) {
+    segment.stream.Clear();
+    if (!segment.stream.Reserve(kStreamRoom)) {
+        segment.error = EngineError::CodecMemory;
+        return;
+    }
+    bz_stream stream{};
+    memory.Attach(stream);
+    if (BZ2_bzCompressInit(&stream, kBlockSize100k, 0, 0) != BZ_OK) {
+        segment.error = EngineError::CodecMemory;
+        return;
+    }
+    bool ok = true;
+    bool aborted = false;
+    // Every piece goes in with BZ_RUN and the stream is finished with no input, exactly as
+    // the one-thread pass feeds the library.
+    for (;;) {
+        Piece* piece = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            workersWake_.wait(lock,
+                              [&] { return abort_ || !segment.pending.empty() || segment.closed; });
+            if (abort_) {
+                aborted = true;
+                break;
+            }
+            if (segment.pending.empty()) break;  // closed, and every piece given
+            piece = segment.pending.front();
+            segment.pending.pop_front();
+        }
+        stream.next_in = reinterpret_cast<char*>(piece->bytes.get());
+        stream.avail_in = static_cast<unsigned>(piece->length);
+        int result = BZ_RUN_OK;
+        while (ok && stream.avail_in > 0) {
+            ok = Step(stream, BZ_RUN, segment, &result) && result == BZ_RUN_OK;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            sparePieces_.push_back(piece);
+        }
+        jobWake_.notify_one();
+        if (!ok) break;
+    }
+    if (ok && !aborted) {
+        stream.avail_in = 0;
+        for (;;) {
+            int result = BZ_FINISH_OK;
+            if (!Step(stream, BZ_FINISH, segment, &result)) {
+                ok = false;
+                break;
+            }
+            if (result == BZ_STREAM_END) break;
+            if (result != BZ_FINISH_OK) {
+                ok = false;
+                break;
+            }
+        }
+    }
+    BZ2_bzCompressEnd(&stream);
+    if (aborted) return;
+    if (ok && !ParseOneBlockStream(segment.stream.data(), segment.stream.size(), &segment.block)) {
+        ok = false;
+    }
+    if (!ok && segment.error == EngineError::None) segment.error = EngineError::CodecError;
+}
+
+void ParallelCompressor::Pump() {
+    for (uint32_t span = e_.InputSpan(); span > 0; span = e_.InputSpan()) {
+        const uint8_t* bytes = e_.reader.buffer + e_.reader.pos;
+        size_t fed = 0;
+        size_t scanned = 0;
+        while (scanned < span) {
+            const size_t start = scanned + scanner_.Scan(bytes + scanned, span - scanned);
+            if (start == span) break;
+            // A new block starts at `start`: what comes before it completes the current one.
+            if (!Feed(bytes + fed, start - fed)) return;
+            CloseSegment();
+            fed = start;
+            scanned = start + 1;
+        }
+        if (!Feed(bytes + fed, span - fed)) return;
+        e_.Advance(span);  // the next chunk: read, filtered, one progress step, the stop check
+        if (Halted() || !WriteReady()) return;
+    }
+    if (Halted()) return;
+    if (current_ != nullptr) CloseSegment();
+    if (!WaitFor([&] { return inFlight_.empty(); })) return;
+
+    uint8_t end[16];
+    size_t length = appender_.AppendValue(kEndMagic, kMagicBits, end);
+    length += appender_.AppendValue(combinedCrc_, kCrcBits, end + length);
+    length += appender_.Finish(end + length);
+    e_.PutBytes(end, length);
+}
+
+bool ParallelCompressor::Feed(const uint8_t* bytes, size_t length) {
+    while (length > 0) {
+        if (current_ == nullptr && !OpenSegment()) return false;
+        if (piece_ == nullptr && !TakePiece()) return false;
+        const size_t take = std::min(length, kPieceSize - piece_->length);
+        std::memcpy(piece_->bytes.get() + piece_->length, bytes, take);
+        piece_->length += take;
+        bytes += take;
+        length -= take;
+        if (piece_->length == kPieceSize) PushPiece();
+    }
+    return true;
+}
+
+bool ParallelCompressor::OpenSegment() {
+    if (!WaitFor([&] { return inFlight_.size() < maxInFlight_; })) return false;
+    Segment* segment = nullptr;
+    if (!spareSegments_.empty()) {
+        segment = spareSegments_.back();
+        spareSegments_.pop_back();
+    } else {
+        std::unique_ptr<Segment> made(new (std::nothrow) Segment);
+        if (!made) {
+            Fail(EngineError::CodecMemory);
+            return false;
+        }
+        segment = made.get();
+        segments_.push_back(std::move(made));
+    }
+    segment->pending.clear();
+    segment->closed = segment->taken = segment->finished = false;
+    segment->error = EngineError::None;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        inFlight_.push_back(segment);
+    }
+    workersWake_.notify_all();
+    current_ = segment;
+    return true;
+}
+
+bool ParallelCompressor::TakePiece() {
+    if (!WaitFor([&] { return !sparePieces_.empty() || piecesMade_ < maxPieces_; })) return false;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (!sparePieces_.empty()) {
+            piece_ = sparePieces_.back();
+            sparePieces_.pop_back();
+            piece_->length = 0;
+            return true;
+        }
+        ++piecesMade_;
+    }
+    std::unique_ptr<Piece> made(new (std::nothrow) Piece);
+    if (made) made->bytes.reset(new (std::nothrow) uint8_t[kPieceSize]);
+    if (!made || !made->bytes) {
+        Fail(EngineError::CodecMemory);
+        return false;
+    }
+    piece_ = made.get();
+    pieces_.push_back(std::move(made));
+    return true;
+}
+
+void ParallelCompressor::PushPiece() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        current_->pending.push_back(piece_);
+    }
+    workersWake_.notify_all();
+    piece_ = nullptr;
+}
+
+void ParallelCompressor::CloseSegment() {
+    if (current_ == nullptr) return;
+    if (piece_ != nullptr) PushPiece();
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        current_->closed = true;
+    }
+    workersWake_.notify_all();
+    current_ = nullptr;
+}
+
+// Waits until `ready` (checked under the lock) holds, writing out finished blocks meanwhile:
+// writing the oldest block is what frees room for the next. False when the pass must end.
+template <class Ready>
+bool ParallelCompressor::WaitFor(Ready ready) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (ready()) return true;
+        if (!inFlight_.empty() && inFlight_.front()->finished) {
+            lock.unlock();
+            if (!WriteFront()) return false;
+            lock.lock();
+            continue;
+        }
+        jobWake_.wait(lock);
+    }
+}
+
+bool ParallelCompressor::WriteReady() {
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (inFlight_.empty() || !inFlight_.front()->finished) return true;
+        }
+        if (!WriteFront()) return false;
+    }
+}
+
+bool ParallelCompressor::WriteFront() {
+    // Between blocks as at every chunk: a stop is seen however little a block writes.
+    if (!e_.StillRunning()) return false;
+    Segment* segment = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        segment = inFlight_.front();
+        inFlight_.pop_front();
+    }
+    spareSegments_.push_back(segment);
+    if (segment->error != EngineError::None) {
+        Fail(segment->error);
+        return false;
+    }
+    const OneBlock& block = segment->block;
+    if (!staging_.Reserve(block.blockBits / 8 + 2)) {
+        Fail(EngineError::CodecMemory);
+        return false;
+    }
+    // The block's bits follow the previous block's directly, wherever in a byte those ended.
+    const size_t length =
+        appender_.Append(segment->stream.data(), kHeaderBits, block.blockBits, staging_.data());
+    combinedCrc_ = CombineBlockCrc(combinedCrc_, block.blockCrc);
+    ++e_.passStats.blocks;
+    e_.PutBytes(staging_.data(), length);
+    return !Halted();
+}
+
+}  // namespace kavrin
