@@ -140,7 +140,7 @@ TEST_F(WindowControlsTest, StoredValuesTheWindowCannotUseAreCorrected) {
 TEST_F(WindowControlsTest, AFailedOpeningClosesAndKeepsTheStoredSettings) {
     Store().setValue("Settings/Optimize", 4);
     WindowSeams seams;
-    seams.createEngine = [] { return std::unique_ptr<EngineContext>(); };
+    seams.createEngine = [] { return EngineContextPtr(); };
     {
         auto window = Open(seams);
         EXPECT_EQ(prompt_.shown, std::vector<std::string>{"No memory"});

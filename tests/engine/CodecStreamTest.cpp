@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The chunk contract: refill timing, progress counted in input chunks, the expansion cap, and
 // a stop taking effect at the next chunk.
-#include "engine/pass/CodecStream.h"
+#include "engine/pass/EngineContext.h"
 
 #include <gtest/gtest.h>
 
@@ -42,35 +42,6 @@ TEST(CodecStreamTest, ProgressCountsInputChunks) {
                  expand);
     EXPECT_EQ(expand.events.front(), "begin:4");  // the payload is a little over 3 chunks
     EXPECT_EQ(expand.Count("step"), 4);
-}
-
-TEST(CodecStreamTest, ByteOperationsKeepTheChunkContract) {
-    test::TempDir dir;
-    test::WriteFile(dir / "in", std::string(kChunkSize, 'k'));
-    platform::FileHandle source = platform::OpenForRead(dir / "in");
-    platform::FileHandle sink = platform::OpenNullSink();
-    auto engine = EngineContext::Create();
-    RecordingObserver observer;
-
-    engine->BeginJob(Direction::Compress, source, sink, observer);
-    engine->reader.budget = kChunkSize;
-    engine->Refill(true);
-    for (uint32_t i = 0; i + 1 < kChunkSize; ++i) ASSERT_EQ(engine->NextByte(), 'k');
-    EXPECT_EQ(observer.Count("step"), 1);
-    // Taking the chunk's last byte loads the next chunk at once, before the end is seen.
-    EXPECT_EQ(engine->NextByte(), 'k');
-    EXPECT_EQ(observer.Count("step"), 2);
-    EXPECT_EQ(engine->NextByte(), -1);
-    EXPECT_EQ(engine->reader.consumed, kChunkSize);
-
-    // The cap drops output beyond the header's size without counting it.
-    engine->BeginJob(Direction::Expand, source, sink, observer);
-    engine->writer.cap = 3;
-    for (int i = 0; i < 5; ++i) engine->PutByte('z');
-    EXPECT_EQ(engine->writer.produced, 3u);
-    EXPECT_EQ(engine->writer.fill, 3u);
-    platform::CloseFile(source);
-    platform::CloseFile(sink);
 }
 
 TEST(CodecStreamTest, StopTakesEffectAtTheNextChunk) {

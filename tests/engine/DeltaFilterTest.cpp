@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/pass/CodecStream.h"
+#include "engine/pass/EngineContext.h"
 #include "tools/SampleSound.h"
 
 namespace kavrin {

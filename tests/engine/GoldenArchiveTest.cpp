@@ -68,7 +68,7 @@ std::string Expand(const std::string& name, const std::string& archive, uint32_t
         return "bad file format (unsafe type text)";
     }
     test::JobRun run = test::ExpandOn(threads, archive);
-    if (run.outcome.result != JobResult::Done) return DescribeFailure(run.outcome);
+    if (run.outcome.result != JobResult::Done) return run.outcome.status.message();
     *restored = run.output;
     return "";
 }

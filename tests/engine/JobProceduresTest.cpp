@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "engine/pass/JobProcedures.h"
+#include "engine/Engine.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -208,12 +208,12 @@ TEST(JobProceduresTest, RefusesSourcesOf4GiBBeforeWritingAnything) {
     close(fd);
     platform::FileHandle source = platform::OpenForRead(dir / "huge");
     platform::FileHandle destination = platform::CreateNewForWrite(dir / "out");
-    auto engine = EngineContext::Create();
+    auto engine = CreateEngineContext();
     RecordingObserver observer;
-    JobOutcome outcome =
-        CompressJob(*engine, source, destination, DeltaMode::Auto, "raw", observer);
+    FileSink sink(destination);
+    JobOutcome outcome = CompressJob(*engine, source, sink, DeltaMode::Auto, "raw", observer);
     EXPECT_EQ(outcome.result, JobResult::Failed);
-    EXPECT_EQ(engine->error, EngineError::SourceTooLarge);
+    EXPECT_EQ(outcome.status.code(), EngineError::SourceTooLarge);
     EXPECT_TRUE(observer.events.empty());
     platform::CloseFile(source);
     platform::CloseFile(destination);

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/encode/BlockBoundary.h"
-#include "engine/pass/JobProcedures.h"
+#include "engine/Engine.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 

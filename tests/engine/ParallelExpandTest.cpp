@@ -9,7 +9,7 @@
 
 #include "engine/codec/StreamBits.h"
 #include "engine/format/ArchiveFormat.h"
-#include "engine/pass/JobProcedures.h"
+#include "engine/Engine.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 
@@ -158,11 +158,7 @@ TEST(ParallelExpandTest, TheHeaderSizeIsCheckedAndLaterStreamsRestore) {
             EXPECT_LE(run.output.size(), source.size());
         }
     }
-    JobOutcome shortOne;
-    shortOne.error = EngineError::SizeShort;
-    shortOne.bytesWritten = 1000;
-    shortOne.headerSize = 300000;
-    EXPECT_EQ(DescribeFailure(shortOne),
+    EXPECT_EQ(Status::SizeShort(1000, 300000).message(),
               "damaged archive: it restores 1000 bytes, but its header gives 300000");
 }
 

@@ -7,7 +7,7 @@
 #include "engine/codec/BlockCrc.h"
 #include "engine/codec/StreamBits.h"
 #include "engine/format/ArchiveFormat.h"
-#include "engine/pass/JobProcedures.h"
+#include "engine/Engine.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "engine/format/ArchiveFormat.h"
-#include "engine/pass/JobProcedures.h"
+#include "engine/Engine.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {
@@ -25,8 +25,9 @@ Expansion Expand(kavrin::EngineContext& engine, const uint8_t* data, size_t size
     platform::FileHandle source = fuzz::MemoryFile(data, size);
     platform::FileHandle destination = fuzz::MemoryFile(nullptr, 0);
     Expansion run;
-    run.outcome = ExpandJob(engine, source, destination, observer);
-    run.error = run.outcome.error;
+    FileSink sink(destination);
+    run.outcome = ExpandJob(engine, source, sink, observer);
+    run.error = run.outcome.status.code();
     run.consumed = run.outcome.bytesRead;
     run.produced = run.outcome.bytesWritten;
     run.restored = fuzz::ReadAll(destination);
@@ -35,10 +36,10 @@ Expansion Expand(kavrin::EngineContext& engine, const uint8_t* data, size_t size
     return run;
 }
 
-std::unique_ptr<kavrin::EngineContext> Context(uint32_t threads) {
-    auto engine = kavrin::EngineContext::Create();
+kavrin::EngineContextPtr Context(uint32_t threads) {
+    auto engine = kavrin::CreateEngineContext();
     if (!engine) abort();
-    engine->threads = threads;
+    SetEngineThreads(*engine, threads);
     return engine;
 }
 
@@ -46,8 +47,8 @@ std::unique_ptr<kavrin::EngineContext> Context(uint32_t threads) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace kavrin;
-    static std::unique_ptr<EngineContext> oneThread = Context(1);
-    static std::unique_ptr<EngineContext> threeThreads = Context(3);
+    static EngineContextPtr oneThread = Context(1);
+    static EngineContextPtr threeThreads = Context(3);
 
     const Expansion one = Expand(*oneThread, data, size);
     if (one.outcome.result == JobResult::Cancelled) abort();

@@ -18,7 +18,7 @@
 
 #include "engine/codec/BlockCrc.h"
 #include "engine/format/ArchiveFormat.h"
-#include "engine/pass/JobProcedures.h"
+#include "engine/Engine.h"
 #include "mount/ArchiveLibrary.h"
 #include "mount/IndexBuilder.h"
 #include "tests/fuzz/FuzzSupport.h"
@@ -97,12 +97,13 @@ const Fixture& Setup() {
 }
 
 std::string Restored(const std::string& archive, bool* ok) {
-    static std::unique_ptr<EngineContext> engine = EngineContext::Create();
+    static EngineContextPtr engine = CreateEngineContext();
     fuzz::QuietObserver observer;
     platform::FileHandle in =
         fuzz::MemoryFile(reinterpret_cast<const uint8_t*>(archive.data()), archive.size());
     platform::FileHandle out = fuzz::MemoryFile(nullptr, 0);
-    *ok = ExpandJob(*engine, in, out, observer).result == JobResult::Done;
+    FileSink sink(out);
+    *ok = ExpandJob(*engine, in, sink, observer).result == JobResult::Done;
     std::string restored = fuzz::ReadAll(out);
     platform::CloseFile(in);
     platform::CloseFile(out);

@@ -3,14 +3,14 @@
 // bytes back; the payload also decodes with the mode the header records.
 #include <memory>
 
-#include "engine/pass/JobProcedures.h"
+#include "engine/Engine.h"
 #include "platform/FaultInjection.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace kavrin;
     if (size < 2) return 0;
-    static std::unique_ptr<EngineContext> engine = EngineContext::Create();
+    static EngineContextPtr engine = CreateEngineContext();
     fuzz::QuietObserver observer;
     const auto mode = static_cast<DeltaMode>(data[0] % 6);
     platform::LimitTransferSize(data[1] == 0 ? 0 : data[1]);
@@ -19,13 +19,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     platform::FileHandle source = fuzz::MemoryFile(data, size);
     platform::FileHandle archive = fuzz::MemoryFile(nullptr, 0);
-    JobOutcome packed = CompressJob(*engine, source, archive, mode, "raw", observer);
+    FileSink archiveSink(archive);
+    JobOutcome packed = CompressJob(*engine, source, archiveSink, mode, "raw", observer);
     if (packed.result != JobResult::Done || packed.mode == DeltaMode::Auto) abort();
-    if (engine->reader.consumed != size) abort();
+    if (packed.bytesRead != size) abort();
     if (!platform::SeekTo(archive, 0)) abort();
 
     platform::FileHandle restored = fuzz::MemoryFile(nullptr, 0);
-    JobOutcome unpacked = ExpandJob(*engine, archive, restored, observer);
+    FileSink restoredSink(restored);
+    JobOutcome unpacked = ExpandJob(*engine, archive, restoredSink, observer);
     if (unpacked.result != JobResult::Done || unpacked.mode != packed.mode) abort();
     std::string bytes = fuzz::ReadAll(restored);
     if (bytes.size() != size || bytes.compare(0, size, reinterpret_cast<const char*>(data), size)) {

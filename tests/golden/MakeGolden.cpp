@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "engine/format/ArchiveFormat.h"
-#include "engine/pass/JobProcedures.h"
+#include "engine/Engine.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 

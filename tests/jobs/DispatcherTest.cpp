@@ -41,7 +41,7 @@ protected:
 
     test::DispatchHarness harness_;
     JobRecord& record_ = harness_.record;
-    std::unique_ptr<EngineContext>& engine_ = harness_.engine;
+    EngineContextPtr& engine_ = harness_.engine;
     test::QueuedSink& sink_ = harness_.sink;
     test::FakeWindow& window_ = harness_.window;
     Dispatcher& dispatcher_ = harness_.dispatcher;

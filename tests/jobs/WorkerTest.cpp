@@ -130,7 +130,7 @@ protected:
     }
 
     JobRecord record_;
-    std::unique_ptr<EngineContext> engine_;
+    EngineContextPtr engine_;
     std::atomic<int32_t> deleteSource_{0};
     RecordingSink sink_;
     test::ScriptedPrompt prompt_;
@@ -303,12 +303,12 @@ TEST_F(WorkerTest, AFailingDestinationFailsTheJobAndKeepsTheSource) {
 
 TEST(WorkerStartTest, ReportsNoMemoryAndStopsCleanly) {
     JobRecord record;
-    std::unique_ptr<EngineContext> engine;
+    EngineContextPtr engine;
     std::atomic<int32_t> deleteSource{0};
     RecordingSink sink;
     test::ScriptedPrompt prompt;
     WorkerBinding binding{&record, &engine, &deleteSource, &sink};
-    EXPECT_FALSE(StartWorker(binding, prompt, [] { return std::unique_ptr<EngineContext>(); }));
+    EXPECT_FALSE(StartWorker(binding, prompt, [] { return EngineContextPtr(); }));
     EXPECT_EQ(prompt.shown, std::vector<std::string>{"No memory"});
     StopWorker(record);
     EXPECT_FALSE(record.workerThread.joinable());

@@ -118,7 +118,7 @@ public:
     std::vector<std::string> Actions() const;
 
     JobRecord record;
-    std::unique_ptr<EngineContext> engine;
+    EngineContextPtr engine;
     std::atomic<int32_t> deleteSource{0};
     QueuedSink sink;
     FakeWindow window;

@@ -26,15 +26,16 @@ JobRun Run(const std::string& input, bool expand, DeltaMode mode, const std::str
     if (source == platform::kInvalidFile || destination == platform::kInvalidFile) {
         throw std::runtime_error("cannot open the job's files");
     }
-    auto engine = EngineContext::Create();
-    if (threads != 0) engine->threads = threads;
+    auto engine = CreateEngineContext();
+    if (threads != 0) SetEngineThreads(*engine, threads);
     JobRun run;
-    run.outcome = expand ? ExpandJob(*engine, source, destination, observer)
-                         : CompressJob(*engine, source, destination, mode, typeText, observer);
-    run.consumed = engine->reader.consumed;
-    run.produced = engine->writer.produced;
-    run.error = engine->error;
-    run.stats = engine->passStats;
+    FileSink sink(destination);
+    run.outcome = expand ? ExpandJob(*engine, source, sink, observer)
+                         : CompressJob(*engine, source, sink, mode, typeText, observer);
+    run.consumed = run.outcome.bytesRead;
+    run.produced = run.outcome.bytesWritten;
+    run.error = run.outcome.status.code();
+    run.stats = LastPassStats(*engine);
     platform::CloseFile(source);
     platform::CloseFile(destination);
     run.output = ReadFile(dir / "out");
@@ -223,12 +224,13 @@ StoppedRun RunStopped(bool expand, const std::string& input, int stopAfter, uint
     WriteFile(dir / "in", input);
     platform::FileHandle source = platform::OpenForRead(dir / "in");
     platform::FileHandle destination = platform::CreateNewForWrite(dir / "out");
-    auto engine = EngineContext::Create();
-    engine->threads = threads;
+    auto engine = CreateEngineContext();
+    SetEngineThreads(*engine, threads);
     StoppingObserver observer(stopAfter, dir / "out");
     StoppedRun run;
-    run.outcome = expand ? ExpandJob(*engine, source, destination, observer)
-                         : CompressJob(*engine, source, destination, mode, "raw", observer);
+    FileSink sink(destination);
+    run.outcome = expand ? ExpandJob(*engine, source, sink, observer)
+                         : CompressJob(*engine, source, sink, mode, "raw", observer);
     platform::CloseFile(source);
     platform::CloseFile(destination);
     run.output = ReadFile(dir / "out");

@@ -5,7 +5,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "engine/pass/JobProcedures.h"
+#include "engine/Engine.h"
 #include "tests/support/TestSupport.h"
 
 namespace kavrin::test {
