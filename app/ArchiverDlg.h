@@ -125,7 +125,7 @@ inline constexpr int kTabOrder[] = {
 // What tests replace: the engine's allocation (to see a failed opening) and the folder
 // browser (so that no test opens a modal dialog). Empty members mean the real ones.
 struct WindowSeams {
-    std::function<std::unique_ptr<EngineContext>()> createEngine;
+    std::function<EngineContextPtr()> createEngine;
     // The folder chosen in Browse, or nothing when the user cancelled.
     std::function<std::optional<QUrl>()> chooseFolder;
     // Runs on the worker thread at every progress step of a job: a test holds a job there, so
@@ -258,7 +258,7 @@ private:
     QIcon m_hIcon;
     std::array<QPixmap, 3> m_hLampBitmaps;
     JobRecord m_job;
-    std::unique_ptr<EngineContext> m_engine;
+    EngineContextPtr m_engine;
     std::unique_ptr<CWindowSink> m_sink;
     Dispatcher m_dispatcher{m_job, *this, *m_prompt};
 };

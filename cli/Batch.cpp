@@ -49,9 +49,9 @@ public:
     // Returns how many started.
     size_t Start(size_t count, unsigned threadsPerFile) {
         for (size_t i = 0; i < count; ++i) {
-            std::unique_ptr<EngineContext> engine = EngineContext::Create();
+            EngineContextPtr engine = CreateEngineContext();
             if (!engine) break;
-            engine->threads = std::clamp<uint32_t>(threadsPerFile, 1, kMaxEngineThreads);
+            SetEngineThreads(*engine, threadsPerFile);
             try {
                 threads_.emplace_back(&WorkerPool::Work, this, engine.get());
             } catch (const std::system_error&) {
@@ -136,7 +136,7 @@ private:
 
     std::vector<BatchItem>& items_;
     const JobSettings settings_;
-    std::vector<std::unique_ptr<EngineContext>> engines_;
+    std::vector<EngineContextPtr> engines_;
     std::vector<std::thread> threads_;
 
     std::mutex mutex_;

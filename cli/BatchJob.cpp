@@ -58,31 +58,6 @@ std::string Reason(int error) {
     return std::strerror(error);
 }
 
-// Whether a job that failed failed for a reason of the machine's rather than of its data.
-bool Transient(const JobEnd& end) {
-    switch (end.problem) {
-        case JobEnd::Problem::None:
-            return false;
-        case JobEnd::Problem::SourceChanged:
-        case JobEnd::Problem::Verify:  // the bytes on their way to the disk, not the data
-            return true;
-        case JobEnd::Problem::Commit:
-            return IsTransientError(end.commitError);
-        case JobEnd::Problem::Engine:
-            break;
-    }
-    switch (end.outcome.error) {
-        case EngineError::CodecMemory:
-        case EngineError::SourceChanged:
-            return true;
-        case EngineError::ReadError:
-        case EngineError::WriteError:
-            return IsTransientError(end.outcome.systemError);
-        default:
-            return false;
-    }
-}
-
 // Puts how the job ended into the item's report line and messages.
 void Report(BatchItem& item, const JobEnd& end) {
     ItemOutcome& outcome = item.outcome;
@@ -92,8 +67,9 @@ void Report(BatchItem& item, const JobEnd& end) {
     outcome.newSize = end.outcome.bytesWritten;
     outcome.verified = end.verified;
     // A stream that could not be written is broken for whatever would follow it too.
-    outcome.outputLost = IsStreamed(item.job) && (end.outcome.error == EngineError::WriteError ||
-                                                  end.problem == JobEnd::Problem::Commit);
+    outcome.outputLost =
+        IsStreamed(item.job) && (end.outcome.status.code() == EngineError::WriteError ||
+                                 end.problem == JobEnd::Problem::Commit);
     if (end.stampFailed) {
         outcome.messages.push_back(Format(Tr("%s: warning: could not copy the time and mode (%s)"),
                                           {shown, Reason(end.stampError)}));
@@ -110,11 +86,11 @@ void Report(BatchItem& item, const JobEnd& end) {
             outcome.hasSizes = false;
             return;
         case JobResult::Failed:
-            outcome.transient = Transient(end);
+            outcome.transient = end.status.IsMachine();
             switch (end.problem) {
                 case JobEnd::Problem::Verify:
                     Fail(outcome, Format(Tr("%s: %s; the archive was deleted"),
-                                         {shown, DescribeProblem(end)}));
+                                         {shown, end.status.message()}));
                     break;
                 case JobEnd::Problem::Commit:
                     Fail(outcome,
@@ -123,10 +99,10 @@ void Report(BatchItem& item, const JobEnd& end) {
                     break;
                 case JobEnd::Problem::SourceChanged:
                     Fail(outcome,
-                         Format(Tr("%s: %s; nothing was kept"), {shown, DescribeProblem(end)}));
+                         Format(Tr("%s: %s; nothing was kept"), {shown, end.status.message()}));
                     break;
                 default:
-                    Fail(outcome, Format(Tr("%s: %s"), {shown, DescribeProblem(end)}));
+                    Fail(outcome, Format(Tr("%s: %s"), {shown, end.status.message()}));
                     break;
             }
             return;
@@ -148,7 +124,7 @@ void Report(BatchItem& item, const JobEnd& end) {
             break;
         case JobEnd::Source::DeleteFailed:
             outcome.problem = true;
-            outcome.transient = IsTransientError(end.deleteError);
+            outcome.transient = IsMachineError(end.deleteError);
             outcome.messages.push_back(
                 Format(Tr("%s: can't delete the source: %s"), {shown, Reason(end.deleteError)}));
             break;

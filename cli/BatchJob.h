@@ -12,7 +12,7 @@
 #include <cstdint>
 
 #include "cli/BatchItem.h"
-#include "engine/pass/CodecStream.h"
+#include "engine/Engine.h"
 
 namespace kavrin::cli {
 

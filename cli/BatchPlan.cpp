@@ -10,6 +10,7 @@
 #include "cli/Commands.h"
 #include "cli/Display.h"
 #include "cli/Translate.h"
+#include "engine/Status.h"
 #include "engine/format/ArchiveFormat.h"
 #include "jobs/InputWalk.h"
 #include "jobs/Naming.h"
@@ -145,7 +146,7 @@ BatchItem StandardInputItem(const PlanOptions& options) {
     const platform::FileHandle spool =
         platform::SpoolToUnnamedFile(options.standardInput, folder, options.spoolLimit);
     if (spool == platform::kInvalidFile) {
-        item.refusalTransient = IsTransientError(errno);
+        item.refusalTransient = IsMachineError(errno);
         item.refusal = errno == EFBIG ? Tr("-: too large: archives hold files below 4 GiB")
                                       : Format(Tr("-: can't keep standard input in %s: %s"),
                                                {Printable(folder), std::strerror(errno)});
@@ -342,7 +343,7 @@ void Planner::Tell(BatchItem& item, const PrepareResult& result) {
     item.outcome.transient = (result.status == PrepareStatus::SourceUnopenable ||
                               result.status == PrepareStatus::HeaderUnreadable ||
                               result.status == PrepareStatus::CreateFailed) &&
-                             IsTransientError(result.error);
+                             IsMachineError(result.error);
     const std::string& to = item.shownDestination;
     const std::string why = std::strerror(result.error);
     switch (result.status) {

@@ -11,8 +11,8 @@
 #include "cli/Interrupt.h"
 #include "cli/TerminalObserver.h"
 #include "cli/Translate.h"
+#include "engine/Engine.h"
 #include "engine/format/ArchiveFormat.h"
-#include "engine/pass/JobProcedures.h"
 #include "jobs/FormatSize.h"
 #include "jobs/Naming.h"
 #include "platform/File.h"
@@ -54,42 +54,13 @@ bool OpenNamedSource(const std::string& path, OpenSource* source, bool* transien
     }
     source->file = platform::OpenForRead(path);
     if (source->file == platform::kInvalidFile) {
-        *transient = IsTransientError(errno);
+        *transient = IsMachineError(errno);
         std::string why = errno == EWOULDBLOCK ? Tr("in use by another program") : Reason();
         Message(Format(Tr("Can't open file: %s: %s"), {Printable(path), why}));
         return false;
     }
     return true;
 }
-
-}  // namespace
-
-bool IsTransientError(int error) {
-    switch (error) {
-        case EIO:
-        case ENOSPC:
-        case EDQUOT:
-        case EMFILE:
-        case ENFILE:
-        case ENOMEM:
-        case EAGAIN:
-        case EINTR:
-        case EBUSY:
-        case ETIMEDOUT:
-        case ENOBUFS:
-        case ESTALE:
-        case ENETDOWN:
-        case ENETUNREACH:
-        case EHOSTUNREACH:
-        case ECONNRESET:
-        case ECONNABORTED:
-            return true;
-        default:
-            return false;
-    }
-}
-
-namespace {
 
 // The exit status of a command over several files: 1 when any failed for a reason of its own,
 // 75 when every failure was the machine's, 0 when none failed.
@@ -136,7 +107,7 @@ int RunInfo(const std::vector<std::string>& archives, bool json) {
         uint64_t archiveSize = 0;
         if (headerStatus != HeaderStatus::Ok || !platform::GetFileSize(source.file, &archiveSize)) {
             const bool readError = headerStatus == HeaderStatus::ReadError;
-            const bool transientRead = readError && IsTransientError(errno);
+            const bool transientRead = readError && IsMachineError(errno);
             Message(Format(readError ? Tr("%s: can't read it: %s")
                            : headerStatus == HeaderStatus::Truncated
                                ? Tr("%s: Bad file format (truncated header)")
@@ -175,7 +146,7 @@ int RunInfo(const std::vector<std::string>& archives, bool json) {
 }
 
 int RunTest(const std::vector<std::string>& archives, bool progress, bool json) {
-    std::unique_ptr<EngineContext> engine = EngineContext::Create();
+    EngineContextPtr engine = CreateEngineContext();
     if (!engine) {
         Message(Tr("No memory"));
         return kExitRetry;
@@ -214,20 +185,16 @@ int RunTest(const std::vector<std::string>& archives, bool progress, bool json) 
             continue;
         }
         if (!platform::SeekTo(source.file, 0)) {
-            const bool transientRead = IsTransientError(errno);
+            const bool transientRead = IsMachineError(errno);
             verdict(given, Format(Tr("read error: %s"), {Reason()}), transientRead);
             continue;
         }
-        platform::FileHandle sink = platform::OpenNullSink();
+        DiscardSink sink;
         TerminalObserver observer(Printable(name), progress);
         JobOutcome outcome = ExpandJob(*engine, source.file, sink, observer);
         observer.Clear();
-        platform::CloseFile(sink);
         if (outcome.result == JobResult::Cancelled) return InterruptedStatus();
-        const bool machine =
-            outcome.error == EngineError::CodecMemory ||
-            (outcome.error == EngineError::ReadError && IsTransientError(outcome.systemError));
-        verdict(given, outcome.result == JobResult::Done ? "" : DescribeFailure(outcome), machine);
+        verdict(given, outcome.status.message(), outcome.status.IsMachine());
     }
     return tally.Status();
 }

@@ -29,10 +29,6 @@ enum ExitStatus {
     kExitInterrupted = 130,
 };
 
-// Whether a failure with this errno lies with the machine (and may pass when run again) rather
-// than with the file: I/O errors, full disks and quotas, descriptors, memory, locks.
-bool IsTransientError(int error);
-
 // Prints each archive's header as a table line, or with `json` as one JSON object per line.
 int RunInfo(const std::vector<std::string>& archives, bool json);
 // Decodes each archive and prints its verdict (OK or FAILED with the reason), or with `json` one

@@ -22,7 +22,7 @@
 #include "cli/Interrupt.h"
 #include "cli/MountCommand.h"
 #include "cli/Translate.h"
-#include "engine/pass/CodecStream.h"
+#include "engine/Engine.h"
 #include "platform/File.h"
 #include "platform/Processors.h"
 

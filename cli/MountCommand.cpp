@@ -11,7 +11,7 @@
 #include "cli/Interrupt.h"
 #include "cli/TerminalObserver.h"
 #include "cli/Translate.h"
-#include "engine/pass/CodecStream.h"
+#include "engine/Engine.h"
 #include "jobs/InputWalk.h"
 #include "jobs/Naming.h"
 #include "mount/ArchiveLibrary.h"

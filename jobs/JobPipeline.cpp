@@ -2,7 +2,6 @@
 #include "jobs/JobPipeline.h"
 
 #include <cerrno>
-#include <cstring>
 #include <ctime>
 
 #include "engine/format/ArchiveFormat.h"
@@ -240,23 +239,6 @@ void DropJob(PreparedJob& job) {
     AbandonDestination(job.destinationFile);
 }
 
-std::string DescribeProblem(const JobEnd& end) {
-    switch (end.problem) {
-        case JobEnd::Problem::None:
-            return "";
-        case JobEnd::Problem::Engine:
-            return DescribeFailure(end.outcome);
-        case JobEnd::Problem::SourceChanged:
-            return DescribeEngineError(EngineError::SourceChanged);
-        case JobEnd::Problem::Verify:
-            return DescribeVerify(end.verify);
-        case JobEnd::Problem::Commit:
-            return std::string("the result could not be made final: ") +
-                   std::strerror(end.commitError);
-    }
-    return "";
-}
-
 namespace {
 
 // The source as it is now, through its open descriptor: the same size and times as when it was
@@ -276,6 +258,22 @@ bool SourceStillThere(const PreparedJob& job) {
 void Fail(JobEnd& end, JobEnd::Problem problem) {
     end.outcome.result = JobResult::Failed;
     end.problem = problem;
+    switch (problem) {
+        case JobEnd::Problem::None:
+        case JobEnd::Problem::Engine:
+            end.status = end.outcome.status;
+            break;
+        case JobEnd::Problem::SourceChanged:
+            end.status = Status::Engine(EngineError::SourceChanged);
+            break;
+        case JobEnd::Problem::Verify:
+            // What differs is what reached the disk, not the data: worth trying again.
+            end.status = Status::Failure(FailureKind::Machine, DescribeVerify(end.verify));
+            break;
+        case JobEnd::Problem::Commit:
+            end.status = Status::System(end.commitError, "the result could not be made final");
+            break;
+    }
 }
 
 // Everything after a job the engine ended Done; leaves `end` Done, or Failed or Cancelled with
@@ -359,15 +357,16 @@ void Finish(PreparedJob& job, EngineContext& engine, EngineObserver& observer,
 JobEnd RunJob(PreparedJob& job, EngineContext& engine, EngineObserver& observer,
               const FinishOptions& options) {
     JobEnd end;
+    FileSink destination(job.destinationFile.file);
     end.outcome = job.expand
-                      ? ExpandJob(engine, job.sourceFile, job.destinationFile.file, observer)
-                      : CompressJob(engine, job.sourceFile, job.destinationFile.file,
+                      ? ExpandJob(engine, job.sourceFile, destination, observer)
+                      : CompressJob(engine, job.sourceFile, destination,
                                     static_cast<DeltaMode>(job.deltaMode), job.typeText, observer);
     if (end.outcome.result == JobResult::Done) {
         Finish(job, engine, observer, options, end);
     } else {
         AbandonDestination(job.destinationFile);
-        if (end.outcome.result == JobResult::Failed) end.problem = JobEnd::Problem::Engine;
+        if (end.outcome.result == JobResult::Failed) Fail(end, JobEnd::Problem::Engine);
     }
     platform::CloseFile(job.sourceFile);
     return end;

@@ -23,7 +23,7 @@
 #include <string>
 #include <tuple>
 
-#include "engine/pass/JobProcedures.h"
+#include "engine/Engine.h"
 #include "jobs/Destination.h"
 #include "jobs/Verify.h"
 #include "platform/File.h"
@@ -178,6 +178,9 @@ struct JobEnd {
 
     JobOutcome outcome;  // its result is the job's: a finish that fails turns Done into Failed
     Problem problem = Problem::None;
+    // Why the job failed, wherever it failed (the engine's status for Problem::Engine); ok for a
+    // job that did not fail. Its kind tells the machine's failures from the data's.
+    Status status;
     bool verified = false;
     VerifyReport verify;
     int commitError = 0;
@@ -186,9 +189,6 @@ struct JobEnd {
     Source source = Source::Kept;
     int deleteError = 0;
 };
-
-// A short English reason for a job that ended Failed, without any file name.
-std::string DescribeProblem(const JobEnd& end);
 
 // Runs the prepared job on `engine`, reporting through `observer`, and finishes it. Whatever
 // happens, both files are closed and no temporary file is left behind; the source is deleted

@@ -1,84 +1,60 @@
 // SPDX-License-Identifier: MIT
 #include "jobs/Verify.h"
 
-#include <algorithm>
-#include <atomic>
-#include <cstring>
+#include <cerrno>
 #include <memory>
 #include <new>
-#include <system_error>
-#include <thread>
-
-#include "engine/pass/JobProcedures.h"
 
 namespace kavrin {
 namespace {
 
-// Stops the decoder as soon as the comparison has its answer, or when the batch is stopped.
-class VerifyObserver : public EngineObserver {
+// Compares each restored chunk with the source at the same place. At the first difference, or
+// when the source cannot be read, it takes no more: the engine stops writing at once.
+class CompareSink final : public OutputSink {
 public:
-    VerifyObserver(const std::atomic<bool>& settled, EngineObserver& job)
-        : settled_(settled), job_(job) {}
-    bool IsRunning() override { return !settled_.load() && job_.IsRunning(); }
-    void BeginProgress(uint32_t) override {}
-    void StepProgress() override {}
-    void ResetProgress() override {}
-    void SetLamps(LampPhase) override {}
-    void SetAnalysisLamp(bool) override {}
+    CompareSink(platform::FileHandle source, uint8_t* original)
+        : source_(source), original_(original) {}
+
+    bool Write(const uint8_t* bytes, size_t length) override {
+        const int64_t read = platform::ReadFull(source_, original_, length);
+        if (read < 0) return Settle(VerifyResult::SourceError, offset_);
+        const auto common = static_cast<size_t>(read);
+        size_t same = 0;
+        while (same < common && bytes[same] == original_[same]) ++same;
+        if (same < length) return Settle(VerifyResult::Mismatch, offset_ + same);
+        offset_ += length;
+        return true;
+    }
+
+    // Everything restored matched: the source must end here too.
+    void CheckEnd() {
+        if (settled_) return;
+        uint8_t more = 0;
+        const int64_t read = platform::ReadFull(source_, &more, 1);
+        if (read < 0) Settle(VerifyResult::SourceError, offset_);
+        if (read > 0) Settle(VerifyResult::Mismatch, offset_);
+    }
+
+    bool settled() const { return settled_; }
+    VerifyResult result() const { return result_; }
+    uint64_t offset() const { return differsAt_; }
 
 private:
-    const std::atomic<bool>& settled_;
-    EngineObserver& job_;
-};
-
-// What the comparing thread found.
-struct Comparison {
-    std::atomic<bool> settled{false};  // a difference or a read error is known
-    VerifyResult result = VerifyResult::Match;
-    uint64_t offset = 0;
-};
-
-// Reads the decoded bytes from `pipe` until it ends and compares them with `source`. After a
-// difference it keeps draining the pipe, so the decoder can never block on a full pipe.
-void Compare(platform::FileHandle pipe, platform::FileHandle source, Comparison& comparison,
-             uint8_t* decoded, uint8_t* original) {
-    uint64_t offset = 0;
-    bool settled = false;
-    auto settle = [&](VerifyResult result, uint64_t at) {
-        comparison.result = result;
-        comparison.offset = at;
-        settled = true;
-        comparison.settled.store(true);
-    };
-    for (;;) {
-        int64_t got = platform::ReadFull(pipe, decoded, kChunkSize);
-        if (got <= 0) break;  // the decoder closed its end (or the pipe failed: it stops too)
-        if (settled) continue;
-        const auto length = static_cast<size_t>(got);
-        int64_t read = platform::ReadFull(source, original, length);
-        if (read < 0) {
-            settle(VerifyResult::SourceError, offset);
-            continue;
-        }
-        size_t same = 0;
-        const auto common = static_cast<size_t>(read);
-        while (same < common && decoded[same] == original[same]) ++same;
-        if (same < length) {
-            settle(VerifyResult::Mismatch, offset + same);
-            continue;
-        }
-        offset += length;
+    bool Settle(VerifyResult result, uint64_t at) {
+        settled_ = true;
+        result_ = result;
+        differsAt_ = at;
+        errno = 0;
+        return false;
     }
-    if (settled) return;
-    // Everything decoded matched; the source must end here too.
-    int64_t more = platform::ReadFull(source, original, 1);
-    if (more < 0) {
-        comparison.result = VerifyResult::SourceError;
-    } else if (more > 0) {
-        comparison.result = VerifyResult::Mismatch;
-        comparison.offset = offset;
-    }
-}
+
+    platform::FileHandle source_;
+    uint8_t* original_;
+    uint64_t offset_ = 0;
+    bool settled_ = false;
+    VerifyResult result_ = VerifyResult::Match;
+    uint64_t differsAt_ = 0;
+};
 
 }  // namespace
 
@@ -95,47 +71,44 @@ VerifyReport VerifyArchive(EngineContext& engine, const std::string& archivePath
         report.result = VerifyResult::SourceError;
         return report;
     }
-    std::unique_ptr<uint8_t[]> decoded(new (std::nothrow) uint8_t[kChunkSize]);
     std::unique_ptr<uint8_t[]> original(new (std::nothrow) uint8_t[kChunkSize]);
-    platform::FileHandle readEnd = platform::kInvalidFile, writeEnd = platform::kInvalidFile;
-    if (!decoded || !original || !platform::MakePipe(&readEnd, &writeEnd)) {
+    if (!original) {
         platform::CloseFile(archive);
         report.result = VerifyResult::NoResources;
         return report;
     }
 
-    Comparison comparison;
-    std::thread comparer;
-    try {
-        comparer = std::thread(Compare, readEnd, source, std::ref(comparison), decoded.get(),
-                               original.get());
-    } catch (const std::system_error&) {
-        // Out of threads: reported as a value like every other failure.
-        platform::CloseFile(readEnd);
-        platform::CloseFile(writeEnd);
-        platform::CloseFile(archive);
-        report.result = VerifyResult::NoResources;
-        return report;
-    }
+    // The job's observer decides whether the job goes on; the verification shows no progress.
+    class QuietObserver final : public EngineObserver {
+    public:
+        explicit QuietObserver(EngineObserver& job) : job_(job) {}
+        bool IsRunning() override { return job_.IsRunning(); }
+        void BeginProgress(uint32_t) override {}
+        void StepProgress() override {}
+        void ResetProgress() override {}
+        void SetLamps(LampPhase) override {}
+        void SetAnalysisLamp(bool) override {}
 
-    VerifyObserver observer(comparison.settled, job);
-    JobOutcome outcome = ExpandJob(engine, archive, writeEnd, observer);
-    platform::CloseFile(writeEnd);  // the comparer sees the end of the decoded bytes
-    comparer.join();
-    platform::CloseFile(readEnd);
+    private:
+        EngineObserver& job_;
+    } observer(job);
+
+    CompareSink compare(source, original.get());
+    const JobOutcome outcome = ExpandJob(engine, archive, compare, observer);
     platform::CloseFile(archive);
 
-    if (comparison.settled.load()) {
-        report.result = comparison.result;
-        report.offset = comparison.offset;
+    if (compare.settled()) {
+        report.result = compare.result();
+        report.offset = compare.offset();
     } else if (!job.IsRunning()) {
         report.result = VerifyResult::Cancelled;
     } else if (outcome.result != JobResult::Done) {
         report.result = VerifyResult::Undecodable;
-        report.engineError = outcome.error;
+        report.engineError = outcome.status.code();
     } else {
-        report.result = comparison.result;
-        report.offset = comparison.offset;
+        compare.CheckEnd();
+        report.result = compare.result();
+        report.offset = compare.offset();
     }
     return report;
 }
@@ -155,7 +128,7 @@ std::string DescribeVerify(const VerifyReport& report) {
         case VerifyResult::Cancelled:
             return "verification canceled";
         case VerifyResult::NoResources:
-            return "verification failed: not enough memory or threads";
+            return "verification failed: not enough memory";
     }
     return "verification failed";
 }

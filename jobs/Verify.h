@@ -1,17 +1,15 @@
 // SPDX-License-Identifier: MIT
-// Checking an archive just written against the file it was made from: the archive is decoded
-// by the engine into a pipe, and a second thread compares what comes out of the pipe with the
-// source, chunk by chunk. Neither file is ever held whole in memory.
+// Checking an archive just written against the file it was made from: the engine decodes the
+// archive into a sink that compares each restored chunk with the same stretch of the source, and
+// stops at the first difference. Neither file is ever held whole in memory.
 //
-// Runs on the calling thread (the job's) with one helper thread for the comparison; the engine
-// context must not be busy with another job.
+// Runs on the calling thread (the job's); the engine context must not be busy with another job.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
-#include "engine/EngineObserver.h"
-#include "engine/pass/CodecStream.h"
+#include "engine/Engine.h"
 #include "platform/File.h"
 
 namespace kavrin {
@@ -22,7 +20,7 @@ enum class VerifyResult {
     Undecodable,  // it does not decode: damaged, truncated, or it could not be read
     SourceError,  // the source could not be read back
     Cancelled,    // the batch was interrupted
-    NoResources,  // no pipe or no thread could be had
+    NoResources,  // no memory for the comparison
 };
 
 struct VerifyReport {

@@ -75,7 +75,7 @@ int WorkerThreadProc(WorkerBinding binding) {
 }
 
 bool StartWorker(const WorkerBinding& binding, Prompt& prompt,
-                 const std::function<std::unique_ptr<EngineContext>()>& createEngine) {
+                 const std::function<EngineContextPtr()>& createEngine) {
     JobRecord& record = *binding.record;
     record.jobEvent = std::make_unique<AutoResetEvent>();
     try {

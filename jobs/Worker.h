@@ -40,7 +40,7 @@ struct WorkerBinding {
     JobRecord* record = nullptr;
     // The engine with its chunk buffers; allocated by StartWorker after the thread exists, and
     // read by the worker only when a job arrives.
-    std::unique_ptr<EngineContext>* engine = nullptr;
+    EngineContextPtr* engine = nullptr;
     // The window's "Delete Source" option, read once at the end of each Done job (and never
     // honoured once the window is closing: nobody would hear of it).
     const std::atomic<int32_t>* deleteSource = nullptr;
@@ -56,9 +56,8 @@ int WorkerThreadProc(WorkerBinding binding);
 // engine's chunk buffers with `createEngine`. On failure shows "Can't create work thread" or
 // "No memory" through `prompt` and returns false; the caller then closes the window (StopWorker
 // copes with whatever was created).
-bool StartWorker(
-    const WorkerBinding& binding, Prompt& prompt,
-    const std::function<std::unique_ptr<EngineContext>()>& createEngine = EngineContext::Create);
+bool StartWorker(const WorkerBinding& binding, Prompt& prompt,
+                 const std::function<EngineContextPtr()>& createEngine = CreateEngineContext);
 
 // The window's end of the worker: sets the state to Shutdown, wakes the worker, waits until it
 // has ended and releases the event. A job in progress stops at its next chunk; its unfinished

@@ -9,10 +9,10 @@
 #include <optional>
 #include <vector>
 
+#include "engine/Engine.h"
 #include "engine/codec/BlockCrc.h"
 #include "engine/codec/StreamBits.h"
 #include "engine/format/ArchiveFormat.h"
-#include "engine/pass/JobProcedures.h"
 
 namespace kavrin {
 namespace {
@@ -447,27 +447,12 @@ bool Fail(IndexBuild& build, std::string why, int systemError = 0) {
     return false;
 }
 
-// Whether an engine failure is the machine's (with its errno) rather than the archive's.
-int SystemErrorOf(const JobOutcome& outcome) {
-    switch (outcome.error) {
-        case EngineError::CodecMemory:
-            return ENOMEM;
-        case EngineError::ReadError:
-        case EngineError::WriteError:
-            return outcome.systemError != 0 ? outcome.systemError : EIO;
-        case EngineError::SourceChanged:
-            return ESTALE;
-        default:
-            return 0;
-    }
-}
-
 bool Run(const std::string& path, const platform::FileVersion& version, const BuildPlan& plan,
          EngineObserver& observer, IndexBuild& build) {
     struct Closing {
         platform::FileHandle file = platform::kInvalidFile;
         ~Closing() { platform::CloseFile(file); }
-    } archive, sink;
+    } archive;
     archive.file = platform::OpenShared(path);
     platform::FileVersion now;
     if (archive.file == platform::kInvalidFile || !platform::VersionOf(archive.file, &now)) {
@@ -484,10 +469,7 @@ bool Run(const std::string& path, const platform::FileVersion& version, const Bu
             return Fail(build, "bad file format");
     }
     if (!IsStoredDeltaMode(header.deltaMode)) {
-        JobOutcome outcome;
-        outcome.error = EngineError::UnknownMode;
-        outcome.mode = static_cast<DeltaMode>(header.deltaMode);
-        return Fail(build, DescribeFailure(outcome));
+        return Fail(build, Status::UnknownMode(header.deltaMode).message());
     }
     const uint64_t payloadBytes = version.size - header.headerLength;
     const uint64_t size = header.sourceSize;
@@ -505,12 +487,8 @@ bool Run(const std::string& path, const platform::FileVersion& version, const Bu
     bool walk = true;
 
     if (!plan.walkOnly) {
-        std::unique_ptr<EngineContext> engine = EngineContext::Create();
-        sink.file = platform::OpenNullSink();
+        EngineContextPtr engine = CreateEngineContext();
         if (!engine) return Fail(build, "not enough memory", ENOMEM);
-        if (sink.file == platform::kInvalidFile) {
-            return Fail(build, "can't open /dev/null", errno != 0 ? errno : EIO);
-        }
         if (!platform::SeekTo(archive.file, 0)) {
             return Fail(build, "read error", errno != 0 ? errno : EIO);
         }
@@ -518,13 +496,15 @@ bool Run(const std::string& path, const platform::FileVersion& version, const Bu
         // it again and again.
         build.restoredStart.reserve(keep);
         Recorder recorder(archive.file, header.headerLength, build.restoredStart, keep, collector);
-        engine->threads = std::max<uint32_t>(plan.threads, 2);  // one thread reports no blocks
-        engine->listener = &recorder;
-        const JobOutcome outcome = ExpandJob(*engine, archive.file, sink.file, observer);
-        build.stats = engine->passStats;
+        // One thread reports no blocks.
+        SetEngineThreads(*engine, std::max<uint32_t>(plan.threads, 2));
+        DiscardSink nowhere;
+        const JobOutcome outcome = ExpandJob(*engine, archive.file, nowhere, observer, &recorder);
+        build.stats = LastPassStats(*engine);
         if (outcome.result == JobResult::Cancelled) return Fail(build, "stopped");
         if (outcome.result != JobResult::Done) {
-            return Fail(build, DescribeFailure(outcome), SystemErrorOf(outcome));
+            const Status& status = outcome.status;
+            return Fail(build, status.message(), status.IsMachine() ? status.systemError() : 0);
         }
         if (recorder.outOfOrder || !recorder.AllButLastPassed()) {
             return Fail(build, "the expansion pass reported blocks out of order");

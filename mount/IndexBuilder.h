@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/pass/CodecStream.h"
+#include "engine/Engine.h"
 #include "mount/ArchiveIndex.h"
 #include "mount/BlockDecode.h"
 

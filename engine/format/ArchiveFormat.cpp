@@ -49,13 +49,6 @@ std::string EncodeArchiveHeader(const std::string& typeText, uint8_t deltaMode,
     return out;
 }
 
-bool WriteArchiveHeader(platform::FileHandle destination, const std::string& typeText,
-                        uint8_t deltaMode, uint32_t sourceSize) {
-    if (typeText.size() > kMaxTypeText) return false;
-    std::string bytes = EncodeArchiveHeader(typeText, deltaMode, sourceSize);
-    return platform::WriteFull(destination, bytes.data(), bytes.size());
-}
-
 HeaderStatus ReadArchiveHeader(platform::FileHandle source, ArchiveHeader* header,
                                HeaderField last) {
     uint8_t front[5];

@@ -42,12 +42,7 @@ enum class HeaderStatus {
 // dispatcher after the type text.
 enum class HeaderField { TypeText, SourceSize, Reserved };
 
-// Writes the 14 + n header bytes at the file's current position with reserved = 0.
-// Requires typeText.size() <= 255. Returns false when the write failed or came short.
-bool WriteArchiveHeader(platform::FileHandle destination, const std::string& typeText,
-                        uint8_t deltaMode, uint32_t sourceSize);
-
-// The header bytes WriteArchiveHeader writes.
+// The 14 + n header bytes, with reserved = 0. Requires typeText.size() <= 255.
 std::string EncodeArchiveHeader(const std::string& typeText, uint8_t deltaMode,
                                 uint32_t sourceSize);
 

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The Auto trial: the filter that compresses the start of the file best is used for all of it.
-#include "engine/pass/JobProcedures.h"
+#include "engine/pass/AutoMode.h"
 
 #include <algorithm>
+
+#include "engine/pass/CompressPass.h"
 
 namespace kavrin {
 
@@ -32,7 +33,7 @@ void RunAutoTrial(EngineContext& engine) {
             engine.reader.budget = 0;
         }
         // The trial stays within one chunk: no refill, and the output stays in the writer.
-        engine.CompressStream();
+        CompressStream(engine);
         sizes[m] = engine.writer.fill;
         engine.ResetCounters();
     }

@@ -1,24 +1,49 @@
 // SPDX-License-Identifier: MIT
-#include "engine/pass/JobProcedures.h"
-
+// The body of one job: the header, one codec pass over the context's chunk I/O, and the
+// outcome.
 #include <cerrno>
-#include <cstring>
 
+#include "engine/Engine.h"
 #include "engine/format/ArchiveFormat.h"
+#include "engine/pass/AutoMode.h"
+#include "engine/pass/CompressPass.h"
+#include "engine/pass/EngineContext.h"
+#include "engine/pass/ExpandPass.h"
 
 namespace kavrin {
 namespace {
 
+// The failure the context recorded, with what its message needs to say.
+Status FailureOf(const EngineContext& engine, DeltaMode mode) {
+    switch (engine.error) {
+        case EngineError::SizeShort:
+            return Status::SizeShort(engine.writer.produced, engine.writer.cap);
+        case EngineError::SizeLong:
+            return Status::SizeLong(engine.writer.cap);
+        case EngineError::UnknownMode:
+            return Status::UnknownMode(static_cast<uint32_t>(mode));
+        default:
+            return Status::Engine(engine.error, engine.systemError);
+    }
+}
+
 JobOutcome Outcome(const EngineContext& engine, JobResult result, DeltaMode mode) {
     JobOutcome outcome;
     outcome.result = result;
-    outcome.error = result == JobResult::Failed ? engine.error : EngineError::None;
-    outcome.systemError = result == JobResult::Failed ? engine.systemError : 0;
+    if (result == JobResult::Failed) outcome.status = FailureOf(engine, mode);
+    if (result == JobResult::Cancelled) outcome.status = Status::Stop();
     outcome.mode = mode;
     outcome.bytesRead = engine.reader.consumed;
     outcome.bytesWritten = engine.writer.produced;
     outcome.headerSize = engine.direction == Direction::Expand ? engine.writer.cap : 0;
     return outcome;
+}
+
+// Writes the archive header through the job's sink. False when the write failed.
+bool WriteArchiveHeader(OutputSink& destination, const std::string& typeText, uint8_t deltaMode,
+                        uint32_t sourceSize) {
+    const std::string header = EncodeArchiveHeader(typeText, deltaMode, sourceSize);
+    return destination.Write(reinterpret_cast<const uint8_t*>(header.data()), header.size());
 }
 
 bool IoFailed(const EngineContext& engine) {
@@ -27,33 +52,9 @@ bool IoFailed(const EngineContext& engine) {
 
 }  // namespace
 
-std::string DescribeFailure(const JobOutcome& outcome) {
-    switch (outcome.error) {
-        case EngineError::SizeShort:
-            return "damaged archive: it restores " + std::to_string(outcome.bytesWritten) +
-                   " bytes, but its header gives " + std::to_string(outcome.headerSize);
-        case EngineError::SizeLong:
-            return "damaged archive: it holds more than the " + std::to_string(outcome.headerSize) +
-                   " bytes its header gives";
-        case EngineError::UnknownMode:
-            return std::string(DescribeEngineError(outcome.error)) + " " +
-                   std::to_string(static_cast<uint32_t>(outcome.mode));
-        case EngineError::ReadError:
-        case EngineError::WriteError:
-            if (outcome.systemError != 0) {
-                return std::string(DescribeEngineError(outcome.error)) + ": " +
-                       std::strerror(outcome.systemError);
-            }
-            return DescribeEngineError(outcome.error);
-        default:
-            return DescribeEngineError(outcome.error);
-    }
-}
-
-JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source,
-                       platform::FileHandle destination, DeltaMode mode,
-                       const std::string& typeText, EngineObserver& observer) {
-    engine.BeginJob(Direction::Compress, source, destination, observer);
+JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source, OutputSink& destination,
+                       DeltaMode mode, const std::string& typeText, EngineObserver& observer) {
+    engine.BeginJob(Direction::Compress, source, destination, observer, nullptr);
     engine.mode = mode;
     if (static_cast<uint32_t>(mode) > 5 || typeText.size() > kMaxTypeText) {
         engine.error = EngineError::InvalidRequest;
@@ -92,7 +93,7 @@ JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source,
     }
     observer.BeginProgress(sourceSize / kChunkSize + 1);
     engine.Refill(true);
-    bool ok = engine.CompressPass();
+    bool ok = CompressPass(engine);
     engine.Flush();
 
     if (!ok || IoFailed(engine)) return Outcome(engine, JobResult::Failed, engine.mode);
@@ -100,9 +101,9 @@ JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source,
     return Outcome(engine, JobResult::Done, engine.mode);
 }
 
-JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source,
-                     platform::FileHandle destination, EngineObserver& observer) {
-    engine.BeginJob(Direction::Expand, source, destination, observer);
+JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source, OutputSink& destination,
+                     EngineObserver& observer, ExpansionListener* listener) {
+    engine.BeginJob(Direction::Expand, source, destination, observer, listener);
     engine.mode = DeltaMode::None;
     uint64_t length = 0;
     if (!platform::GetFileSize(source, &length)) {
@@ -139,7 +140,7 @@ JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source,
     observer.BeginProgress(static_cast<uint32_t>(engine.reader.budget / kChunkSize + 1));
     engine.delta.decodeFirst = true;
     engine.Refill(false);
-    bool ok = engine.ExpandPass();
+    bool ok = ExpandPass(engine);
     engine.Flush();
 
     // A stop cuts the input off, so a stopped expansion also fails to decode: it is Cancelled.

@@ -57,7 +57,7 @@ public:
     ParallelCompressor(const ParallelCompressor&) = delete;
     ParallelCompressor& operator=(const ParallelCompressor&) = delete;
 
-    bool Run();
+    std::optional<bool> Run();
 
 private:
     // Workers.
@@ -111,15 +111,14 @@ private:
     bool codecFailed_ = false;
 };
 
-bool CompressInParallel(EngineContext& engine) {
+std::optional<bool> CompressInParallel(EngineContext& engine) {
     ParallelCompressor compressor(engine);
     return compressor.Run();
 }
 
-bool ParallelCompressor::Run() {
-    // Without a single worker the pass runs on this thread: nothing has been taken yet.
+std::optional<bool> ParallelCompressor::Run() {
     const size_t workers = workers_.Start(threads_, [this] { Worker(); });
-    if (workers == 0) return e_.CompressStream();
+    if (workers == 0) return std::nullopt;
     e_.passStats.threadsUsed = static_cast<uint32_t>(workers);
     Pump();
     workers_.StopAndJoin(mutex_, abort_, workersWake_);

@@ -17,14 +17,17 @@
 // The workers it starts have all ended when it returns.
 #pragma once
 
-#include "engine/pass/CodecStream.h"
+#include <optional>
+
+#include "engine/pass/EngineContext.h"
 
 namespace kavrin {
 
-// Runs engine's compression pass with engine.threads threads. Same contract as
-// EngineContext::CompressStream(): the first chunk is loaded; the payload goes through the
-// writer; false only when the codec cannot start (engine.error says why). After a stop, a
-// failed read or a failed write the workers are stopped early and nothing more is written.
-bool CompressInParallel(EngineContext& engine);
+// Runs engine's compression pass with engine.threads threads. Same contract as CompressStream
+// (CompressPass.h): the first chunk is loaded; the payload goes through the writer; false only
+// when the codec cannot start (engine.error says why). After a stop, a failed read or a failed
+// write the workers are stopped early and nothing more is written. Nothing (and nothing taken
+// from the input) when not a single worker could be started.
+std::optional<bool> CompressInParallel(EngineContext& engine);
 
 }  // namespace kavrin

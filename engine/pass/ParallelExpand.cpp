@@ -52,7 +52,7 @@ public:
     ParallelExpander(const ParallelExpander&) = delete;
     ParallelExpander& operator=(const ParallelExpander&) = delete;
 
-    bool Run();
+    std::optional<bool> Run();
 
 private:
     // Workers.
@@ -119,16 +119,15 @@ private:
     uint64_t keepFrom_ = 0;     // the first payload byte the window must keep
 };
 
-bool ExpandInParallel(EngineContext& engine) {
+std::optional<bool> ExpandInParallel(EngineContext& engine) {
     ParallelExpander expander(engine);
     return expander.Run();
 }
 
-bool ParallelExpander::Run() {
-    // Without its window or a single worker the pass runs on this thread: nothing is taken yet.
-    if (!window_.Reserve(windowLimit_ + kChunkSize)) return e_.ExpandStream();
+std::optional<bool> ParallelExpander::Run() {
+    if (!window_.Reserve(windowLimit_ + kChunkSize)) return std::nullopt;
     const size_t workers = workers_.Start(threads_, [this] { Worker(); });
-    if (workers == 0) return e_.ExpandStream();
+    if (workers == 0) return std::nullopt;
     e_.passStats.threadsUsed = static_cast<uint32_t>(workers);
     TakeChunk(true);
     const bool ok = Chain();

@@ -27,13 +27,16 @@
 // The workers it starts have all ended when it returns.
 #pragma once
 
-#include "engine/pass/CodecStream.h"
+#include <optional>
+
+#include "engine/pass/EngineContext.h"
 
 namespace kavrin {
 
-// Runs engine's expansion pass with engine.threads threads. Same contract as
-// EngineContext::ExpandStream(): the first chunk is loaded; true only when the end-of-stream
-// marker was reached with every CRC right.
-bool ExpandInParallel(EngineContext& engine);
+// Runs engine's expansion pass with engine.threads threads. Same contract as ExpandStream
+// (ExpandPass.h): the first chunk is loaded; true only when the payload ended with the header's
+// size and every CRC right. Nothing (and nothing taken from the input) when the pass's window
+// or a single worker could not be had.
+std::optional<bool> ExpandInParallel(EngineContext& engine);
 
 }  // namespace kavrin

@@ -25,7 +25,7 @@
 #include <cstdint>
 
 #include "engine/decode/StreamDecoder.h"
-#include "engine/pass/CodecStream.h"
+#include "engine/pass/EngineContext.h"
 
 namespace kavrin {
 

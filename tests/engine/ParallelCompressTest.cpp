@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/encode/BlockBoundary.h"
 #include "engine/Engine.h"
+#include "engine/encode/BlockBoundary.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 

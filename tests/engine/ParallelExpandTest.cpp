@@ -7,9 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/Engine.h"
 #include "engine/codec/StreamBits.h"
 #include "engine/format/ArchiveFormat.h"
-#include "engine/Engine.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 

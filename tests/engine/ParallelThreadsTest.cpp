@@ -4,10 +4,10 @@
 // decoder.
 #include <gtest/gtest.h>
 
+#include "engine/Engine.h"
 #include "engine/codec/BlockCrc.h"
 #include "engine/codec/StreamBits.h"
 #include "engine/format/ArchiveFormat.h"
-#include "engine/Engine.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 

@@ -5,8 +5,8 @@
 // and the same bytes.
 #include <memory>
 
-#include "engine/format/ArchiveFormat.h"
 #include "engine/Engine.h"
+#include "engine/format/ArchiveFormat.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 namespace {

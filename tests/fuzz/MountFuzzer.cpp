@@ -16,9 +16,9 @@
 #include <memory>
 #include <string>
 
+#include "engine/Engine.h"
 #include "engine/codec/BlockCrc.h"
 #include "engine/format/ArchiveFormat.h"
-#include "engine/Engine.h"
 #include "mount/ArchiveLibrary.h"
 #include "mount/IndexBuilder.h"
 #include "tests/fuzz/FuzzSupport.h"

@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/format/ArchiveFormat.h"
 #include "engine/Engine.h"
+#include "engine/format/ArchiveFormat.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 
