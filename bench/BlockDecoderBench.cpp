@@ -28,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/codec/CpuFeatures.h"
 #include "engine/decode/BlockRuns.h"
 #include "engine/decode/BlockTransform.h"
 #include "engine/decode/CompactBlock.h"
@@ -110,7 +111,7 @@ const Corpus& TheCorpus() {
 
 void Symbols(benchmark::State& state, bool vector) {
     const Corpus& corpus = TheCorpus();
-    UseVectorSymbolLoop(vector);
+    AllowVectorUnits(vector);
     BlockSymbolReader reader;
     for (auto _ : state) {
         reader.Start(BlockSymbolReader::Expect::StreamHeader);
@@ -120,7 +121,7 @@ void Symbols(benchmark::State& state, bool vector) {
         }
         benchmark::DoNotOptimize(reader.length());
     }
-    UseVectorSymbolLoop(true);
+    AllowVectorUnits(true);
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * corpus.blockBytes));
 }
 BENCHMARK_CAPTURE(Symbols, vector, true)->Unit(benchmark::kMillisecond);

@@ -91,11 +91,8 @@ BlockStatus BlockDecoder::Streams(const IndexedSpan& span, uint64_t limit, SpanS
     while (bit < end) {
         uint32_t level = 9;
         if (!first) {
-            if (bit + 32 > end || std::memcmp(bytes + bit / 8, "BZh", 3) != 0 ||
-                bytes[bit / 8 + 3] < '1' || bytes[bit / 8 + 3] > '9') {
-                return BlockStatus::Damaged;
-            }
-            level = static_cast<uint32_t>(bytes[bit / 8 + 3] - '0');
+            level = bit + 32 <= end ? StreamHeaderLevel(bytes + bit / 8) : 0;
+            if (level == 0) return BlockStatus::Damaged;
             bit += 32;
         }
         first = false;

@@ -377,13 +377,13 @@ bool Walker::Walk(WalkState s, uint32_t* walked, Failure* failure) {
             if (inWindow) std::memcpy(head, window_.data() + (next - base_), 4);
             if (next + 4 > payloadBytes_ ||
                 (!inWindow && platform::ReadAt(file_, head, 4, header_.headerLength + next) != 4) ||
-                std::memcmp(head, "BZh", 3) != 0 || head[3] < '1' || head[3] > '9') {
+                StreamHeaderLevel(head) == 0) {
                 return fail("damaged archive: it restores " + std::to_string(s.restored) +
                             " bytes, but its header gives " + std::to_string(size));
             }
             collector_.StreamEnds(next);
             collector_.StreamStarts(8 * next);
-            level = static_cast<uint32_t>(head[3] - '0');
+            level = StreamHeaderLevel(head);
             s.bit = 8 * (next + 4);
             s.streamCrc = 0;
             s.crcKnown = true;

@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "engine/codec/CpuFeatures.h"
+
 #if defined(__x86_64__)
 #include <immintrin.h>
 #define KAVRIN_CLMUL 1
@@ -185,12 +187,6 @@ __attribute__((target("pclmul,ssse3"))) uint32_t RepeatWithClmul(uint32_t crc, u
     return Reduce64(static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_xor_si128(moved, filled))));
 }
 
-bool HasClmul() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("ssse3");
-}
-const bool kHasClmul = HasClmul();
-
 #endif
 
 // Undoes one multiplication by x modulo the polynomial. The polynomial's lowest term is 1,
@@ -203,14 +199,14 @@ uint32_t DivideByX(uint32_t value) {
 
 uint32_t UpdateBlockCrc(uint32_t running, const uint8_t* bytes, size_t length) {
 #ifdef KAVRIN_CLMUL
-    if (length >= 64 && kHasClmul) return UpdateWithClmul(running, bytes, length);
+    if (length >= 64 && CanRun(VectorUnit::Clmul)) return UpdateWithClmul(running, bytes, length);
 #endif
     return UpdateWithTables(running, bytes, length);
 }
 
 uint32_t UpdateBlockCrcRepeat(uint32_t running, uint8_t byte, uint64_t count) {
 #ifdef KAVRIN_CLMUL
-    if (kHasClmul) {
+    if (CanRun(VectorUnit::Clmul)) {
         while (count > 0) {
             const auto step = static_cast<unsigned>(count < kRepeatStep ? count : kRepeatStep);
             running = RepeatWithClmul(running, byte, step);

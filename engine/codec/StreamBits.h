@@ -22,6 +22,19 @@ inline constexpr unsigned kCrcBits = 32;
 inline constexpr uint8_t kBzipHeader[4] = {'B', 'Z', 'h', '9'};
 inline constexpr unsigned kHeaderBits = 32;
 
+// Whether `byte` may stand at `index` (0 to 3) of a stream header "BZh1".."BZh9".
+inline bool FitsStreamHeader(unsigned index, uint8_t byte) {
+    return index < 3 ? byte == kBzipHeader[index] : byte >= '1' && byte <= '9';
+}
+// The block size (1 to 9, in 100 000 bytes) of the stream header in `bytes`, or 0 when the four
+// bytes are no stream header.
+inline uint32_t StreamHeaderLevel(const uint8_t bytes[4]) {
+    for (unsigned i = 0; i < 4; ++i) {
+        if (!FitsStreamHeader(i, bytes[i])) return 0;
+    }
+    return static_cast<uint32_t>(bytes[3] - '0');
+}
+
 // `count` (at most 57) bits starting at bit `bit` of `data`, most significant first. The
 // caller guarantees they lie inside the data.
 uint64_t ReadBits(const uint8_t* data, uint64_t bit, unsigned count);

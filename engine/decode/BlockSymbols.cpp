@@ -1,38 +1,21 @@
 // SPDX-License-Identifier: MIT
 #include "engine/decode/BlockSymbols.h"
 
+#include "engine/codec/CpuFeatures.h"
+#include "engine/codec/StreamBits.h"
+
 #include "engine/decode/SymbolLoop.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 
 namespace kavrin {
 namespace {
 
-constexpr uint8_t kBlockMagic[6] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
-constexpr uint8_t kEndMagic[6] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
-
-// The fast loop with the move-to-front list in vector registers where the processor has them.
-#if defined(__x86_64__)
-// The processor's features are looked up before anything else of the engine runs.
-bool HasAvx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2");
-}
-const bool kHasAvx2 = HasAvx2();
-std::atomic<bool> g_useAvx2{kHasAvx2};
-#endif
+constexpr uint8_t kBlockMagicBytes[6] = {0x31, 0x41, 0x59, 0x26, 0x53, 0x59};
+constexpr uint8_t kEndMagicBytes[6] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90};
 
 }  // namespace
-
-void UseVectorSymbolLoop(bool use) {
-#if defined(__x86_64__)
-    g_useAvx2.store(use && kHasAvx2, std::memory_order_relaxed);
-#else
-    (void)use;
-#endif
-}
 
 BlockSymbolReader::BlockSymbolReader() = default;
 
@@ -60,8 +43,7 @@ BlockSymbolReader::Status BlockSymbolReader::Read(BitInput& in) {
                 if (!HasBits(in, 8)) return Status::NeedBits;
                 const uint32_t byte = PeekBits(in, 8);
                 in.bit += 8;
-                static constexpr uint8_t kHeader[3] = {'B', 'Z', 'h'};
-                if (step_ < 3 ? byte != kHeader[step_] : byte < '1' || byte > '9') {
+                if (!FitsStreamHeader(step_, static_cast<uint8_t>(byte))) {
                     errorBit_ = in.bit;
                     return Status::BadHeader;
                 }
@@ -77,12 +59,12 @@ BlockSymbolReader::Status BlockSymbolReader::Read(BitInput& in) {
                 if (!HasBits(in, 8)) return Status::NeedBits;
                 const uint32_t byte = PeekBits(in, 8);
                 in.bit += 8;
-                if (step_ == 0 && byte == kEndMagic[0]) {
+                if (step_ == 0 && byte == kEndMagicBytes[0]) {
                     state_ = State::EndMagic;
                     step_ = 1;
                     break;
                 }
-                if (byte != kBlockMagic[step_]) return Fail(in.bit);
+                if (byte != kBlockMagicBytes[step_]) return Fail(in.bit);
                 if (++step_ == 6) state_ = State::BlockCrc;
                 break;
             }
@@ -90,7 +72,7 @@ BlockSymbolReader::Status BlockSymbolReader::Read(BitInput& in) {
                 if (!HasBits(in, 8)) return Status::NeedBits;
                 const uint32_t byte = PeekBits(in, 8);
                 in.bit += 8;
-                if (byte != kEndMagic[step_]) return Fail(in.bit);
+                if (byte != kEndMagicBytes[step_]) return Fail(in.bit);
                 if (++step_ == 6) state_ = State::StreamCrc;
                 break;
             }
@@ -306,8 +288,8 @@ BlockSymbolReader::Status BlockSymbolReader::ReadSymbols(BitInput& in) {
     LoopEnd end = LoopEnd::Slow;
     for (;;) {
 #if defined(__x86_64__)
-        end = g_useAvx2.load(std::memory_order_relaxed) ? RunSymbolsAvx2(s, in)
-                                                        : RunSymbols<ByteMtf>(s, in);
+        // The fast loop with the move-to-front list in vector registers where it may run.
+        end = CanRun(VectorUnit::Avx2) ? RunSymbolsAvx2(s, in) : RunSymbols<ByteMtf>(s, in);
 #else
         end = RunSymbols<ByteMtf>(s, in);
 #endif

@@ -4,10 +4,11 @@
 #include "engine/decode/TransformWalk.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+
+#include "engine/codec/CpuFeatures.h"
 
 namespace kavrin {
 namespace {
@@ -43,25 +44,7 @@ constexpr uint16_t kRandomGaps[512] = {
     857, 265, 203, 50,  668, 108, 645, 990, 626, 197, 510, 357, 358, 850, 858, 364, 936, 638,
 };
 
-#if defined(__x86_64__)
-// The processor's features are looked up before anything else of the engine runs.
-bool HasAvx2() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
-const bool kHasAvx2 = HasAvx2();
-std::atomic<bool> g_useAvx2{kHasAvx2};
-#endif
-
 }  // namespace
-
-void UseVectorTransformWalk(bool use) {
-#if defined(__x86_64__)
-    g_useAvx2.store(use && kHasAvx2, std::memory_order_relaxed);
-#else
-    (void)use;
-#endif
-}
 
 void Derandomise(uint8_t* bytes, uint32_t length) {
     uint64_t segment = 0;
@@ -117,8 +100,7 @@ void InverseTransform::Restore(uint8_t* column, uint32_t length, const uint32_t 
     uint32_t tail = 0;
     uint32_t at[kLanes], piece[kLanes];
 #if defined(__x86_64__)
-    if (g_useAvx2.load(std::memory_order_relaxed))
-        rounds = WalkLanesAvx2(walk.Lanes(), at, piece, &tail);
+    if (CanRun(VectorUnit::Avx2)) rounds = WalkLanesAvx2(walk.Lanes(), at, piece, &tail);
 #endif
     walk.RunChains(at, piece, tail, static_cast<size_t>(rounds) * kLanes);
     uint8_t* ordered = entries;

@@ -20,12 +20,8 @@ enum class LoopEnd {
     Damaged,   // a rule is broken at state.errorBit
 };
 
-// Runs the fast loop on processors with AVX2 (BlockSymbolsAvx2.cpp).
+// Runs the fast loop where CanRun(VectorUnit::Avx2) (BlockSymbolsAvx2.cpp).
 LoopEnd RunSymbolsAvx2(SymbolState& state, BitInput& in);
-
-// Whether the reader uses the vector loop where the processor has it (the default). Set
-// between decodes, for tests of the other loop and benchmarks.
-void UseVectorSymbolLoop(bool use);
 
 namespace {
 

@@ -67,9 +67,6 @@ struct LaneWalk {
 // which rounds of each piece. Returns the rounds; atOut and pieceOut (kLanes each) receive the
 // lanes still walking a piece (their place and piece), *count how many.
 uint32_t WalkLanesAvx2(const LaneWalk& walk, uint32_t* atOut, uint32_t* pieceOut, uint32_t* count);
-// Whether the inverse transform uses the vector walk where the processor has it (the default).
-// Set between decodes, for tests of the chain walk alone and benchmarks.
-void UseVectorTransformWalk(bool use);
 // Lays the vector walk's records (rounds of kLanes bytes) out lane by lane: `rounds` bytes of
 // lane 0, then of lane 1, ...
 void TransposeLanesAvx2(const uint8_t* records, uint32_t rounds, uint8_t* lanes);

@@ -1,7 +1,11 @@
 // SPDX-License-Identifier: MIT
 #include "engine/format/ArchiveFormat.h"
 
+#include <cerrno>
 #include <cstring>
+
+#include "engine/format/DeltaFilter.h"
+#include "platform/SharedFile.h"
 
 namespace kavrin {
 namespace {
@@ -82,6 +86,34 @@ HeaderStatus ParseArchiveHeader(const uint8_t* bytes, size_t length, ArchiveHead
     header->headerLength = kHeaderFixedBytes + typeLength;
     DecodeTail(bytes + 5 + typeLength, last, header);
     return HeaderStatus::Ok;
+}
+
+Status CheckArchiveHeader(HeaderStatus read, const ArchiveHeader& header, int systemError) {
+    switch (read) {
+        case HeaderStatus::Ok:
+            break;
+        case HeaderStatus::NotArchive:
+            return Status::Engine(EngineError::NotArchive);
+        case HeaderStatus::Truncated:
+            return Status::Engine(EngineError::HeaderTruncated);
+        case HeaderStatus::ReadError:
+            return Status::Engine(EngineError::ReadError, systemError);
+    }
+    // No writer stores another mode: such a byte is damage, and restoring the filtered bytes
+    // as if they were the file would be a wrong answer.
+    if (!IsStoredDeltaMode(header.deltaMode)) return Status::UnknownMode(header.deltaMode);
+    return Status();
+}
+
+Status ReadArchiveHeaderAt(platform::FileHandle file, ArchiveHeader* header) {
+    uint8_t bytes[kMaxHeaderBytes];
+    errno = 0;
+    const int64_t got = platform::ReadAt(file, bytes, sizeof bytes, 0);
+    if (got < 0) {
+        return CheckArchiveHeader(HeaderStatus::ReadError, *header, errno != 0 ? errno : EIO);
+    }
+    const HeaderStatus read = ParseArchiveHeader(bytes, static_cast<size_t>(got), header);
+    return CheckArchiveHeader(read, *header, 0);
 }
 
 }  // namespace kavrin

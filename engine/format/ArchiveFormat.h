@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <string>
 
+#include "engine/Status.h"
 #include "platform/File.h"
 
 namespace kavrin {
@@ -55,5 +56,18 @@ HeaderStatus ReadArchiveHeader(platform::FileHandle source, ArchiveHeader* heade
 // The same reading over bytes in memory.
 HeaderStatus ParseArchiveHeader(const uint8_t* bytes, size_t length, ArchiveHeader* header,
                                 HeaderField last = HeaderField::Reserved);
+
+// Every byte a header can take: the fixed part and the longest type text.
+inline constexpr uint32_t kMaxHeaderBytes = kHeaderFixedBytes + kMaxTypeText;
+
+// The verdict on a header read with ParseArchiveHeader or ReadArchiveHeader through Reserved:
+// ok; a Damage status when it is no archive, cut short, or holds a mode byte no writer stores
+// (NotArchive, HeaderTruncated, UnknownMode); for ReadError, what `systemError` says.
+Status CheckArchiveHeader(HeaderStatus read, const ArchiveHeader& header, int systemError);
+
+// Reads the whole header from the start of `file` with one positioned read, leaving the file's
+// position alone (several threads may read one descriptor so), and gives CheckArchiveHeader's
+// verdict. `header` is filled whenever the header is whole, an unknown mode byte included.
+Status ReadArchiveHeaderAt(platform::FileHandle file, ArchiveHeader* header);
 
 }  // namespace kavrin

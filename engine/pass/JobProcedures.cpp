@@ -113,25 +113,12 @@ JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source, OutputS
     }
 
     ArchiveHeader header;
-    switch (ReadArchiveHeader(source, &header)) {
-        case HeaderStatus::Ok:
-            break;
-        case HeaderStatus::NotArchive:
-            engine.error = EngineError::NotArchive;
-            return Outcome(engine, JobResult::Failed, engine.mode);
-        case HeaderStatus::Truncated:
-            engine.error = EngineError::HeaderTruncated;
-            return Outcome(engine, JobResult::Failed, engine.mode);
-        case HeaderStatus::ReadError:
-            engine.error = EngineError::ReadError;
-            engine.systemError = errno;
-            return Outcome(engine, JobResult::Failed, engine.mode);
-    }
-    engine.mode = static_cast<DeltaMode>(header.deltaMode);
-    // No writer stores another mode: such a byte is damage, and restoring the filtered bytes
-    // as if they were the file would be a wrong answer.
-    if (!IsStoredDeltaMode(header.deltaMode)) {
-        engine.error = EngineError::UnknownMode;
+    const HeaderStatus read = ReadArchiveHeader(source, &header);
+    const Status verdict = CheckArchiveHeader(read, header, errno);
+    if (read == HeaderStatus::Ok) engine.mode = static_cast<DeltaMode>(header.deltaMode);
+    if (!verdict.ok()) {
+        engine.error = verdict.code();
+        engine.systemError = verdict.systemError();
         return Outcome(engine, JobResult::Failed, engine.mode);
     }
     engine.writer.cap = header.sourceSize;

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "engine/codec/BlockCrc.h"
+#include "engine/codec/CpuFeatures.h"
 #include "engine/codec/StreamBits.h"
 #include "engine/decode/StreamDecoder.h"
 #include "engine/decode/SymbolLoop.h"
@@ -124,8 +125,7 @@ TEST(BlockDecoderTest, RestoresWhatTheLibraryWrote) {
     };
     // The vector loops where the processor has them, and the portable ones.
     for (bool vector : {true, false}) {
-        UseVectorSymbolLoop(vector);
-        UseVectorTransformWalk(vector);
+        AllowVectorUnits(vector);
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(c.name) + (vector ? "" : ", portable loops"));
             const std::string stream = Compressed(c.data, c.level);
@@ -135,8 +135,7 @@ TEST(BlockDecoderTest, RestoresWhatTheLibraryWrote) {
             EXPECT_TRUE(ours.restored == c.data) << "restored bytes differ";
         }
     }
-    UseVectorSymbolLoop(true);
-    UseVectorTransformWalk(true);
+    AllowVectorUnits(true);
     // The origin cases are what their names say: the 24 bits after the block's CRC and flag.
     const std::string up = Compressed(ascending);
     EXPECT_EQ(ReadBits(reinterpret_cast<const uint8_t*>(up.data()), 32 + 48 + 32 + 1, 24), 0u);
