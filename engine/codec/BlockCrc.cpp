@@ -189,12 +189,6 @@ __attribute__((target("pclmul,ssse3"))) uint32_t RepeatWithClmul(uint32_t crc, u
 
 #endif
 
-// Undoes one multiplication by x modulo the polynomial. The polynomial's lowest term is 1,
-// so the lowest bit tells whether the forward step reduced.
-uint32_t DivideByX(uint32_t value) {
-    return (value & 1u) ? ((value ^ kPolynomial) >> 1) | 0x80000000u : value >> 1;
-}
-
 }  // namespace
 
 uint32_t UpdateBlockCrc(uint32_t running, const uint8_t* bytes, size_t length) {
@@ -220,18 +214,6 @@ uint32_t UpdateBlockCrcRepeat(uint32_t running, uint8_t byte, uint64_t count) {
 
 uint32_t BlockCrcOf(const uint8_t* bytes, size_t length) {
     return ~UpdateBlockCrc(kCrcStart, bytes, length);
-}
-
-void ForgeBlockCrc(const uint8_t* prefix, size_t prefixLength, uint32_t target, uint8_t tail[4]) {
-    // Four bytes M after a register R leave (R xor M) * x^32 in the register; solve for M.
-    const uint32_t running = UpdateBlockCrc(kCrcStart, prefix, prefixLength);
-    uint32_t wanted = ~target;
-    for (int i = 0; i < 32; ++i) wanted = DivideByX(wanted);
-    const uint32_t m = running ^ wanted;
-    tail[0] = static_cast<uint8_t>(m >> 24);
-    tail[1] = static_cast<uint8_t>(m >> 16);
-    tail[2] = static_cast<uint8_t>(m >> 8);
-    tail[3] = static_cast<uint8_t>(m);
 }
 
 }  // namespace kavrin

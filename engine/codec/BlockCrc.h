@@ -34,8 +34,4 @@ uint32_t UpdateBlockCrc(uint32_t running, const uint8_t* bytes, size_t length);
 // The running register after `count` more copies of `byte`.
 uint32_t UpdateBlockCrcRepeat(uint32_t running, uint8_t byte, uint64_t count);
 
-// Fills `tail` with the four bytes that, following `prefix`, give the block CRC `target`.
-// Used to make a tiny block that starts a decoder with a chosen stream CRC.
-void ForgeBlockCrc(const uint8_t* prefix, size_t prefixLength, uint32_t target, uint8_t tail[4]);
-
 }  // namespace kavrin

@@ -44,21 +44,4 @@ BlockVerdict CompactBlockDecoder::Finish(CompactBlock* block) {
     return BlockVerdict::Ok;
 }
 
-size_t ExpandBlockRange(const CompactBlock& block, RunCursor& cursor, uint64_t from, uint8_t* out,
-                        size_t length) {
-    SeekRuns(block.compact(), block.length, cursor, from);
-    if (cursor.restored != from) return 0;
-    return ExpandRuns(block.compact(), block.length, cursor, out, length);
-}
-
-void MakeCheckpoints(const CompactBlock& block, uint64_t spacing, std::vector<RunCursor>* cursors) {
-    RunCursor cursor;
-    cursors->clear();
-    if (spacing == 0) spacing = 1;
-    for (uint64_t at = 0; at < block.restoredLength; at += spacing) {
-        SeekRuns(block.compact(), block.length, cursor, at);
-        cursors->push_back(cursor);
-    }
-}
-
 }  // namespace kavrin

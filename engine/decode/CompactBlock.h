@@ -17,9 +17,9 @@
 //   any range of them may then be handed out without restoring the rest. `endBit` tells where
 //   the block's bits end; a caller that knows where the next magic starts compares the two
 //   (a block that ends elsewhere is not the block it was looking for).
-// - ExpandBlockRange restores any range from a RunCursor at or before its start: a fresh
-//   RunCursor{} stands at the block's start; MakeCheckpoints lays cursors along the block.
-//   A cursor belongs to the block it was made on; it is a plain value (copy it, keep it).
+// - Any range of a sound block's bytes comes out of its compact form through BlockRuns.h
+//   (SeekRuns, then ExpandRuns): a fresh RunCursor{} stands at the block's start. A cursor
+//   belongs to the block it was made on; it is a plain value (copy it, keep it).
 // - Blocks that are not Ok are never expanded. BadCrc blocks still carry `restoredLength`: what
 //   the library would restore before it reports the damage (the engine uses it to give the
 //   library's verdict, a payload longer than its header, where that comes first).
@@ -82,15 +82,5 @@ private:
     BlockSymbolReader reader_;
     InverseTransform transform_;
 };
-
-// Restores the block's bytes [from, from + length) into `out`; `cursor` must stand at or before
-// `from` (it is moved there first) and is left after the range, ready for the next one.
-// Returns the bytes written: fewer than `length` only past the block's end.
-size_t ExpandBlockRange(const CompactBlock& block, RunCursor& cursor, uint64_t from, uint8_t* out,
-                        size_t length);
-
-// Cursors at every `spacing` restored bytes of the block (0, spacing, 2 spacing, ...), for
-// ExpandBlockRange to start near any place. Work in proportion to the compact length.
-void MakeCheckpoints(const CompactBlock& block, uint64_t spacing, std::vector<RunCursor>* cursors);
 
 }  // namespace kavrin

@@ -45,9 +45,9 @@ LibraryResult Decode(const std::string& stream, size_t piece = SIZE_MAX) {
             const size_t at = result.restored.size();
             result.restored.resize(at + block.restoredLength);
             RunCursor cursor;
-            EXPECT_EQ(ExpandBlockRange(block, cursor, 0,
-                                       reinterpret_cast<uint8_t*>(result.restored.data()) + at,
-                                       block.restoredLength),
+            EXPECT_EQ(ExpandRuns(block.compact(), block.length, cursor,
+                                 reinterpret_cast<uint8_t*>(result.restored.data()) + at,
+                                 block.restoredLength),
                       block.restoredLength);
             continue;
         }
@@ -343,9 +343,14 @@ TEST(BlockDecoderTest, AnyRangeComesOutOfTheCompactForm) {
     const CompactBlock& block = decoder.block();
     ASSERT_EQ(block.restoredLength, data.size());
     EXPECT_LE(block.length, 900000u);
+    // Checkpoints every 64 KiB, as a reader that keeps a block compact lays them.
     std::vector<RunCursor> checkpoints;
-    MakeCheckpoints(block, 65536, &checkpoints);
-    ASSERT_EQ(checkpoints.size(), (data.size() + 65535) / 65536);
+    RunCursor laid;
+    for (uint64_t at = 0; at < block.restoredLength; at += 65536) {
+        SeekRuns(block.compact(), block.length, laid, at);
+        ASSERT_EQ(laid.restored, at);
+        checkpoints.push_back(laid);
+    }
     std::mt19937 random(3);
     RunCursor running;  // consecutive reads go on from where the last one ended
     uint64_t next = 0;
@@ -354,8 +359,10 @@ TEST(BlockDecoderTest, AnyRangeComesOutOfTheCompactForm) {
         const size_t length = random() % 3 == 0 ? random() % 300 : random() % 200000;
         RunCursor cursor = round % 3 == 0 ? running : checkpoints[from / 65536];
         std::string out(length, '\0');
-        const size_t got =
-            ExpandBlockRange(block, cursor, from, reinterpret_cast<uint8_t*>(out.data()), length);
+        SeekRuns(block.compact(), block.length, cursor, from);
+        ASSERT_EQ(cursor.restored, from);
+        const size_t got = ExpandRuns(block.compact(), block.length, cursor,
+                                      reinterpret_cast<uint8_t*>(out.data()), length);
         ASSERT_EQ(got, std::min<uint64_t>(length, data.size() - from));
         out.resize(got);
         ASSERT_TRUE(out == data.substr(from, got)) << "range " << from << " + " << length;

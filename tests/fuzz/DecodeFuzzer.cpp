@@ -84,9 +84,9 @@ Result EngineDecode(const std::string& stream, size_t piece) {
             if (at + block.restoredLength > kMaxRestored) abort();  // the library gave less
             result.restored.resize(at + block.restoredLength);
             kavrin::RunCursor cursor;
-            if (kavrin::ExpandBlockRange(block, cursor, 0,
-                                         reinterpret_cast<uint8_t*>(result.restored.data()) + at,
-                                         block.restoredLength) != block.restoredLength) {
+            if (kavrin::ExpandRuns(block.compact(), block.length, cursor,
+                                   reinterpret_cast<uint8_t*>(result.restored.data()) + at,
+                                   block.restoredLength) != block.restoredLength) {
                 abort();
             }
             continue;
