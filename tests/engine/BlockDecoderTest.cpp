@@ -16,6 +16,7 @@
 #include "engine/decode/SymbolLoop.h"
 #include "engine/decode/TransformWalk.h"
 #include "tests/support/BlockWriter.h"
+#include "tests/support/Bzip2Reference.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 
@@ -25,46 +26,11 @@ namespace {
 using test::BlockParts;
 using test::LibraryResult;
 
-// The engine's decoder on a stream given in pieces of `piece` bytes, as a LibraryResult.
-LibraryResult Decode(const std::string& stream, size_t piece = SIZE_MAX) {
-    LibraryResult result;
-    StreamDecoder decoder;
-    decoder.StartStream();
-    size_t given = 0;
-    for (;;) {
-        const StreamDecoder::Event event = decoder.Next();
-        if (event == StreamDecoder::Event::NeedInput) {
-            if (given == stream.size()) break;
-            const size_t n = std::min(piece, stream.size() - given);
-            EXPECT_TRUE(decoder.Give(reinterpret_cast<const uint8_t*>(stream.data()) + given, n));
-            given += n;
-            continue;
-        }
-        if (event == StreamDecoder::Event::Block) {
-            const CompactBlock& block = decoder.block();
-            const size_t at = result.restored.size();
-            result.restored.resize(at + block.restoredLength);
-            RunCursor cursor;
-            EXPECT_EQ(ExpandRuns(block.compact(), block.length, cursor,
-                                 reinterpret_cast<uint8_t*>(result.restored.data()) + at,
-                                 block.restoredLength),
-                      block.restoredLength);
-            continue;
-        }
-        result.verdict = event == StreamDecoder::Event::End         ? LibraryResult::Ok
-                         : event == StreamDecoder::Event::BadHeader ? LibraryResult::BadHeader
-                                                                    : LibraryResult::DataError;
-        break;
-    }
-    result.consumed = decoder.bytesUsed();
-    return result;
-}
-
 // Both decoders agree: verdict, bytes used, and the bytes (for a damaged stream, the engine's
 // decoder gives none of the damaged block, the library some).
 void ExpectLibraryVerdict(const std::string& stream, size_t piece = SIZE_MAX) {
-    const LibraryResult library = test::LibraryDecode(stream);
-    const LibraryResult ours = Decode(stream, piece);
+    const LibraryResult library = test::Libbz2Decode(stream);
+    const LibraryResult ours = test::EngineDecode(stream, piece);
     EXPECT_EQ(ours.verdict, library.verdict);
     EXPECT_EQ(ours.consumed, library.consumed);
     if (library.verdict == LibraryResult::Ok) {
@@ -72,16 +38,6 @@ void ExpectLibraryVerdict(const std::string& stream, size_t piece = SIZE_MAX) {
     } else {
         EXPECT_TRUE(library.restored.compare(0, ours.restored.size(), ours.restored) == 0);
     }
-}
-
-std::string Compressed(const std::string& data, int level = 9) {
-    unsigned length = static_cast<unsigned>(data.size() + data.size() / 50 + 1000);
-    std::string out(length, '\0');
-    EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &length, const_cast<char*>(data.data()),
-                                       static_cast<unsigned>(data.size()), level, 0, 0),
-              BZ_OK);
-    out.resize(length);
-    return out;
 }
 
 std::string Runs(std::initializer_list<std::pair<int, int>> spans) {
@@ -128,8 +84,8 @@ TEST(BlockDecoderTest, RestoresWhatTheLibraryWrote) {
         AllowVectorUnits(vector);
         for (const auto& c : cases) {
             SCOPED_TRACE(std::string(c.name) + (vector ? "" : ", portable loops"));
-            const std::string stream = Compressed(c.data, c.level);
-            const LibraryResult ours = Decode(stream, c.piece);
+            const std::string stream = test::Libbz2Compress(c.data, c.level);
+            const LibraryResult ours = test::EngineDecode(stream, c.piece);
             EXPECT_EQ(ours.verdict, LibraryResult::Ok);
             EXPECT_EQ(ours.consumed, stream.size());
             EXPECT_TRUE(ours.restored == c.data) << "restored bytes differ";
@@ -137,9 +93,9 @@ TEST(BlockDecoderTest, RestoresWhatTheLibraryWrote) {
     }
     AllowVectorUnits(true);
     // The origin cases are what their names say: the 24 bits after the block's CRC and flag.
-    const std::string up = Compressed(ascending);
+    const std::string up = test::Libbz2Compress(ascending);
     EXPECT_EQ(ReadBits(reinterpret_cast<const uint8_t*>(up.data()), 32 + 48 + 32 + 1, 24), 0u);
-    const std::string down = Compressed(descending);
+    const std::string down = test::Libbz2Compress(descending);
     EXPECT_EQ(ReadBits(reinterpret_cast<const uint8_t*>(down.data()), 32 + 48 + 32 + 1, 24), 255u);
 }
 
@@ -195,7 +151,7 @@ TEST(BlockDecoderTest, BlocksTheLibraryNeverWritesDecodeAsItDecodesThem) {
 
     // A real block of the library, randomised as old versions wrote them.
     std::string sound = test::Sound(1, 16, 1);
-    std::string real = Compressed(sound);
+    std::string real = test::Libbz2Compress(sound);
     real[4 + 10] = static_cast<char>(real[4 + 10] | 0x80);  // bit 80 of the block: randomised
 
     BlockParts oneValue = RandomBlock(0, 1, 2, 2);
@@ -247,7 +203,7 @@ TEST(BlockDecoderTest, BlocksTheLibraryNeverWritesDecodeAsItDecodesThem) {
     }
     // The real block randomised, with the CRC of what it now restores to, in the block and at
     // the stream's end.
-    const LibraryResult changed = test::LibraryDecode(real);
+    const LibraryResult changed = test::Libbz2Decode(real);
     EXPECT_FALSE(changed.restored == sound);
     const uint32_t crc = BlockCrcOf(reinterpret_cast<const uint8_t*>(changed.restored.data()),
                                     changed.restored.size());
@@ -262,7 +218,7 @@ TEST(BlockDecoderTest, BlocksTheLibraryNeverWritesDecodeAsItDecodesThem) {
                                                                     : real[bit / 8] & ~mask);
         }
     }
-    EXPECT_EQ(test::LibraryDecode(real).verdict, LibraryResult::Ok);
+    EXPECT_EQ(test::Libbz2Decode(real).verdict, LibraryResult::Ok);
     ExpectLibraryVerdict(real);
 }
 
@@ -307,7 +263,7 @@ TEST(BlockDecoderTest, BrokenRulesAreFoundWhereTheLibraryFindsThem) {
     }
     for (const auto& [name, stream] : all) {
         SCOPED_TRACE(name);
-        const LibraryResult library = test::LibraryDecode(stream);
+        const LibraryResult library = test::Libbz2Decode(stream);
         EXPECT_NE(library.verdict, LibraryResult::Ok);
         // Also cut short around the fault: found with the same last bit, or waiting for it.
         for (uint64_t length = library.consumed >= 3 ? library.consumed - 3 : 0;
@@ -335,7 +291,7 @@ TEST(BlockDecoderTest, AnyRangeComesOutOfTheCompactForm) {
     // Sound with silence around it: runs and literals.
     const std::string data = std::string(300000, '\0') + test::Sound(1, 16, 2).substr(0, 200000) +
                              std::string(2000000, '\x55') + "end";
-    const std::string stream = Compressed(data);
+    const std::string stream = test::Libbz2Compress(data);
     StreamDecoder decoder;
     decoder.StartStream();
     ASSERT_TRUE(decoder.Give(reinterpret_cast<const uint8_t*>(stream.data()), stream.size()));

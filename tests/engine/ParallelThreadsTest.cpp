@@ -8,6 +8,7 @@
 #include "engine/codec/BlockCrc.h"
 #include "engine/codec/StreamBits.h"
 #include "engine/format/ArchiveFormat.h"
+#include "tests/support/Bzip2Reference.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
 
@@ -55,24 +56,7 @@ TEST(ParallelThreadsTest, StopEndsEitherPassCancelledWithNoThreadLeft) {
 // blocks hold fails at the first extra byte instead of decoding everything to drop it.
 TEST(ParallelThreadsTest, StopAndSizeEndAnArchiveOfManyBlocksOfRunsAtOnce) {
     const std::string oneBlock = test::Bzip2(std::string(45000000, '\0'), {"-9", "-c"});
-    OneBlock block;
-    ASSERT_TRUE(ParseOneBlockStream(reinterpret_cast<const uint8_t*>(oneBlock.data()),
-                                    oneBlock.size(), &block));
-    const int kBlocks = 40;  // 1.8 GB of zeros from a few kilobytes
-    std::string payload(kBlocks * (block.blockBits / 8 + 2) + 16, '\0');
-    auto* out = reinterpret_cast<uint8_t*>(payload.data());
-    BitAppender appender;
-    size_t length = 0;
-    uint32_t combined = 0;
-    for (int i = 0; i < kBlocks; ++i) {
-        length += appender.Append(reinterpret_cast<const uint8_t*>(oneBlock.data()), kHeaderBits,
-                                  block.blockBits, out + length);
-        combined = CombineBlockCrc(combined, block.blockCrc);
-    }
-    length += appender.AppendValue(kEndMagic, kMagicBits, out + length);
-    length += appender.AppendValue(combined, kCrcBits, out + length);
-    length += appender.Finish(out + length);
-    payload.resize(length);
+    const std::string payload = test::JoinBlocks({oneBlock}, 40);  // 1.8 GB of zeros
 
     const int threadsBefore = test::ThreadsAtRest();
     for (uint32_t threads : {1u, 3u}) {

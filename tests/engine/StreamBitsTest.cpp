@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/codec/BlockCrc.h"
+#include "tests/support/Bzip2Reference.h"
 #include "tools/SampleSound.h"
 
 namespace kavrin {
@@ -115,20 +116,10 @@ TEST(StreamBitsTest, FindsEveryMagicAtEveryBitOffsetAndNothingElse) {
     }
 }
 
-std::string OneBlockStream(const std::string& content) {
-    std::string out(content.size() + content.size() / 50 + 1000, '\0');
-    auto length = static_cast<unsigned>(out.size());
-    EXPECT_EQ(BZ2_bzBuffToBuffCompress(out.data(), &length, const_cast<char*>(content.data()),
-                                       static_cast<unsigned>(content.size()), 9, 0, 0),
-              BZ_OK);
-    out.resize(length);
-    return out;
-}
-
 TEST(StreamBitsTest, FindsTheBlockInsideAOneBlockStreamAndItsCrc) {
     for (size_t length : {1, 2, 3, 100, 5000, 70001}) {
         const std::string content = samples::MakeNoise(length, static_cast<uint32_t>(length));
-        const std::string stream = OneBlockStream(content);
+        const std::string stream = test::Libbz2Compress(content);
         OneBlock block;
         const auto* bytes = reinterpret_cast<const uint8_t*>(stream.data());
         ASSERT_TRUE(ParseOneBlockStream(bytes, stream.size(), &block)) << length;
@@ -139,7 +130,7 @@ TEST(StreamBitsTest, FindsTheBlockInsideAOneBlockStreamAndItsCrc) {
         EXPECT_EQ(ReadBits(bytes, trailer, 48), kEndMagic);
         EXPECT_EQ((trailer + 80 + 7) / 8, stream.size());
     }
-    std::string broken = OneBlockStream("sound");
+    std::string broken = test::Libbz2Compress("sound");
     broken[broken.size() - 5] ^= 0x20;  // inside the stream CRC
     OneBlock block;
     EXPECT_FALSE(ParseOneBlockStream(reinterpret_cast<const uint8_t*>(broken.data()), broken.size(),

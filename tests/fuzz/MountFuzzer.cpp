@@ -8,7 +8,6 @@
 // Input: edits of 5 bytes each (what: bit 0 the archive rather than the index, bit 1 fix the
 // index's CRC after; an offset of 3 bytes, little-endian; a mask to XOR), then 4 bytes that
 // choose the reads (the size of the reads in order, and where a few others go).
-#include <bzlib.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -20,6 +19,7 @@
 #include "engine/codec/BlockCrc.h"
 #include "engine/format/ArchiveFormat.h"
 #include "mount/ArchiveLibrary.h"
+#include "tests/support/Bzip2Reference.h"
 #include "mount/IndexBuilder.h"
 #include "tests/fuzz/FuzzSupport.h"
 
@@ -29,18 +29,6 @@ using namespace kavrin;
 
 // Where an index's version fields and its CRC lie in its file form (ArchiveIndex.cpp).
 constexpr size_t kVersionAt = 16;
-
-// A stream of its own for `data` at `level`.
-std::string Stream(const std::string& data, int level) {
-    std::string out(data.size() + data.size() / 50 + 700, '\0');
-    auto length = static_cast<unsigned>(out.size());
-    if (BZ2_bzBuffToBuffCompress(out.data(), &length, const_cast<char*>(data.data()),
-                                 static_cast<unsigned>(data.size()), level, 0, 0) != BZ_OK) {
-        abort();
-    }
-    out.resize(length);
-    return out;
-}
 
 void Write(const std::string& path, const std::string& bytes) {
     platform::DeleteFile(path);
@@ -80,9 +68,9 @@ const Fixture& Setup() {
         DeltaEncode(DeltaMode::Bits16, reinterpret_cast<uint8_t*>(filtered.data()), filtered.size(),
                     true, state);
         const size_t a = 180000, b = a + (1 << 20);
-        const std::string payload = Stream(filtered.substr(0, a), 1).substr(4) +
-                                    Stream(filtered.substr(a, b - a), 9) +
-                                    Stream(filtered.substr(b), 5);
+        const std::string payload = test::Libbz2Compress(filtered.substr(0, a), 1).substr(4) +
+                                    test::Libbz2Compress(filtered.substr(a, b - a), 9) +
+                                    test::Libbz2Compress(filtered.substr(b), 5);
         f.archive = EncodeArchiveHeader("wav", 3, static_cast<uint32_t>(f.source.size())) + payload;
         Write(f.folder + "/a.kvn", f.archive);
         platform::FileVersion version;

@@ -1,11 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "tests/support/BlockWriter.h"
 
-#include <bzlib.h>
-
 #include <algorithm>
 
 #include "engine/codec/BlockCrc.h"
+#include "tests/support/Bzip2Reference.h"
 
 namespace kavrin::test {
 namespace {
@@ -118,7 +117,7 @@ std::string StreamOf(const std::vector<BlockParts>& blocks, char level) {
 
 BlockParts Sealed(BlockParts block, char level) {
     block.crc = 0;
-    const LibraryResult result = LibraryDecode(StreamOf({block}, level));
+    const LibraryResult result = Libbz2Decode(StreamOf({block}, level));
     block.crc = BlockCrcOf(reinterpret_cast<const uint8_t*>(result.restored.data()),
                            result.restored.size());
     return block;
@@ -131,37 +130,6 @@ std::vector<uint8_t> PlainLengths(size_t size) {
     std::vector<uint8_t> lengths(size, static_cast<uint8_t>(bits));
     for (size_t i = 0; i < shorter; ++i) lengths[i] = static_cast<uint8_t>(bits - 1);
     return lengths;
-}
-
-LibraryResult LibraryDecode(const std::string& stream) {
-    LibraryResult result;
-    bz_stream codec{};
-    if (BZ2_bzDecompressInit(&codec, 0, 0) != BZ_OK) return result;
-    codec.next_in = const_cast<char*>(stream.data());
-    codec.avail_in = static_cast<unsigned>(stream.size());
-    std::string piece(1 << 16, '\0');
-    for (;;) {
-        codec.next_out = piece.data();
-        codec.avail_out = static_cast<unsigned>(piece.size());
-        const int code = BZ2_bzDecompress(&codec);
-        result.restored.append(piece.data(), piece.size() - codec.avail_out);
-        if (code == BZ_STREAM_END) {
-            result.verdict = LibraryResult::Ok;
-            break;
-        }
-        if (code == BZ_DATA_ERROR_MAGIC) {
-            result.verdict = LibraryResult::BadHeader;
-            break;
-        }
-        if (code != BZ_OK) {
-            result.verdict = LibraryResult::DataError;
-            break;
-        }
-        if (codec.avail_in == 0 && codec.avail_out > 0) break;  // it waits for more input
-    }
-    result.consumed = stream.size() - codec.avail_in;
-    BZ2_bzDecompressEnd(&codec);
-    return result;
 }
 
 }  // namespace kavrin::test

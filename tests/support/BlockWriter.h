@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // bzip2 streams for the decoder's tests: blocks written from their parts (code lengths, tables,
-// selectors, symbols, the randomised bit), including blocks the bzip2 library never writes, and
-// the library's own decoding of a stream, the reference every decoder verdict is held to.
+// selectors, symbols, the randomised bit), including blocks the bzip2 library never writes.
 #pragma once
 
 #include <cstdint>
@@ -36,13 +35,5 @@ BlockParts Sealed(BlockParts block, char level = '9');
 // Code lengths of a complete code in which every symbol of an alphabet of `size` has a code
 // of at most 17 bits, the shortest going to the first symbols.
 std::vector<uint8_t> PlainLengths(size_t size);
-
-// What the library makes of a stream given whole.
-struct LibraryResult {
-    enum Verdict { Ok, DataError, BadHeader, NeedsMore } verdict = NeedsMore;
-    std::string restored;   // every byte it put out, also before an error
-    uint64_t consumed = 0;  // the bytes it took
-};
-LibraryResult LibraryDecode(const std::string& stream);
 
 }  // namespace kavrin::test
