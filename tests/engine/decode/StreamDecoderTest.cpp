@@ -2,8 +2,7 @@
 // The engine's bzip2 decoder against the bzip2 library: streams the library wrote, blocks it
 // never writes (every code length, 2 and 6 tables, the most selectors, randomised blocks, the
 // origin at either end), broken rules, cuts and flipped bits all give the library's verdict,
-// the same bytes and the same count of bytes used; and any range of a block comes out of its
-// compact form.
+// the same bytes and the same count of bytes used.
 #include <bzlib.h>
 #include <gtest/gtest.h>
 
@@ -52,7 +51,7 @@ std::string Runs(std::initializer_list<std::pair<int, int>> spans) {
     return data;
 }
 
-TEST(BlockDecoderTest, RestoresWhatTheLibraryWrote) {
+TEST(StreamDecoderTest, RestoresWhatTheLibraryWrote) {
     std::string all(256, '\0'), ascending(256, '\0'), descending(256, '\0');
     for (int i = 0; i < 256; ++i) {
         all[i] = static_cast<char>((i * 167 + 13) & 255);
@@ -133,7 +132,7 @@ BlockParts RandomBlock(size_t symbols, size_t used, size_t tables, uint32_t seed
     return block;
 }
 
-TEST(BlockDecoderTest, BlocksTheLibraryNeverWritesDecodeAsItDecodesThem) {
+TEST(StreamDecoderTest, BlocksTheLibraryNeverWritesDecodeAsItDecodesThem) {
     // Every code length from 1 to 20: a complete code over 21 symbols.
     BlockParts lengths = RandomBlock(0, 19, 2, 1);
     lengths.lengths[0].clear();
@@ -222,7 +221,7 @@ TEST(BlockDecoderTest, BlocksTheLibraryNeverWritesDecodeAsItDecodesThem) {
     ExpectLibraryVerdict(real);
 }
 
-TEST(BlockDecoderTest, BrokenRulesAreFoundWhereTheLibraryFindsThem) {
+TEST(StreamDecoderTest, BrokenRulesAreFoundWhereTheLibraryFindsThem) {
     const BlockParts good = RandomBlock(300, 20, 3, 11);
     auto with = [&](auto change) {
         BlockParts block = good;
@@ -284,73 +283,6 @@ TEST(BlockDecoderTest, BrokenRulesAreFoundWhereTheLibraryFindsThem) {
         std::string flipped = stream;
         flipped[bit / 8] = static_cast<char>(flipped[bit / 8] ^ (0x80 >> (bit % 8)));
         ExpectLibraryVerdict(flipped);
-    }
-}
-
-TEST(BlockDecoderTest, AnyRangeComesOutOfTheCompactForm) {
-    // Sound with silence around it: runs and literals.
-    const std::string data = std::string(300000, '\0') + test::Sound(1, 16, 2).substr(0, 200000) +
-                             std::string(2000000, '\x55') + "end";
-    const std::string stream = test::Libbz2Compress(data);
-    StreamDecoder decoder;
-    decoder.StartStream();
-    ASSERT_TRUE(decoder.Give(reinterpret_cast<const uint8_t*>(stream.data()), stream.size()));
-    ASSERT_EQ(decoder.Next(), StreamDecoder::Event::Block);
-    const CompactBlock& block = decoder.block();
-    ASSERT_EQ(block.restoredLength, data.size());
-    EXPECT_LE(block.length, 900000u);
-    // Checkpoints every 64 KiB, as a reader that keeps a block compact lays them.
-    std::vector<RunCursor> checkpoints;
-    RunCursor laid;
-    for (uint64_t at = 0; at < block.restoredLength; at += 65536) {
-        SeekRuns(block.compact(), block.length, laid, at);
-        ASSERT_EQ(laid.restored, at);
-        checkpoints.push_back(laid);
-    }
-    std::mt19937 random(3);
-    RunCursor running;  // consecutive reads go on from where the last one ended
-    uint64_t next = 0;
-    for (int round = 0; round < 300; ++round) {
-        const uint64_t from = round % 3 == 0 ? next : random() % data.size();
-        const size_t length = random() % 3 == 0 ? random() % 300 : random() % 200000;
-        RunCursor cursor = round % 3 == 0 ? running : checkpoints[from / 65536];
-        std::string out(length, '\0');
-        SeekRuns(block.compact(), block.length, cursor, from);
-        ASSERT_EQ(cursor.restored, from);
-        const size_t got = ExpandRuns(block.compact(), block.length, cursor,
-                                      reinterpret_cast<uint8_t*>(out.data()), length);
-        ASSERT_EQ(got, std::min<uint64_t>(length, data.size() - from));
-        out.resize(got);
-        ASSERT_TRUE(out == data.substr(from, got)) << "range " << from << " + " << length;
-        if (round % 3 == 0) {
-            running = cursor;
-            next = from + got;
-        }
-    }
-}
-
-TEST(BlockDecoderTest, CrcOfPiecesAndRepeatsMatchesByteByByte) {
-    auto bytewise = [](uint32_t crc, const std::string& bytes) {
-        for (unsigned char byte : bytes) {
-            crc ^= static_cast<uint32_t>(byte) << 24;
-            for (int k = 0; k < 8; ++k)
-                crc = crc & 0x80000000u ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-        }
-        return crc;
-    };
-    const std::string noise = samples::MakeNoise(5000, 9);
-    std::mt19937 random(5);
-    for (int round = 0; round < 2000; ++round) {
-        const size_t from = random() % 64;
-        const size_t length = round < 1000 ? random() % 300 : random() % 4900;
-        const uint32_t start = random();
-        const std::string piece = noise.substr(from, length);
-        EXPECT_EQ(UpdateBlockCrc(start, reinterpret_cast<const uint8_t*>(piece.data()), length),
-                  bytewise(start, piece));
-        const auto byte = static_cast<uint8_t>(random());
-        const uint64_t count = random() % 1000;
-        EXPECT_EQ(UpdateBlockCrcRepeat(start, byte, count),
-                  bytewise(start, std::string(count, static_cast<char>(byte))));
     }
 }
 

@@ -14,7 +14,7 @@ namespace {
 
 using test::RecordingObserver;
 
-TEST(CodecStreamTest, ProgressCountsInputChunks) {
+TEST(EngineContextTest, ProgressCountsInputChunks) {
     // An empty source: one refill that reads nothing, one step in a range of 1, and the
     // lamps of one read and one write.
     RecordingObserver empty;
@@ -44,7 +44,7 @@ TEST(CodecStreamTest, ProgressCountsInputChunks) {
     EXPECT_EQ(expand.Count("step"), 4);
 }
 
-TEST(CodecStreamTest, StopTakesEffectAtTheNextChunk) {
+TEST(EngineContextTest, StopTakesEffectAtTheNextChunk) {
     const std::string noise = samples::MakeNoise(6 * kChunkSize, 3);
 
     // Compression: a few chunks in, the job stops; no byte is written after the stop.

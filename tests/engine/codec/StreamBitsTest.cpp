@@ -137,9 +137,5 @@ TEST(StreamBitsTest, FindsTheBlockInsideAOneBlockStreamAndItsCrc) {
                                      &block));
 }
 
-TEST(StreamBitsTest, BlockCrcsCombineAsTheStreamCrc) {
-    EXPECT_EQ(CombineBlockCrc(0x80000001u, 0x0F), 0x00000003u ^ 0x0Fu);
-}
-
 }  // namespace
 }  // namespace kavrin
