@@ -19,9 +19,9 @@
 #include "engine/codec/BlockCrc.h"
 #include "engine/format/ArchiveFormat.h"
 #include "mount/ArchiveLibrary.h"
-#include "tests/support/Bzip2Reference.h"
 #include "mount/IndexBuilder.h"
 #include "tests/fuzz/FuzzSupport.h"
+#include "tests/support/Bzip2Reference.h"
 
 namespace {
 
