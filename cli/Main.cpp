@@ -136,23 +136,12 @@ bool ParseShard(const std::string& text, uint32_t* index, uint32_t* count) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    // A closed standard output would hand its number to the first file opened.
-    const int closedStandard = kavrin::platform::OpenClosedStandardDescriptors();
-    kavrin::cli::SetUpTranslations();
-    int answered = 0;
-    if (AnswerHelp(argc, argv, &answered)) return answered;
-
+// Every command, option and argument of kvn, and where the parser puts what it reads.
+struct CommandLine {
     CLI::App app{"", "kvn"};
-    app.set_help_flag();  // kvn's own help texts fit 80 columns; AnswerHelp prints them
-    app.require_subcommand(1);
-
     std::vector<std::string> files;
     std::string modeText = "auto";
     kavrin::cli::BatchOptions options;
-    options.jobs = kavrin::cli::DefaultJobs();
     bool force = false;
     bool noClobber = false;
     bool quietProgress = false;
@@ -161,153 +150,135 @@ int main(int argc, char** argv) {
     std::string filesFrom;
     bool nulSeparated = false;
     std::string shard;
-    CLI::Option* deleteSourceFlag = nullptr;
-    CLI::Option* verifyFlag = nullptr;
     std::vector<CLI::Option*> threadOptions;
-    auto addThreadsOption = [&](CLI::App* command) {
-        threadOptions.push_back(command->add_option("-T,--threads", threads)
-                                    ->check(CLI::Range(0u, kavrin::kMaxEngineThreads)));
-    };
+    kavrin::cli::MountRequest mountRequest;
+    std::string umountPoint;
+    CLI::App* process = nullptr;
+    CLI::App* compress = nullptr;
+    CLI::App* expand = nullptr;
+    CLI::App* info = nullptr;
+    CLI::App* test = nullptr;
+    CLI::App* mount = nullptr;
+    CLI::App* umount = nullptr;
+};
+
+// The options of process, compress and expand: where results go, how existing ones and sources
+// are treated, what is reported, which files are taken.
+void DefineTransferOptions(CommandLine& line, CLI::App* command) {
+    kavrin::cli::BatchOptions& options = line.options;
+    CLI::Option* output = command->add_option("-o,--output", options.outputFolder);
+    CLI::Option* keepTree = command->add_flag("-r,--keep-tree", options.keepTree)->needs(output);
+    command->add_option("--base", options.base)->needs(keepTree);
+    command->add_option("-j,--jobs", options.jobs)->check(CLI::Range(1u, 1024u));
+    CLI::Option* forceFlag = command->add_flag("-f,--force", line.force);
+    CLI::Option* noClobberFlag =
+        command->add_flag("-n,--no-clobber", line.noClobber)->excludes(forceFlag);
+    command->add_flag("--replace-any", options.replaceAny)->excludes(noClobberFlag);
+    CLI::Option* deleteSourceFlag = command->add_flag("--delete-source", options.deleteSource);
+    CLI::Option* verifyFlag = command->add_flag("--verify", options.verify);
+    CLI::Option* toStdout = command->add_flag("-c,--stdout", options.toStdout);
+    toStdout->excludes(output);
+    command->add_flag("--json", options.json)->excludes(toStdout);
+    command->add_flag("-q,--quiet", options.quiet);
+    // Nothing streamed is ever deleted or read back.
+    deleteSourceFlag->excludes(toStdout);
+    verifyFlag->excludes(toStdout);
+    command->add_flag("--no-progress", line.quietProgress);
+    command->add_option("--files-from", line.filesFrom);
+    command->add_flag("-0,--null", line.nulSeparated);
+    command->add_option("--shard", line.shard);
+    line.threadOptions.push_back(command->add_option("-T,--threads", line.threads)
+                                     ->check(CLI::Range(0u, kavrin::kMaxEngineThreads)));
+    command->add_option("PATH", line.files);
+}
+
+void DefineCommands(CommandLine& line) {
+    CLI::App& app = line.app;
+    app.set_help_flag();  // kvn's own help texts fit 80 columns; AnswerHelp prints them
+    app.require_subcommand(1);
+    line.options.jobs = kavrin::cli::DefaultJobs();
 
     auto addModeOption = [&](CLI::App* command) {
-        command->add_option("-m,--mode", modeText)
+        command->add_option("-m,--mode", line.modeText)
             ->check(CLI::IsMember({"auto", "none", "8", "16", "24", "32"}));
     };
-    auto addTransferOptions = [&](CLI::App* command) {
-        CLI::Option* output = command->add_option("-o,--output", options.outputFolder);
-        CLI::Option* keepTree =
-            command->add_flag("-r,--keep-tree", options.keepTree)->needs(output);
-        command->add_option("--base", options.base)->needs(keepTree);
-        command->add_option("-j,--jobs", options.jobs)->check(CLI::Range(1u, 1024u));
-        CLI::Option* forceFlag = command->add_flag("-f,--force", force);
-        CLI::Option* noClobberFlag =
-            command->add_flag("-n,--no-clobber", noClobber)->excludes(forceFlag);
-        command->add_flag("--replace-any", options.replaceAny)->excludes(noClobberFlag);
-        deleteSourceFlag = command->add_flag("--delete-source", options.deleteSource);
-        verifyFlag = command->add_flag("--verify", options.verify);
-        CLI::Option* toStdout = command->add_flag("-c,--stdout", options.toStdout);
-        toStdout->excludes(output);
-        command->add_flag("--json", options.json)->excludes(toStdout);
-        command->add_flag("-q,--quiet", options.quiet);
-        // Nothing streamed is ever deleted or read back.
-        deleteSourceFlag->excludes(toStdout);
-        verifyFlag->excludes(toStdout);
-        command->add_flag("--no-progress", quietProgress);
-        command->add_option("--files-from", filesFrom);
-        command->add_flag("-0,--null", nulSeparated);
-        command->add_option("--shard", shard);
-        addThreadsOption(command);
-        command->add_option("PATH", files);
-    };
-    auto addTypeOption = [&](CLI::App* command) {
-        command->add_option("--type", options.typeText);
-    };
+    line.process = app.add_subcommand("process");
+    line.process->alias("p");
+    line.compress = app.add_subcommand("compress");
+    line.expand = app.add_subcommand("expand");
+    for (CLI::App* command : {line.process, line.compress}) {
+        addModeOption(command);
+        DefineTransferOptions(line, command);
+        command->add_option("--type", line.options.typeText);
+    }
+    DefineTransferOptions(line, line.expand);
 
-    CLI::App* process = app.add_subcommand("process");
-    process->alias("p");
-    addModeOption(process);
-    addTransferOptions(process);
-    addTypeOption(process);
-    CLI::App* compress = app.add_subcommand("compress");
-    addModeOption(compress);
-    addTransferOptions(compress);
-    addTypeOption(compress);
-    CLI::App* expand = app.add_subcommand("expand");
-    addTransferOptions(expand);
+    line.info = app.add_subcommand("info");
+    line.info->add_flag("--json", line.json);
+    line.info->add_option("ARCHIVE", line.files)->required();
 
-    CLI::App* info = app.add_subcommand("info");
-    info->add_flag("--json", json);
-    info->add_option("ARCHIVE", files)->required();
+    line.test = app.add_subcommand("test");
+    line.test->add_flag("--no-progress", line.quietProgress);
+    line.test->add_flag("--json", line.json);
+    line.threadOptions.push_back(line.test->add_option("-T,--threads", line.threads)
+                                     ->check(CLI::Range(0u, kavrin::kMaxEngineThreads)));
+    line.test->add_option("ARCHIVE", line.files)->required();
 
-    CLI::App* test = app.add_subcommand("test");
-    test->add_flag("--no-progress", quietProgress);
-    test->add_flag("--json", json);
-    addThreadsOption(test);
-    test->add_option("ARCHIVE", files)->required();
-
-    kavrin::cli::MountRequest mountRequest;
-    CLI::App* mount = app.add_subcommand("mount");
-    mount->add_option("FOLDER", mountRequest.folder)->required();
-    CLI::Option* mountPoint = mount->add_option("MOUNTPOINT", mountRequest.mountPoint);
-    mount->add_flag("-f,--foreground", mountRequest.foreground);
-    mount->add_option("-o", mountRequest.options)->allow_extra_args(false);
-    mount->add_flag("--index", mountRequest.indexOnly)->excludes(mountPoint);
-    mount->add_flag("--no-progress", quietProgress);
-    mount->add_option("-T,--threads", mountRequest.threads)
+    kavrin::cli::MountRequest& request = line.mountRequest;
+    line.mount = app.add_subcommand("mount");
+    line.mount->add_option("FOLDER", request.folder)->required();
+    CLI::Option* mountPoint = line.mount->add_option("MOUNTPOINT", request.mountPoint);
+    line.mount->add_flag("-f,--foreground", request.foreground);
+    line.mount->add_option("-o", request.options)->allow_extra_args(false);
+    line.mount->add_flag("--index", request.indexOnly)->excludes(mountPoint);
+    line.mount->add_flag("--no-progress", line.quietProgress);
+    line.mount->add_option("-T,--threads", request.threads)
         ->check(CLI::Range(1u, kavrin::kMaxEngineThreads));
 
-    std::string umountPoint;
-    CLI::App* umount = app.add_subcommand("umount");
-    umount->add_option("MOUNTPOINT", umountPoint)->required();
+    line.umount = app.add_subcommand("umount");
+    line.umount->add_option("MOUNTPOINT", line.umountPoint)->required();
+}
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        return UsageError(e.what());
+int RunMount(CommandLine& line) {
+    kavrin::cli::MountRequest& request = line.mountRequest;
+    if (!request.indexOnly && request.mountPoint.empty()) {
+        return UsageError(Tr("mount needs FOLDER and MOUNTPOINT (or --index FOLDER)"));
     }
-    std::vector<std::string> named = files;
-    named.push_back(mountRequest.folder);
-    named.push_back(mountRequest.mountPoint);
-    named.push_back(umountPoint);
-    if (const std::string unknown = UnknownOption(argc, argv, named); !unknown.empty()) {
-        return UsageError(
-            Format(Tr("unknown option %s (a file whose name begins with - goes "
-                      "after --, or as ./%s)"),
-                   {kavrin::cli::Printable(unknown), kavrin::cli::Printable(unknown)}));
+    request.folder = kavrin::platform::MakeAbsolute(request.folder);
+    if (!request.mountPoint.empty()) {
+        request.mountPoint = kavrin::platform::MakeAbsolute(request.mountPoint);
     }
-    // A progress line redrawn with control characters is noise where the terminal cannot
-    // take them.
-    if (const char* term = std::getenv("TERM"); term != nullptr && std::strcmp(term, "dumb") == 0) {
-        quietProgress = true;
-    }
-    // -T 0: every core this process may use.
-    const bool threadsGiven = std::any_of(threadOptions.begin(), threadOptions.end(),
-                                          [](CLI::Option* option) { return option->count() > 0; });
-    if (threadsGiven && threads == 0) threads = kavrin::platform::UsableProcessors();
+    request.progress = !line.quietProgress;
+    // The mount handles its own stop signals; indexing ahead stops like every other job.
+    if (request.indexOnly) kavrin::cli::InstallInterruptHandler();
+    return kavrin::cli::RunMountCommand(request);
+}
 
-    if (*mount) {
-        if (!mountRequest.indexOnly && mountRequest.mountPoint.empty()) {
-            return UsageError(Tr("mount needs FOLDER and MOUNTPOINT (or --index FOLDER)"));
-        }
-        mountRequest.folder = kavrin::platform::MakeAbsolute(mountRequest.folder);
-        if (!mountRequest.mountPoint.empty()) {
-            mountRequest.mountPoint = kavrin::platform::MakeAbsolute(mountRequest.mountPoint);
-        }
-        mountRequest.progress = !quietProgress;
-        // The mount handles its own stop signals; indexing ahead stops like every other job.
-        if (mountRequest.indexOnly) kavrin::cli::InstallInterruptHandler();
-        return kavrin::cli::RunMountCommand(mountRequest);
-    }
-    if (*umount) {
-        return kavrin::cli::RunUmountCommand(kavrin::platform::MakeAbsolute(umountPoint));
-    }
-
-    kavrin::cli::InstallInterruptHandler();
-    if (*info) return kavrin::cli::RunInfo(files, json);
-    if (*test) {
-        kavrin::SetDefaultEngineThreads(threads);
-        return kavrin::cli::RunTest(files, !quietProgress, json);
-    }
-
-    CLI::App* batch = *compress ? compress : *expand ? expand : process;
-    options.command = *compress ? kavrin::cli::BatchCommand::Compress
-                      : *expand ? kavrin::cli::BatchCommand::Expand
-                                : kavrin::cli::BatchCommand::Process;
-    options.mode = kModes.at(modeText);
-    options.overwrite = force || options.replaceAny ? kavrin::cli::OverwritePolicy::Force
-                        : noClobber                 ? kavrin::cli::OverwritePolicy::NoClobber
-                                                    : kavrin::cli::OverwritePolicy::Ask;
-    options.progress = !quietProgress;
-    options.threads = threads;
+// process, compress or expand: the options checked together, the list read, the batch run.
+int RunBatchCommand(CommandLine& line, int closedStandard) {
+    kavrin::cli::BatchOptions& options = line.options;
+    std::vector<std::string>& files = line.files;
+    CLI::App* batch = *line.compress ? line.compress : *line.expand ? line.expand : line.process;
+    options.command = *line.compress ? kavrin::cli::BatchCommand::Compress
+                      : *line.expand ? kavrin::cli::BatchCommand::Expand
+                                     : kavrin::cli::BatchCommand::Process;
+    options.mode = kModes.at(line.modeText);
+    options.overwrite = line.force || options.replaceAny ? kavrin::cli::OverwritePolicy::Force
+                        : line.noClobber                 ? kavrin::cli::OverwritePolicy::NoClobber
+                                                         : kavrin::cli::OverwritePolicy::Ask;
+    options.progress = !line.quietProgress;
+    options.threads = line.threads;
     const auto stdinCount = std::count(files.begin(), files.end(), kavrin::cli::kStandardInput);
     if (stdinCount > 1) return UsageError(Tr("- (standard input) may be named once"));
     if (batch->count("--files-from") > 0) {
-        if (filesFrom == "-" && stdinCount > 0) {
+        if (line.filesFrom == "-" && stdinCount > 0) {
             return UsageError(
                 Tr("standard input can hold the list of --files-from or a file, not both"));
         }
-        if (!ReadList(filesFrom, nulSeparated, &files)) return kavrin::cli::kExitFailed;
-    } else if (nulSeparated) {
+        if (!ReadList(line.filesFrom, line.nulSeparated, &files)) {
+            return kavrin::cli::kExitFailed;
+        }
+    } else if (line.nulSeparated) {
         return UsageError(Tr("-0 goes with --files-from"));
     }
     if (files.empty() && batch->count("--files-from") == 0) {
@@ -315,7 +286,7 @@ int main(int argc, char** argv) {
             Format(Tr("%s needs at least one PATH (or --files-from)"), {batch->get_name()}));
     }
     if (batch->count("--shard") > 0 &&
-        !ParseShard(shard, &options.shardIndex, &options.shardCount)) {
+        !ParseShard(line.shard, &options.shardIndex, &options.shardCount)) {
         return UsageError(Tr("--shard takes K/N with 1 <= K <= N, as in --shard 2/8"));
     }
     // Standard input has no name to put a result beside: its result goes to standard output.
@@ -338,4 +309,53 @@ int main(int argc, char** argv) {
     }
     kavrin::cli::TerminalConsole console;
     return kavrin::cli::RunBatch(files, options, console);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A closed standard output would hand its number to the first file opened.
+    const int closedStandard = kavrin::platform::OpenClosedStandardDescriptors();
+    kavrin::cli::SetUpTranslations();
+    int answered = 0;
+    if (AnswerHelp(argc, argv, &answered)) return answered;
+
+    CommandLine line;
+    DefineCommands(line);
+    try {
+        line.app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return UsageError(e.what());
+    }
+    std::vector<std::string> named = line.files;
+    named.push_back(line.mountRequest.folder);
+    named.push_back(line.mountRequest.mountPoint);
+    named.push_back(line.umountPoint);
+    if (const std::string unknown = UnknownOption(argc, argv, named); !unknown.empty()) {
+        return UsageError(
+            Format(Tr("unknown option %s (a file whose name begins with - goes "
+                      "after --, or as ./%s)"),
+                   {kavrin::cli::Printable(unknown), kavrin::cli::Printable(unknown)}));
+    }
+    // A progress line redrawn with control characters is noise where the terminal cannot
+    // take them.
+    if (const char* term = std::getenv("TERM"); term != nullptr && std::strcmp(term, "dumb") == 0) {
+        line.quietProgress = true;
+    }
+    // -T 0: every core this process may use.
+    const bool threadsGiven = std::any_of(line.threadOptions.begin(), line.threadOptions.end(),
+                                          [](CLI::Option* option) { return option->count() > 0; });
+    if (threadsGiven && line.threads == 0) line.threads = kavrin::platform::UsableProcessors();
+
+    if (*line.mount) return RunMount(line);
+    if (*line.umount) {
+        return kavrin::cli::RunUmountCommand(kavrin::platform::MakeAbsolute(line.umountPoint));
+    }
+    kavrin::cli::InstallInterruptHandler();
+    if (*line.info) return kavrin::cli::RunInfo(line.files, line.json);
+    if (*line.test) {
+        kavrin::SetDefaultEngineThreads(line.threads);
+        return kavrin::cli::RunTest(line.files, !line.quietProgress, line.json);
+    }
+    return RunBatchCommand(line, closedStandard);
 }

@@ -9,6 +9,10 @@
 #include <algorithm>
 #include <cstring>
 
+// Symbols are decoded through a lookup table per Huffman table (codes up to kTableBits bits in
+// one step, longer ones by the library's own walk), and the move-to-front list is kept as the
+// byte values themselves.
+
 namespace kavrin {
 namespace {
 
@@ -37,182 +41,227 @@ void BlockSymbolReader::SwapColumn(ByteBuffer& other) {
 }
 
 BlockSymbolReader::Status BlockSymbolReader::Read(BitInput& in) {
+    Status result = Status::NeedBits;
     for (;;) {
+        bool goOn = false;
         switch (state_) {
-            case State::StreamMagic: {
-                if (!HasBits(in, 8)) return Status::NeedBits;
-                const uint32_t byte = PeekBits(in, 8);
-                in.bit += 8;
-                if (!FitsStreamHeader(step_, static_cast<uint8_t>(byte))) {
-                    errorBit_ = in.bit;
-                    return Status::BadHeader;
-                }
-                if (++step_ == 4) {
-                    level_ = byte - '0';
-                    maxLength_ = 100000 * level_;
-                    state_ = State::BlockMagic;
-                    step_ = 0;
-                }
-                break;
-            }
-            case State::BlockMagic: {
-                if (!HasBits(in, 8)) return Status::NeedBits;
-                const uint32_t byte = PeekBits(in, 8);
-                in.bit += 8;
-                if (step_ == 0 && byte == kEndMagicBytes[0]) {
-                    state_ = State::EndMagic;
-                    step_ = 1;
-                    break;
-                }
-                if (byte != kBlockMagicBytes[step_]) return Fail(in.bit);
-                if (++step_ == 6) state_ = State::BlockCrc;
-                break;
-            }
-            case State::EndMagic: {
-                if (!HasBits(in, 8)) return Status::NeedBits;
-                const uint32_t byte = PeekBits(in, 8);
-                in.bit += 8;
-                if (byte != kEndMagicBytes[step_]) return Fail(in.bit);
-                if (++step_ == 6) state_ = State::StreamCrc;
-                break;
-            }
+            case State::StreamMagic:
+            case State::BlockMagic:
+            case State::EndMagic:
             case State::StreamCrc:
-                if (!HasBits(in, 32)) return Status::NeedBits;
-                storedCrc_ = PeekBits(in, 32);
-                in.bit += 32;
-                state_ = State::BlockMagic;  // nothing more is read from this stream
-                step_ = 0;
-                return Status::StreamEnd;
             case State::BlockCrc:
-                if (!HasBits(in, 32)) return Status::NeedBits;
-                storedCrc_ = PeekBits(in, 32);
-                in.bit += 32;
-                state_ = State::RandomBit;
+                goOn = ReadMarker(in, &result);
                 break;
             case State::RandomBit:
-                if (!HasBits(in, 1)) return Status::NeedBits;
-                randomised_ = PeekBits(in, 1) != 0;
-                in.bit += 1;
-                state_ = State::Origin;
-                break;
             case State::Origin:
-                if (!HasBits(in, 24)) return Status::NeedBits;
-                origin_ = PeekBits(in, 24);
-                in.bit += 24;
-                if (origin_ > 10 + maxLength_) return Fail(in.bit);
-                state_ = State::UsedGroups;
-                break;
             case State::UsedGroups:
-                if (!HasBits(in, 16)) return Status::NeedBits;
-                usedGroups_ = static_cast<uint16_t>(PeekBits(in, 16));
-                in.bit += 16;
-                usedCount_ = 0;
-                step_ = 0;
-                state_ = State::UsedBytes;
-                break;
-            case State::UsedBytes: {
-                while (step_ < 16 && !(usedGroups_ & (0x8000u >> step_))) ++step_;
-                if (step_ < 16) {
-                    if (!HasBits(in, 16)) return Status::NeedBits;
-                    const uint32_t used = PeekBits(in, 16);
-                    in.bit += 16;
-                    for (uint32_t j = 0; j < 16; ++j) {
-                        if (used & (0x8000u >> j)) byteOf_[usedCount_++] = 16 * step_ + j;
-                    }
-                    ++step_;
-                    break;
-                }
-                if (usedCount_ == 0) return Fail(in.bit);
-                state_ = State::TableCount;
-                break;
-            }
+            case State::UsedBytes:
             case State::TableCount:
-                if (!HasBits(in, 3)) return Status::NeedBits;
-                tableCount_ = PeekBits(in, 3);
-                in.bit += 3;
-                if (tableCount_ < 2 || tableCount_ > 6) return Fail(in.bit);
-                state_ = State::SelectorCount;
-                break;
             case State::SelectorCount:
-                if (!HasBits(in, 15)) return Status::NeedBits;
-                selectorCount_ = PeekBits(in, 15);
-                in.bit += 15;
-                if (selectorCount_ < 1) return Fail(in.bit);
-                selectorsRead_ = 0;
-                state_ = State::Selectors;
+            case State::Selectors:
+                goOn = ReadBlockHeader(in, &result);
                 break;
-            case State::Selectors: {
-                while (selectorsRead_ < selectorCount_) {
-                    // A selector is a run of 1 bits below the table count, ended by a 0 bit.
-                    uint32_t ones = 0;
-                    for (;;) {
-                        if (!HasBits(in, ones + 1)) return Status::NeedBits;
-                        BitInput at = in;
-                        at.bit += ones;
-                        if (PeekBits(at, 1) == 0) break;
-                        if (++ones >= tableCount_) return Fail(in.bit + ones);
-                    }
-                    in.bit += ones + 1;
-                    if (selectorsRead_ < kMaxSelectors) selectors_[selectorsRead_] = ones;
-                    ++selectorsRead_;
-                }
-                selectorCount_ = std::min(selectorCount_, kMaxSelectors);
-                // Undo the selectors' move-to-front.
-                uint8_t order[6] = {0, 1, 2, 3, 4, 5};
-                for (uint32_t i = 0; i < selectorCount_; ++i) {
-                    const uint8_t at = selectors_[i];
-                    const uint8_t table = order[at];
-                    for (uint8_t k = at; k > 0; --k) order[k] = order[k - 1];
-                    order[0] = table;
-                    selectors_[i] = table;
-                }
-                step_ = 0;
-                state_ = State::LengthStart;
-                break;
-            }
             case State::LengthStart:
-                if (!HasBits(in, 5)) return Status::NeedBits;
-                current_ = static_cast<int32_t>(PeekBits(in, 5));
-                in.bit += 5;
-                symbolIndex_ = 0;
-                state_ = State::LengthStep;
+            case State::LengthStep:
+            case State::LengthChange:
+                goOn = ReadCodeLength(in, &result);
                 break;
-            case State::LengthStep: {
-                if (current_ < 1 || current_ > static_cast<int32_t>(kMaxCodeLength)) {
-                    return Fail(in.bit);
-                }
-                if (!HasBits(in, 1)) return Status::NeedBits;
-                const uint32_t more = PeekBits(in, 1);
-                in.bit += 1;
-                if (more) {
-                    state_ = State::LengthChange;
-                    break;
-                }
-                lengths_[step_][symbolIndex_] = static_cast<uint8_t>(current_);
-                if (++symbolIndex_ < usedCount_ + 2) break;
-                if (++step_ < tableCount_) {
-                    state_ = State::LengthStart;
-                    break;
-                }
-                for (uint32_t t = 0; t < tableCount_; ++t) BuildTable(tables_[t], lengths_[t]);
-                state_ = State::SymbolsStart;
-                break;
-            }
-            case State::SymbolsStart: {
+            case State::SymbolsStart:
                 if (!EnsureColumn()) return Status::NoMemory;
                 BeginSymbols();
                 state_ = State::Symbols;
-                break;
-            }
-            case State::LengthChange:
-                if (!HasBits(in, 1)) return Status::NeedBits;
-                current_ += PeekBits(in, 1) ? -1 : 1;
-                in.bit += 1;
-                state_ = State::LengthStep;
+                goOn = true;
                 break;
             case State::Symbols:
                 return ReadSymbols(in);
         }
+        if (!goOn) return result;
+    }
+}
+
+bool BlockSymbolReader::ReadMarker(BitInput& in, Status* result) {
+    switch (state_) {
+        case State::StreamMagic: {
+            if (!HasBits(in, 8)) return Stop(result, Status::NeedBits);
+            const uint32_t byte = PeekBits(in, 8);
+            in.bit += 8;
+            if (!FitsStreamHeader(step_, static_cast<uint8_t>(byte))) {
+                errorBit_ = in.bit;
+                return Stop(result, Status::BadHeader);
+            }
+            if (++step_ == 4) {
+                level_ = byte - '0';
+                maxLength_ = 100000 * level_;
+                state_ = State::BlockMagic;
+                step_ = 0;
+            }
+            return true;
+        }
+        case State::BlockMagic: {
+            if (!HasBits(in, 8)) return Stop(result, Status::NeedBits);
+            const uint32_t byte = PeekBits(in, 8);
+            in.bit += 8;
+            if (step_ == 0 && byte == kEndMagicBytes[0]) {
+                state_ = State::EndMagic;
+                step_ = 1;
+                return true;
+            }
+            if (byte != kBlockMagicBytes[step_]) return Stop(result, Fail(in.bit));
+            if (++step_ == 6) state_ = State::BlockCrc;
+            return true;
+        }
+        case State::EndMagic: {
+            if (!HasBits(in, 8)) return Stop(result, Status::NeedBits);
+            const uint32_t byte = PeekBits(in, 8);
+            in.bit += 8;
+            if (byte != kEndMagicBytes[step_]) return Stop(result, Fail(in.bit));
+            if (++step_ == 6) state_ = State::StreamCrc;
+            return true;
+        }
+        case State::StreamCrc:
+            if (!HasBits(in, 32)) return Stop(result, Status::NeedBits);
+            storedCrc_ = PeekBits(in, 32);
+            in.bit += 32;
+            state_ = State::BlockMagic;  // nothing more is read from this stream
+            step_ = 0;
+            return Stop(result, Status::StreamEnd);
+        case State::BlockCrc:
+            if (!HasBits(in, 32)) return Stop(result, Status::NeedBits);
+            storedCrc_ = PeekBits(in, 32);
+            in.bit += 32;
+            state_ = State::RandomBit;
+            return true;
+        default:
+            return true;
+    }
+}
+
+bool BlockSymbolReader::ReadBlockHeader(BitInput& in, Status* result) {
+    switch (state_) {
+        case State::RandomBit:
+            if (!HasBits(in, 1)) return Stop(result, Status::NeedBits);
+            randomised_ = PeekBits(in, 1) != 0;
+            in.bit += 1;
+            state_ = State::Origin;
+            return true;
+        case State::Origin:
+            if (!HasBits(in, 24)) return Stop(result, Status::NeedBits);
+            origin_ = PeekBits(in, 24);
+            in.bit += 24;
+            if (origin_ > 10 + maxLength_) return Stop(result, Fail(in.bit));
+            state_ = State::UsedGroups;
+            return true;
+        case State::UsedGroups:
+            if (!HasBits(in, 16)) return Stop(result, Status::NeedBits);
+            usedGroups_ = static_cast<uint16_t>(PeekBits(in, 16));
+            in.bit += 16;
+            usedCount_ = 0;
+            step_ = 0;
+            state_ = State::UsedBytes;
+            return true;
+        case State::UsedBytes: {
+            while (step_ < 16 && !(usedGroups_ & (0x8000u >> step_))) ++step_;
+            if (step_ < 16) {
+                if (!HasBits(in, 16)) return Stop(result, Status::NeedBits);
+                const uint32_t used = PeekBits(in, 16);
+                in.bit += 16;
+                for (uint32_t j = 0; j < 16; ++j) {
+                    if (used & (0x8000u >> j)) byteOf_[usedCount_++] = 16 * step_ + j;
+                }
+                ++step_;
+                return true;
+            }
+            if (usedCount_ == 0) return Stop(result, Fail(in.bit));
+            state_ = State::TableCount;
+            return true;
+        }
+        case State::TableCount:
+            if (!HasBits(in, 3)) return Stop(result, Status::NeedBits);
+            tableCount_ = PeekBits(in, 3);
+            in.bit += 3;
+            if (tableCount_ < 2 || tableCount_ > 6) return Stop(result, Fail(in.bit));
+            state_ = State::SelectorCount;
+            return true;
+        case State::SelectorCount:
+            if (!HasBits(in, 15)) return Stop(result, Status::NeedBits);
+            selectorCount_ = PeekBits(in, 15);
+            in.bit += 15;
+            if (selectorCount_ < 1) return Stop(result, Fail(in.bit));
+            selectorsRead_ = 0;
+            state_ = State::Selectors;
+            return true;
+        case State::Selectors: {
+            while (selectorsRead_ < selectorCount_) {
+                // A selector is a run of 1 bits below the table count, ended by a 0 bit.
+                uint32_t ones = 0;
+                for (;;) {
+                    if (!HasBits(in, ones + 1)) return Stop(result, Status::NeedBits);
+                    BitInput at = in;
+                    at.bit += ones;
+                    if (PeekBits(at, 1) == 0) break;
+                    if (++ones >= tableCount_) return Stop(result, Fail(in.bit + ones));
+                }
+                in.bit += ones + 1;
+                if (selectorsRead_ < kMaxSelectors) selectors_[selectorsRead_] = ones;
+                ++selectorsRead_;
+            }
+            selectorCount_ = std::min(selectorCount_, kMaxSelectors);
+            // Undo the selectors' move-to-front.
+            uint8_t order[6] = {0, 1, 2, 3, 4, 5};
+            for (uint32_t i = 0; i < selectorCount_; ++i) {
+                const uint8_t at = selectors_[i];
+                const uint8_t table = order[at];
+                for (uint8_t k = at; k > 0; --k) order[k] = order[k - 1];
+                order[0] = table;
+                selectors_[i] = table;
+            }
+            step_ = 0;
+            state_ = State::LengthStart;
+            return true;
+        }
+        default:
+            return true;
+    }
+}
+
+bool BlockSymbolReader::ReadCodeLength(BitInput& in, Status* result) {
+    switch (state_) {
+        case State::LengthStart:
+            if (!HasBits(in, 5)) return Stop(result, Status::NeedBits);
+            current_ = static_cast<int32_t>(PeekBits(in, 5));
+            in.bit += 5;
+            symbolIndex_ = 0;
+            state_ = State::LengthStep;
+            return true;
+        case State::LengthStep: {
+            if (current_ < 1 || current_ > static_cast<int32_t>(kMaxCodeLength)) {
+                return Stop(result, Fail(in.bit));
+            }
+            if (!HasBits(in, 1)) return Stop(result, Status::NeedBits);
+            const uint32_t more = PeekBits(in, 1);
+            in.bit += 1;
+            if (more) {
+                state_ = State::LengthChange;
+                return true;
+            }
+            lengths_[step_][symbolIndex_] = static_cast<uint8_t>(current_);
+            if (++symbolIndex_ < usedCount_ + 2) return true;
+            if (++step_ < tableCount_) {
+                state_ = State::LengthStart;
+                return true;
+            }
+            for (uint32_t t = 0; t < tableCount_; ++t) BuildTable(tables_[t], lengths_[t]);
+            state_ = State::SymbolsStart;
+            return true;
+        }
+        case State::LengthChange:
+            if (!HasBits(in, 1)) return Stop(result, Status::NeedBits);
+            current_ += PeekBits(in, 1) ? -1 : 1;
+            in.bit += 1;
+            state_ = State::LengthStep;
+            return true;
+        default:
+            return true;
     }
 }
 

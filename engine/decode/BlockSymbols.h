@@ -15,10 +15,6 @@
 // selectors cover, runs below 2^21 symbols' worth and blocks no longer than the header's block
 // size. Codes that are incomplete or oversubscribed decode as the library decodes them.
 //
-// Symbols are decoded through a lookup table per Huffman table (codes up to kTableBits bits in
-// one step, longer ones by the library's own walk), and the move-to-front list is kept as the
-// byte values themselves.
-//
 // Memory: the block's bytes (the header's block size plus a few bytes, at most 900 KB) and a
 // few tables (under 40 KB). One reader per thread.
 #pragma once
@@ -145,6 +141,16 @@ private:
     void BeginSymbols();
     void BuildTable(HuffmanTable& table, const uint8_t* lengths);
     Status ReadSymbols(BitInput& in);
+    // The steps before the symbols, one state at a time: the magics and CRCs; the randomised
+    // bit, origin, bytes in use, table count and selectors; the code lengths (then the tables).
+    // True to go on; false with `*result` where Read must return.
+    bool ReadMarker(BitInput& in, Status* result);
+    bool ReadBlockHeader(BitInput& in, Status* result);
+    bool ReadCodeLength(BitInput& in, Status* result);
+    static bool Stop(Status* result, Status status) {
+        *result = status;
+        return false;
+    }
     Status Fail(uint64_t bit) {
         errorBit_ = bit;
         return Status::Damaged;

@@ -2,16 +2,6 @@
 // The inverse of bzip2's block-sorting transform: the sorted column of a block back to the
 // block's bytes in their order, as the bzip2 library restores them.
 //
-// The library follows one chain of pointers through a table of 4 bytes per block byte, one
-// memory access per byte, each waiting for the one before: a walk through 3.6 MB at the
-// memory's latency (over 100 ns a step on a busy machine). Here the table (3 bytes per entry:
-// the forward pointer and the low half of the byte; the high half follows from where the entry
-// lies) is walked by many chains at once: the chain is cut at every place whose index is a
-// multiple of a spacing (and at the origin), each piece is walked on its own, sixteen side by
-// side, into pages of the column's memory, and the pieces are then put in order. Sixteen
-// memory accesses in flight instead of one; with the bytes themselves in the caller's column
-// that makes 4 bytes per block byte, as the library needs, plus the column's slack for pages.
-//
 // Any column and origin decode as the library decodes them: where the pointers do not form one
 // cycle through the whole block (a crafted block), the library's walk goes round the origin's
 // cycle again and again; the pieces reached from the origin are that cycle, repeated here.

@@ -18,6 +18,14 @@
 #include "engine/encode/CodecMemory.h"
 #include "engine/pass/WorkerThreads.h"
 
+// The job's thread does what the one-thread pass does with its input: it takes the chunks in
+// order through Refill (reading, delta filter, progress, lamps, the stop check) and counts
+// `consumed` as it goes. It also replays libbz2's run-length stage (BlockBoundary.h) to know
+// where libbz2 would end each block, and hands each block's input to a worker, which
+// compresses it as a one-block stream of its own. libbz2 codes a block from its contents
+// alone, so the job's thread can join the blocks bit by bit in input order, mix their CRCs
+// into the stream CRC and end the stream, giving byte for byte the one-thread payload.
+
 namespace kavrin {
 namespace {
 

@@ -1,13 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The compression pass on several threads, writing exactly the payload of the one-thread pass.
 //
-// The job's thread does what the one-thread pass does with its input: it takes the chunks in
-// order through Refill (reading, delta filter, progress, lamps, the stop check) and counts
-// `consumed` as it goes. It also replays libbz2's run-length stage (BlockBoundary.h) to know
-// where libbz2 would end each block, and hands each block's input to a worker, which
-// compresses it as a one-block stream of its own. libbz2 codes a block from its contents
-// alone, so the job's thread can join the blocks bit by bit in input order, mix their CRCs
-// into the stream CRC and end the stream, giving byte for byte the one-thread payload.
+// The same payload, counters and progress steps as the one-thread pass, byte for byte; how the
+// blocks are cut, compressed apart and joined is told in the .cpp.
 //
 // Memory stays bounded whatever the input: at most `threads + 2` blocks are in flight, and a
 // block's input reaches its worker in 64 KiB pieces from a fixed pool, so a block of silence
