@@ -18,10 +18,12 @@
 namespace kavrin {
 namespace {
 
-// Position p of the list, biased for a signed compare, where the registers hold it.
+// Position p of the list, biased for a signed compare, where the registers hold it. Made at
+// compile time: code that runs before main in this file would run on every processor, with
+// the instructions this file is built for.
 struct Positions {
-    alignas(32) int8_t bytes[8][32];
-    Positions() {
+    alignas(32) int8_t bytes[8][32] = {};
+    constexpr Positions() {
         for (int k = 0; k < 8; ++k) {
             for (int j = 0; j < 16; ++j) {
                 bytes[k][j] = static_cast<int8_t>((16 * k + j) ^ 0x80);
@@ -30,7 +32,7 @@ struct Positions {
         }
     }
 };
-const Positions kPositions;
+constexpr Positions kPositions;
 
 inline __m256i PositionsOf(int k) {
     return _mm256_load_si256(reinterpret_cast<const __m256i*>(kPositions.bytes[k]));
