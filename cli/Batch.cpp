@@ -263,6 +263,14 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& given, 
     plan.standardOutput = options.standardOutput;
     plan.spoolLimit = options.spoolLimit;
     std::vector<BatchItem> items = CollectItems(inputs, plan);
+    // An archive holds one file: archives of several files one after another on standard output
+    // would restore as the first alone, so they are refused before anything is read.
+    if (options.toStdout && options.command == BatchCommand::Compress && items.size() > 1) {
+        console.Error(Format(Tr("-c compresses one file, but %s files were named: an archive "
+                                "holds one file"),
+                             {std::to_string(items.size())}));
+        return kExitUsage;
+    }
     Planner planner(plan, console);
     planner.TakeInputs(&items);
     // Standard output is a file too: nothing is written when it is one of the inputs.

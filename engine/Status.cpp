@@ -64,6 +64,8 @@ const char* DescribeEngineError(EngineError error) {
             return "damaged archive: it restores fewer bytes than its header gives";
         case EngineError::SizeLong:
             return "damaged archive: it holds more bytes than its header gives";
+        case EngineError::TrailingBytes:
+            return "damaged archive: bytes follow its payload";
     }
     return "unknown error";
 }
@@ -89,6 +91,7 @@ FailureKind KindOf(EngineError error, int systemError) {
         case EngineError::StreamDamaged:
         case EngineError::SizeShort:
         case EngineError::SizeLong:
+        case EngineError::TrailingBytes:
             return FailureKind::Damage;
     }
     return FailureKind::Refused;
@@ -121,6 +124,12 @@ Status Status::SizeLong(uint64_t headerSize) {
     return Status(FailureKind::Damage, EngineError::SizeLong, 0,
                   "damaged archive: it holds more than the " + std::to_string(headerSize) +
                       " bytes its header gives");
+}
+
+Status Status::TrailingBytes(uint64_t count) {
+    return Status(FailureKind::Damage, EngineError::TrailingBytes, 0,
+                  "damaged archive: " + std::to_string(count) +
+                      (count == 1 ? " byte follows" : " bytes follow") + " its payload");
 }
 
 Status Status::UnknownMode(uint32_t mode) {

@@ -41,6 +41,7 @@ enum class EngineError {
     StreamDamaged,    // a block or stream CRC mismatch, or any other format error
     SizeShort,        // the payload restores fewer bytes than the header's size
     SizeLong,         // the payload holds more than the header's size
+    TrailingBytes,    // bytes follow the stream that restores the header's size
 };
 
 // Whether a failed system call's errno says the machine lacked something for now (memory,
@@ -62,6 +63,8 @@ public:
     static Status SizeShort(uint64_t restored, uint64_t headerSize);
     // The payload holds more than the `headerSize` bytes its header gives.
     static Status SizeLong(uint64_t headerSize);
+    // `count` bytes follow the end of the payload's last stream.
+    static Status TrailingBytes(uint64_t count);
     // The header's mode byte `mode` is none a writer stores.
     static Status UnknownMode(uint32_t mode);
     // A system call failed with `systemError` while doing `what` ("read error", "can't open the

@@ -367,7 +367,10 @@ bool Walker::Walk(WalkState s, uint32_t* walked, Failure* failure) {
                 return fail(DescribeEngineError(EngineError::StreamDamaged));
             }
             const uint64_t next = (s.bit + kTrailerBits + 7) / 8;
-            if (s.restored == size) {  // what follows is not read
+            if (s.restored == size) {
+                // The archive ends with this stream: a byte after it is damage.
+                if (next < payloadBytes_)
+                    return fail(Status::TrailingBytes(payloadBytes_ - next).message());
                 collector_.StreamEnds(next);
                 return true;
             }

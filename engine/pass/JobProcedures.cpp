@@ -22,6 +22,8 @@ Status FailureOf(const EngineContext& engine, DeltaMode mode) {
             return Status::SizeLong(engine.writer.cap);
         case EngineError::UnknownMode:
             return Status::UnknownMode(static_cast<uint32_t>(mode));
+        case EngineError::TrailingBytes:
+            return Status::TrailingBytes(engine.reader.budget - engine.reader.consumed);
         default:
             return Status::Engine(engine.error, engine.systemError);
     }
@@ -133,6 +135,12 @@ JobOutcome ExpandJob(EngineContext& engine, platform::FileHandle source, OutputS
     // A stop cuts the input off, so a stopped expansion also fails to decode: it is Cancelled.
     if (!observer.IsRunning()) return Outcome(engine, JobResult::Cancelled, engine.mode);
     if (!ok || IoFailed(engine)) return Outcome(engine, JobResult::Failed, engine.mode);
+    // The archive ends where the stream that restores its size ends: anything after it (another
+    // file's archive appended, a stream the size does not cover) is damage, not padding.
+    if (engine.reader.consumed < engine.reader.budget) {
+        engine.error = EngineError::TrailingBytes;
+        return Outcome(engine, JobResult::Failed, engine.mode);
+    }
     return Outcome(engine, JobResult::Done, engine.mode);
 }
 
