@@ -26,6 +26,7 @@ packages=(
   libglib2.0-bin dbus-daemon  # the file managers' actions: gio launches them, gdbus notifies
   python3-nautilus gir1.2-nautilus-4.0  # loading the GNOME Files extension
   gettext                    # kvn's message catalogues (msgfmt, xgettext)
+  qemu-user                  # runs kvn as processors without AVX2, BMI2 or PCLMUL
 )
 
 missing=()

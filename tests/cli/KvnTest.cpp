@@ -718,6 +718,32 @@ ProgramResult KvnWritingTo(const std::string& folder, std::vector<std::string> a
 }
 
 // -c streams each result to standard output; "-" reads a redirected file from standard input.
+// An archive holds one file and ends where its payload ends: archives one after another are
+// neither made by -c nor restored as their first file alone.
+TEST(KvnTest, AnArchiveEndsWhereItsPayloadEnds) {
+    TempDir dir;
+    WriteFile(dir / "a.wav", SoundWav(0.2, 1));
+    WriteFile(dir / "b.wav", SoundWav(0.2, 2));
+    ProgramResult two = Kvn({"compress", "-c", "a.wav", "b.wav"}, dir.path());
+    EXPECT_EQ(two.status, 2);
+    EXPECT_EQ(two.out, "");
+    EXPECT_NE(two.err.find("-c compresses one file, but 2 files were named"), std::string::npos)
+        << two.err;
+    const std::string a = Kvn({"compress", "-c", "a.wav"}, dir.path()).out;
+    const std::string b = Kvn({"compress", "-c", "b.wav"}, dir.path()).out;
+    WriteFile(dir / "both.kvn", a + b);
+    const std::string follow = std::to_string(b.size()) + " bytes follow its payload";
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"expand", "-c", "both.kvn"},
+          {"test", "both.kvn"},
+          {"expand", "-o", "out", "both.kvn"}}) {
+        ProgramResult run = Kvn(command, dir.path());
+        EXPECT_EQ(run.status, 1) << command[0];
+        EXPECT_NE((run.out + run.err).find(follow), std::string::npos) << run.out << run.err;
+    }
+    EXPECT_FALSE(test::Exists(dir / "out/both.wav"));
+}
+
 TEST(KvnTest, ResultsToStandardOutputAndAFileFromStandardInput) {
     TempDir dir;
     const std::string wav = SoundWav(0.3);

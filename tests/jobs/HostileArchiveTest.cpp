@@ -62,11 +62,12 @@ TEST(HostileArchiveTest, EachGivesItsMessageAndWritesNothingOutside) {
          "Cat't perform operation",
          {}},
         {"pastend.kvn", std::string("KVN1\xF0wav", 8), "ERROR", "Bad file format", {}},
+        // An archive ends with its payload: an appended file is damage, and nothing lands.
         {"garbage.kvn",
          EncodeArchiveHeader("wav", 1, size) + payload + samples::MakeNoise(3 << 20, 9),
-         "expanded",
-         "",
-         {"garbage.wav"}},
+         "error",
+         "Cat't perform operation",
+         {}},
         // A header size that disagrees with the payload, either way.
         {"smaller.kvn",
          EncodeArchiveHeader("wav", 1, size - 1) + payload,

@@ -287,10 +287,11 @@ TEST(BlockDecodeTest, TheIndexFollowsTheExpansionRules) {
         {"three streams",
          EncodeArchiveHeader("raw", 1, size(one + two + "tail")) + first + second + third,
          one + two + "tail"},
+        // The archive ends where its size is restored: anything after is damage.
         {"garbage after a payload whose size agrees",
-         EncodeArchiveHeader("raw", 1, size(one)) + first + garbage, one},
+         EncodeArchiveHeader("raw", 1, size(one)) + first + garbage, ""},
         {"a second stream that is not needed",
-         EncodeArchiveHeader("raw", 1, size(one)) + first + second, one},
+         EncodeArchiveHeader("raw", 1, size(one)) + first + second, ""},
         {"a second stream cut short",
          EncodeArchiveHeader("raw", 1, size(one + two)) + first +
              second.substr(0, second.size() / 2),
@@ -314,6 +315,10 @@ TEST(BlockDecodeTest, TheIndexFollowsTheExpansionRules) {
             EXPECT_EQ(built->build.systemError, 0);  // damage, never the machine's failure
             if (built->build.ok) ExpectEverySpan(*built, c.restored);
         }
+    }
+    for (bool walk : {false, true}) {
+        auto trailing = BuildOf(EncodeArchiveHeader("raw", 1, size(one)) + first + garbage, walk);
+        EXPECT_EQ(trailing->build.why, "damaged archive: 3000 bytes follow its payload");
     }
     auto mode = BuildOf(EncodeArchiveHeader("raw", 131, size(one)) + first, false);
     EXPECT_EQ(mode->build.why, "damaged archive: unknown filter mode 131");

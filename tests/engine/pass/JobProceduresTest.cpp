@@ -130,9 +130,13 @@ TEST(JobProceduresTest, DamagedArchivesFailAndGoodOnesIgnoreWhatFollows) {
         }
     }
 
-    // Bytes after the end-of-stream marker are never read as data nor counted.
+    // The archive ends where its stream ends: bytes after it are damage, counted in the
+    // message, and never restored as data.
     test::JobRun trailing = Expand(archive + std::string(100000, '\x55'));
-    EXPECT_EQ(trailing.outcome.result, JobResult::Done);
+    EXPECT_EQ(trailing.outcome.result, JobResult::Failed);
+    EXPECT_EQ(trailing.outcome.status.message(),
+              "damaged archive: 100000 bytes follow its payload");
+    EXPECT_EQ(trailing.outcome.status.kind(), FailureKind::Damage);
     EXPECT_EQ(trailing.output, source);
     EXPECT_EQ(trailing.consumed, payload.size());
 

@@ -102,9 +102,9 @@ TEST(ParallelExpandTest, DamagedCutAndPaddedPayloadsGetTheOneThreadVerdict) {
         {"a wrong stream CRC", header + wrongCrc, JobResult::Failed},
         {"a stray byte before the first block", header + "\x42" + payload, JobResult::Failed},
         {"nothing after the header", header, JobResult::Failed},
-        {"trailing garbage", archive + std::string(250000, '\x55'), JobResult::Done},
-        // What a tool writing one stream per part makes: the first stream is the archive.
-        {"a second stream after the first", archive + bzip2, JobResult::Done},
+        // The archive ends with the stream that restores its size: anything after is damage.
+        {"trailing garbage", archive + std::string(250000, '\x55'), JobResult::Failed},
+        {"a second stream after the first", archive + bzip2, JobResult::Failed},
         {"the bzip2 program's stream", Archive(bzip2.substr(4), size), JobResult::Done},
     };
     for (const Case& c : cases) {
@@ -112,8 +112,11 @@ TEST(ParallelExpandTest, DamagedCutAndPaddedPayloadsGetTheOneThreadVerdict) {
         EXPECT_EQ(ExpectSameExpansion(c.archive, {2, 3}).outcome.result, c.expected);
     }
     // The bytes after the stream are never read as data: the trailing case stops where the
-    // stream ends.
-    EXPECT_EQ(test::ExpandOn(3, archive + std::string(250000, '\x55')).consumed, payload.size());
+    // stream ends, and says how many follow.
+    const test::JobRun trailing = test::ExpandOn(3, archive + std::string(250000, '\x55'));
+    EXPECT_EQ(trailing.consumed, payload.size());
+    EXPECT_EQ(trailing.outcome.status.message(),
+              "damaged archive: 250000 bytes follow its payload");
 }
 
 // The header's size is a claim the payload must meet: payloads made of several streams (as
@@ -131,10 +134,11 @@ TEST(ParallelExpandTest, TheHeaderSizeIsCheckedAndLaterStreamsRestore) {
         const char* name;
         std::string archive;
         EngineError error;  // None: Done, restoring the source
-        size_t unread = 0;  // bytes after the last stream, never read as data
     } cases[] = {
         {"three streams", Archive(three, size), EngineError::None},
-        {"three streams and garbage", Archive(three + "garbage", size), EngineError::None, 7},
+        {"three streams and garbage", Archive(three + "garbage", size), EngineError::TrailingBytes},
+        {"a stream the size does not cover", Archive(three + streams[2], size),
+         EngineError::TrailingBytes},
         {"a header size below the payload", Archive(one, 1000), EngineError::SizeLong},
         {"a header size above the payload", Archive(one, size + 1), EngineError::SizeShort},
         {"garbage after a short payload", Archive(one + "\x55\x55", size + 1),
@@ -152,7 +156,7 @@ TEST(ParallelExpandTest, TheHeaderSizeIsCheckedAndLaterStreamsRestore) {
         if (c.error == EngineError::None) {
             EXPECT_EQ(run.outcome.result, JobResult::Done);
             EXPECT_TRUE(run.output == source);
-            EXPECT_EQ(run.outcome.bytesRead, test::PayloadOf(c.archive).size() - c.unread);
+            EXPECT_EQ(run.outcome.bytesRead, test::PayloadOf(c.archive).size());
         } else {
             EXPECT_EQ(run.outcome.result, JobResult::Failed);
             EXPECT_LE(run.output.size(), source.size());
