@@ -296,6 +296,9 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
             item.path = platform::MakeAbsolute(found);
             const bool walked = found != given;
             if (walked) {
+                std::string name, folder;
+                SplitPath(item.path, &name, &folder);
+                if (!outputHoldsWalk && insideOutput(folder)) return;
                 if (kind == InputKind::File && !WalkTakes(options.command, found)) {
                     // A file named like an archive that is none is no result of kvn's: it is
                     // left out, but not silently.
@@ -309,9 +312,6 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
                                       {Printable(found)});
                     });
                 }
-                std::string name, folder;
-                SplitPath(item.path, &name, &folder);
-                if (!outputHoldsWalk && insideOutput(folder)) return;
                 SplitPath(found.substr(prefix.size()), &name, &item.relativeFolder);
             }
             item.legal = kind == InputKind::File;
