@@ -170,7 +170,7 @@ public:
     void Pump(uint64_t settledHere) {
         while (next_ < items_.size() && pool_.IsFinished(next_)) {
             const BatchItem& item = items_[next_++];
-            for (const std::string& message : item.outcome.messages) console_.Error(message);
+            for (const Said& message : item.outcome.messages) console_.Error(message.local);
             if (item.outcome.outputLost) g_outputLost = true;
             // -q leaves out the table, not the JSON a script asked for.
             if (options_.json) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Translate.h"
 #include "engine/format/DeltaFilter.h"
 #include "jobs/JobPipeline.h"
 
@@ -42,7 +43,9 @@ struct ItemOutcome {
     bool outputLost = false;           // the result could not be written to standard output
     bool problem = false;              // makes the exit status 1 (failed, refused, not deleted)
     bool transient = false;  // the problem lies with the machine: running again may succeed
-    std::vector<std::string> messages;  // for stderr, in order, without the "kvn: " prefix
+    // For stderr (in the user's language) and the JSON report (in English), in order, without
+    // the "kvn: " prefix.
+    std::vector<Said> messages;
 };
 
 // Keeps a file open while the items that read it live: standard input kept in an unnamed file.
@@ -61,9 +64,10 @@ struct BatchItem {
     std::string path;            // the same made absolute
     std::string relativeFolder;  // below the named folder ("" for a named file), for -r
     bool legal = true;           // false: refused by the queue's attribute rules
-    std::string refusal;         // with legal false: why, when the rules do not say it
+    Said refusal;                // with legal false: why, when the rules do not say it
     bool refusalTransient = false;
-    uint64_t size = 0;                     // the size when walked, for progress
+    Said skip;          // not empty: left out, and why (another name of a file met already)
+    uint64_t size = 0;  // the size when walked, for progress
     std::shared_ptr<const HeldFile> held;  // what `path` reads, when it has no name
 
     // From the preparation: the job the pipeline prepared, and its result's name as the user

@@ -46,7 +46,7 @@ private:
     bool (*stillWanted_)();
 };
 
-void Fail(ItemOutcome& outcome, const std::string& message) {
+void Fail(ItemOutcome& outcome, const Said& message) {
     outcome.result = ItemResult::Failed;
     outcome.action = "error";
     outcome.hasSizes = false;
@@ -71,8 +71,10 @@ void Report(BatchItem& item, const JobEnd& end) {
         IsStreamed(item.job) && (end.outcome.status.code() == EngineError::WriteError ||
                                  end.problem == JobEnd::Problem::Commit);
     if (end.stampFailed) {
-        outcome.messages.push_back(Format(Tr("%s: warning: could not copy the time and mode (%s)"),
-                                          {shown, Reason(end.stampError)}));
+        outcome.messages.push_back(Say([&] {
+            return Format(Tr("%s: warning: could not copy the time and mode (%s)"),
+                          {shown, Reason(end.stampError)});
+        }));
     }
     switch (end.outcome.result) {
         case JobResult::Done:
@@ -89,20 +91,28 @@ void Report(BatchItem& item, const JobEnd& end) {
             outcome.transient = end.status.IsMachine();
             switch (end.problem) {
                 case JobEnd::Problem::Verify:
-                    Fail(outcome, Format(Tr("%s: %s; the archive was deleted"),
-                                         {shown, end.status.message()}));
+                    Fail(outcome, Say([&] {
+                             return Format(Tr("%s: %s; the archive was deleted"),
+                                           {shown, end.status.message()});
+                         }));
                     break;
                 case JobEnd::Problem::Commit:
-                    Fail(outcome,
-                         Format(Tr("Can't finish file %s: %s"),
-                                {Printable(item.job.destinationPath), Reason(end.commitError)}));
+                    Fail(outcome, Say([&] {
+                             return Format(
+                                 Tr("Can't finish file %s: %s"),
+                                 {Printable(item.job.destinationPath), Reason(end.commitError)});
+                         }));
                     break;
                 case JobEnd::Problem::SourceChanged:
-                    Fail(outcome,
-                         Format(Tr("%s: %s; nothing was kept"), {shown, end.status.message()}));
+                    Fail(outcome, Say([&] {
+                             return Format(Tr("%s: %s; nothing was kept"),
+                                           {shown, end.status.message()});
+                         }));
                     break;
                 default:
-                    Fail(outcome, Format(Tr("%s: %s"), {shown, end.status.message()}));
+                    Fail(outcome, Say([&] {
+                             return Format(Tr("%s: %s"), {shown, end.status.message()});
+                         }));
                     break;
             }
             return;
@@ -118,15 +128,19 @@ void Report(BatchItem& item, const JobEnd& end) {
             // someone else's and stays.
             outcome.problem = true;
             outcome.transient = true;
-            outcome.messages.push_back(
-                Format(Tr("%s: the source changed or was replaced while it was read; not deleted"),
-                       {shown}));
+            outcome.messages.push_back(Say([&] {
+                return Format(
+                    Tr("%s: the source changed or was replaced while it was read; not deleted"),
+                    {shown});
+            }));
             break;
         case JobEnd::Source::DeleteFailed:
             outcome.problem = true;
             outcome.transient = IsMachineError(end.deleteError);
-            outcome.messages.push_back(
-                Format(Tr("%s: can't delete the source: %s"), {shown, Reason(end.deleteError)}));
+            outcome.messages.push_back(Say([&] {
+                return Format(Tr("%s: can't delete the source: %s"),
+                              {shown, Reason(end.deleteError)});
+            }));
             break;
     }
 }

@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 #include "cli/BatchPlan.h"
 
+#include <limits.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 #include <map>
+#include <tuple>
 
 #include "cli/Commands.h"
 #include "cli/Display.h"
@@ -50,6 +52,10 @@ private:
 std::string IllegalReason(const std::string& path) {
     platform::PathAttributes attributes = platform::QueryAttributes(path);
     if (!attributes.exists) {
+        // A folder below PATH_MAX bytes of path exists, but no system call takes its path.
+        if (errno == ENAMETOOLONG) {
+            return Tr("name too long: its path is longer than the system takes (PATH_MAX)");
+        }
         return platform::IsLink(path) ? Tr("Illegal file attribute (a link that leads nowhere)")
                                       : Tr("no such file or folder");
     }
@@ -66,6 +72,17 @@ bool StartsWithMagic(const std::string& path) {
         ReadArchiveHeader(file, &header, HeaderField::TypeText) != HeaderStatus::NotArchive;
     platform::CloseFile(file);
     return archive;
+}
+
+// True when the file could be read and does not begin with the archive magic.
+bool ReadableNonArchive(const std::string& path) {
+    platform::FileHandle file = platform::OpenForRead(path);
+    if (file == platform::kInvalidFile) return false;
+    ArchiveHeader header;
+    const bool other =
+        ReadArchiveHeader(file, &header, HeaderField::TypeText) == HeaderStatus::NotArchive;
+    platform::CloseFile(file);
+    return other;
 }
 
 // Whether a walk of `command` takes the file `path`: what the command is for.
@@ -135,21 +152,28 @@ BatchItem StandardInputItem(const PlanOptions& options) {
     }
     item.legal = false;
     if (!attributes.exists) {
-        item.refusal = Format(Tr("-: can't read standard input: %s"), {std::strerror(errno)});
+        const int error = errno;
+        item.refusal = Say(
+            [&] { return Format(Tr("-: can't read standard input: %s"), {std::strerror(error)}); });
         return item;
     }
     if (isatty(options.standardInput)) {
-        item.refusal = Tr("-: standard input is a terminal: redirect a file or a pipe into kvn");
+        item.refusal = Say([] {
+            return Tr("-: standard input is a terminal: redirect a file or a pipe into kvn");
+        });
         return item;
     }
     const std::string folder = platform::TemporaryFolder();
     const platform::FileHandle spool =
         platform::SpoolToUnnamedFile(options.standardInput, folder, options.spoolLimit);
     if (spool == platform::kInvalidFile) {
-        item.refusalTransient = IsMachineError(errno);
-        item.refusal = errno == EFBIG ? Tr("-: too large: archives hold files below 4 GiB")
-                                      : Format(Tr("-: can't keep standard input in %s: %s"),
-                                               {Printable(folder), std::strerror(errno)});
+        const int error = errno;
+        item.refusalTransient = IsMachineError(error);
+        item.refusal = Say([&] {
+            return error == EFBIG ? std::string(Tr("-: too large: archives hold files below 4 GiB"))
+                                  : Format(Tr("-: can't keep standard input in %s: %s"),
+                                           {Printable(folder), std::strerror(error)});
+        });
         return item;
     }
     item.held = std::make_shared<const HeldFile>(spool);
@@ -161,34 +185,80 @@ BatchItem StandardInputItem(const PlanOptions& options) {
 
 }  // namespace
 
+std::string ShardSpelling(const std::string& path) {
+    const bool absolute = !path.empty() && path[0] == '/';
+    std::vector<std::string> parts;
+    size_t at = 0;
+    while (at <= path.size()) {
+        size_t slash = path.find('/', at);
+        if (slash == std::string::npos) slash = path.size();
+        const std::string part = path.substr(at, slash - at);
+        if (part == ".." && !parts.empty() && parts.back() != "..") {
+            parts.pop_back();
+        } else if (part == ".." && absolute) {
+            // The root's ".." is the root.
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        at = slash + 1;
+    }
+    std::string spelled = absolute ? "/" : "";
+    for (const std::string& part : parts) {
+        if (!spelled.empty() && spelled.back() != '/') spelled += '/';
+        spelled += part;
+    }
+    return spelled.empty() ? "." : spelled;
+}
+
 uint32_t ShardOf(const std::string& path, uint32_t count) {
     uint64_t hash = 14695981039346656037ull;
-    for (unsigned char byte : path) {
+    for (unsigned char byte : ShardSpelling(path)) {
         hash ^= byte;
         hash *= 1099511628211ull;
     }
     return count == 0 ? 0 : static_cast<uint32_t>(hash % count);
 }
 
-bool ReadPathList(platform::FileHandle file, bool nulSeparated, std::vector<std::string>* paths) {
+ListRead ReadPathList(platform::FileHandle file, bool nulSeparated, std::vector<std::string>* paths,
+                      uint64_t* line) {
     const char separator = nulSeparated ? '\0' : '\n';
+    std::vector<std::string> entries;
+    ListRead verdict = ListRead::Ok;
+    *line = 1;
     std::string entry;
+    // Takes the entry that ends here; the first one the system could not open as it stands
+    // refuses the list.
+    const auto take = [&] {
+        if (verdict == ListRead::Ok) {
+            if (entry.find('\0') != std::string::npos) {
+                verdict = ListRead::NulInLine;
+            } else if (entry.size() >= PATH_MAX) {
+                verdict = ListRead::TooLong;
+            } else if (!entry.empty()) {
+                // A list holds paths: "-" there is a file of that name, as tar and rsync take it.
+                entries.push_back(entry == kStandardInput ? "./-" : entry);
+            }
+            if (verdict == ListRead::Ok) ++*line;
+        }
+        entry.clear();
+    };
     char buffer[65536];
     for (;;) {
         const int64_t got = platform::ReadFull(file, buffer, sizeof buffer);
-        if (got < 0) return false;
+        if (got < 0) return ListRead::Unreadable;
         for (int64_t i = 0; i < got; ++i) {
             if (buffer[i] != separator) {
                 entry.push_back(buffer[i]);
-                continue;
+            } else {
+                take();
             }
-            if (!entry.empty()) paths->push_back(entry);
-            entry.clear();
         }
         if (got == 0) break;
     }
-    if (!entry.empty()) paths->push_back(entry);
-    return true;
+    if (!entry.empty()) take();
+    if (verdict != ListRead::Ok) return verdict;
+    paths->insert(paths->end(), entries.begin(), entries.end());
+    return ListRead::Ok;
 }
 
 std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
@@ -204,10 +274,11 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
             return;
         }
         item.legal = false;
-        item.refusal =
-            Format(Tr("%s: not below the base folder %s, so -r has no path to keep for it (see "
-                      "--base)"),
-                   {Printable(item.shownPath), Printable(base)});
+        item.refusal = Say([&] {
+            return Format(Tr("%s: not below the base folder %s, so -r has no path to keep for it "
+                             "(see --base)"),
+                          {Printable(item.shownPath), Printable(base)});
+        });
     };
     std::vector<BatchItem> items;
     for (const std::string& given : inputs) {
@@ -217,16 +288,30 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
         }
         // The same joining as the walk's: the walked paths begin with this.
         const std::string prefix = !given.empty() && given.back() != '/' ? given + "/" : given;
+        // Results asked for among their sources: the output folder is the walked one or holds it.
+        const bool outputHoldsWalk = insideOutput(platform::MakeAbsolute(given));
         WalkInput(given, [&](const std::string& found, InputKind kind) {
             BatchItem item;
             item.shownPath = found;
             item.path = platform::MakeAbsolute(found);
             const bool walked = found != given;
             if (walked) {
-                if (kind == InputKind::File && !WalkTakes(options.command, found)) return;
                 std::string name, folder;
                 SplitPath(item.path, &name, &folder);
-                if (insideOutput(folder)) return;
+                if (!outputHoldsWalk && insideOutput(folder)) return;
+                if (kind == InputKind::File && !WalkTakes(options.command, found)) {
+                    // A file named like an archive that is none is no result of kvn's: it is
+                    // left out, but not silently.
+                    if (options.command != BatchCommand::Compress ||
+                        !ReadableNonArchive(item.path)) {
+                        return;
+                    }
+                    item.skip = Say([&] {
+                        return Format(Tr("%s: named like an archive, but it is none; left out "
+                                         "(name it on its own to compress it)"),
+                                      {Printable(found)});
+                    });
+                }
                 SplitPath(found.substr(prefix.size()), &name, &item.relativeFolder);
             }
             item.legal = kind == InputKind::File;
@@ -250,10 +335,48 @@ Planner::Planner(const PlanOptions& options, Console& console)
 }
 
 void Planner::TakeInputs(std::vector<BatchItem>* items) {
+    // A name is its folder (by identity) and its last component.
+    using NameKey = std::tuple<uint64_t, uint64_t, std::string>;
+    const auto nameOf = [](const std::string& path, NameKey* key) {
+        std::string name, folder;
+        SplitPath(path, &name, &folder);
+        platform::FileStatus status;
+        if (!platform::StatusOfPath(folder.empty() ? "/" : folder, &status)) return false;
+        *key = {status.device, status.inode, name};
+        return true;
+    };
+    struct FirstName {
+        NameKey key;
+        bool keyKnown = false;
+        std::string shown;
+    };
+    std::map<std::pair<uint64_t, uint64_t>, FirstName> firstNames;
     std::vector<BatchItem> kept;
     kept.reserve(items->size());
     for (BatchItem& item : *items) {
-        if (item.legal && !preparer_.AddInput(item.path)) continue;  // met already
+        platform::FileStatus file;
+        if (!item.legal || !item.skip.local.empty() || !platform::StatusOfPath(item.path, &file)) {
+            kept.push_back(std::move(item));
+            continue;
+        }
+        FirstName name;
+        name.keyKnown = nameOf(item.path, &name.key);
+        name.shown = item.shownPath;
+        if (preparer_.AddInput(item.path)) {
+            firstNames.emplace(std::make_pair(file.device, file.inode), std::move(name));
+            kept.push_back(std::move(item));
+            continue;
+        }
+        const auto first = firstNames.find({file.device, file.inode});
+        if (first == firstNames.end() ||
+            (name.keyKnown && first->second.keyKnown && name.key == first->second.key)) {
+            continue;  // the same name spelled again
+        }
+        const std::string firstShown = Printable(first->second.shown);
+        item.skip = Say([&] {
+            return Format(Tr("%s: another name of %s, which this batch takes already; left out"),
+                          {Printable(item.shownPath), firstShown});
+        });
         kept.push_back(std::move(item));
     }
     *items = std::move(kept);
@@ -271,7 +394,7 @@ std::vector<std::string> Planner::InputsOnStandardOutput(const std::vector<Batch
     return shown;
 }
 
-void Planner::Refuse(BatchItem& item, const std::string& message) {
+void Planner::Refuse(BatchItem& item, const Said& message) {
     item.outcome.result = ItemResult::Failed;
     item.outcome.action = "ERROR";
     item.outcome.problem = true;
@@ -337,72 +460,66 @@ PrepareHost::Existing Planner::DecideExisting(const PreparedJob& job) {
     return Existing::Cancel;
 }
 
-void Planner::Tell(BatchItem& item, const PrepareResult& result) {
+std::string Planner::RefusalText(const BatchItem& item, const PrepareResult& result) const {
     const std::string shown = Printable(item.shownPath);
+    const std::string& to = item.shownDestination;
+    const std::string why = std::strerror(result.error);
+    switch (result.status) {
+        case PrepareStatus::Ready:
+        case PrepareStatus::Skipped:
+        case PrepareStatus::Cancelled:
+            break;
+        case PrepareStatus::SourceUnopenable:
+            return Format(
+                Tr("Can't open file: %s: %s"),
+                {shown,
+                 result.error == EWOULDBLOCK ? std::string(Tr("in use by another program")) : why});
+        case PrepareStatus::HeaderUnreadable:
+            return Format(Tr("Can't read file: %s: %s"), {shown, why});
+        case PrepareStatus::NotArchive:
+            return Format(Tr("%s: Bad file format"), {shown});
+        case PrepareStatus::HeaderTruncated:
+            return Format(Tr("%s: Bad file format (truncated header)"), {shown});
+        case PrepareStatus::UnsafeTypeText:
+            return Format(Tr("%s: Bad file format (unsafe type text)"), {shown});
+        case PrepareStatus::SourceTooLarge:
+            return Format(Tr("%s: too large: archives hold files below 4 GiB"), {shown});
+        case PrepareStatus::TypeTextTooLong:
+            return Format(Tr("%s: the extension is longer than 255 bytes"), {shown});
+        case PrepareStatus::NoResultFolder:
+            return Format(Tr("%s: no folder for the result"), {shown});
+        case PrepareStatus::ResultTaken:
+            return Format(Tr("%s: another file of this batch already goes to %s"), {shown, to});
+        case PrepareStatus::ResultIsInput:
+            return Format(Tr("%s: the result %s is also an input of this batch; left alone"),
+                          {shown, to});
+        case PrepareStatus::ResultIsFolder:
+            return Format(Tr("Can't create file %s: it is a folder"), {to});
+        case PrepareStatus::ResultIsSource:
+            return Format(Tr("Can't create file %s: it is the source itself"), {to});
+        case PrepareStatus::Refused:
+            if (!item.job.existingHolds.empty()) {
+                return Format(Tr("File already exists: %s holds another file, %s (use "
+                                 "--replace-any to replace it or -n to skip); failed"),
+                              {to, Printable(item.job.existingHolds)});
+            }
+            return Format(Tr("File already exists: %s (use -f to overwrite or -n to skip); "
+                             "failed"),
+                          {to});
+        case PrepareStatus::CreateFailed:
+            return Format(Tr("Can't create file %s: %s"), {to, why});
+    }
+    return "";
+}
+
+void Planner::Tell(BatchItem& item, const PrepareResult& result) {
     // A file another program holds, or a failure of the machine's, may pass on another run.
     item.outcome.transient = (result.status == PrepareStatus::SourceUnopenable ||
                               result.status == PrepareStatus::HeaderUnreadable ||
                               result.status == PrepareStatus::CreateFailed) &&
                              IsMachineError(result.error);
-    const std::string& to = item.shownDestination;
-    const std::string why = std::strerror(result.error);
     switch (result.status) {
         case PrepareStatus::Ready:
-            return;
-        case PrepareStatus::SourceUnopenable:
-            Refuse(item, Format(Tr("Can't open file: %s: %s"),
-                                {shown, result.error == EWOULDBLOCK
-                                            ? std::string(Tr("in use by another program"))
-                                            : why}));
-            return;
-        case PrepareStatus::HeaderUnreadable:
-            Refuse(item, Format(Tr("Can't read file: %s: %s"), {shown, why}));
-            return;
-        case PrepareStatus::NotArchive:
-            Refuse(item, Format(Tr("%s: Bad file format"), {shown}));
-            return;
-        case PrepareStatus::HeaderTruncated:
-            Refuse(item, Format(Tr("%s: Bad file format (truncated header)"), {shown}));
-            return;
-        case PrepareStatus::UnsafeTypeText:
-            Refuse(item, Format(Tr("%s: Bad file format (unsafe type text)"), {shown}));
-            return;
-        case PrepareStatus::SourceTooLarge:
-            Refuse(item, Format(Tr("%s: too large: archives hold files below 4 GiB"), {shown}));
-            return;
-        case PrepareStatus::TypeTextTooLong:
-            Refuse(item, Format(Tr("%s: the extension is longer than 255 bytes"), {shown}));
-            return;
-        case PrepareStatus::NoResultFolder:
-            Refuse(item, Format(Tr("%s: no folder for the result"), {shown}));
-            return;
-        case PrepareStatus::ResultTaken:
-            Refuse(item,
-                   Format(Tr("%s: another file of this batch already goes to %s"), {shown, to}));
-            return;
-        case PrepareStatus::ResultIsInput:
-            Refuse(item, Format(Tr("%s: the result %s is also an input of this batch; left alone"),
-                                {shown, to}));
-            return;
-        case PrepareStatus::ResultIsFolder:
-            Refuse(item, Format(Tr("Can't create file %s: it is a folder"), {to}));
-            return;
-        case PrepareStatus::ResultIsSource:
-            Refuse(item, Format(Tr("Can't create file %s: it is the source itself"), {to}));
-            return;
-        case PrepareStatus::Refused:
-            if (!item.job.existingHolds.empty()) {
-                Refuse(item, Format(Tr("File already exists: %s holds another file, %s (use "
-                                       "--replace-any to replace it or -n to skip); failed"),
-                                    {to, Printable(item.job.existingHolds)}));
-                return;
-            }
-            Refuse(item, Format(Tr("File already exists: %s (use -f to overwrite or -n to skip); "
-                                   "failed"),
-                                {to}));
-            return;
-        case PrepareStatus::CreateFailed:
-            Refuse(item, Format(Tr("Can't create file %s: %s"), {to, why}));
             return;
         case PrepareStatus::Skipped:
             item.outcome.result = ItemResult::Skipped;
@@ -414,22 +531,33 @@ void Planner::Tell(BatchItem& item, const PrepareResult& result) {
             item.outcome.action = "canceled";
             item.outcome.problem = true;
             return;
+        default:
+            Refuse(item, Say([&] { return RefusalText(item, result); }));
+            return;
     }
 }
 
 bool Planner::Prepare(BatchItem& item) {
     const std::string shown = Printable(item.shownPath);
-    if (!item.legal && !item.refusal.empty()) {
+    if (!item.skip.local.empty()) {
+        item.outcome.result = ItemResult::Skipped;
+        item.outcome.action = "skipped";
+        item.outcome.messages.push_back(item.skip);
+        return false;
+    }
+    if (!item.legal && !item.refusal.local.empty()) {
         Refuse(item, item.refusal);
         item.outcome.transient = item.refusalTransient;
         return false;
     }
     if (!item.legal) {
-        const std::string reason = IllegalReason(item.path);
         const platform::PathAttributes attributes = platform::QueryAttributes(item.path);
-        Refuse(item, attributes.exists || platform::IsLink(item.path)
-                         ? Format(Tr("Can't add this file: %s: %s"), {shown, reason})
-                         : Format(Tr("%s: %s"), {shown, reason}));
+        const bool there = attributes.exists || platform::IsLink(item.path);
+        Refuse(item, Say([&] {
+                   const std::string reason = IllegalReason(item.path);
+                   return there ? Format(Tr("Can't add this file: %s: %s"), {shown, reason})
+                                : Format(Tr("%s: %s"), {shown, reason});
+               }));
         return false;
     }
     JobKind kind = options_.command == BatchCommand::Compress ? JobKind::Compress

@@ -46,15 +46,33 @@ struct PlanOptions {
     uint32_t shardCount = 0;
 };
 
-// The share (0..count-1) of the inputs a file's path falls into: FNV-1a (64 bits) of the path's
-// bytes as given and walked, modulo `count`. Stable across machines, runs and versions, so
-// machines given one list each take their own share and together every file exactly once.
+// The share (0..count-1) of the inputs a file's path falls into: FNV-1a (64 bits) of the bytes
+// of the path as given and walked, in its plain spelling (ShardSpelling), modulo `count`. Stable
+// across machines and runs, so machines given one list each take their own share and together
+// every file exactly once, however often and however spelled the list names it.
 uint32_t ShardOf(const std::string& path, uint32_t count);
+
+// A path's plain spelling, worked out on its bytes alone: no "." components, no doubled or
+// trailing '/', and each ".." taking back the name before it ("./a//b/../c.wav" gives "a/c.wav",
+// "/x/./y" gives "/x/y"). Two spellings of one name give one text.
+std::string ShardSpelling(const std::string& path);
+
+// How a list of paths (--files-from) was read.
+enum class ListRead {
+    Ok,
+    Unreadable,  // errno set
+    NulInLine,   // a newline-separated list with a NUL byte inside a line
+    TooLong,     // an entry of PATH_MAX bytes or more, which no system call takes
+};
 
 // Reads a list of paths (--files-from) from `file`: one per line, or with `nulSeparated` one per
 // NUL byte, kept byte for byte (spaces and, with NUL separators, newlines included); empty
-// entries are skipped. False (errno set) when it cannot be read.
-bool ReadPathList(platform::FileHandle file, bool nulSeparated, std::vector<std::string>* paths);
+// entries are skipped. An entry "-" is the file named "-" of the working folder ("./-"), never
+// standard input. The whole list is read before it is taken: an entry the system cannot open as
+// it stands refuses the list, with `*line` the number of its line (or, with NUL separators, of
+// its entry), counting empty ones.
+ListRead ReadPathList(platform::FileHandle file, bool nulSeparated, std::vector<std::string>* paths,
+                      uint64_t* line);
 
 // The name a batch's input "-" stands for: standard input. A redirected file is read as it is;
 // a pipe is first kept whole in an unnamed file of the temporary folder ($TMPDIR), since a
@@ -62,9 +80,12 @@ bool ReadPathList(platform::FileHandle file, bool nulSeparated, std::vector<std:
 inline constexpr const char* kStandardInput = "-";
 
 // Walks every named path ("-" is standard input). A walk takes what the command is for:
-// compress leaves out names ending in ".kvn", expand takes only those (files named one by one
-// follow the command). Files found below the output folder while walking a folder that holds it
-// are left out, so that a second run never takes the first run's results for input.
+// compress leaves out names ending in ".kvn" (one that is no archive gets a report line saying
+// so), expand takes only those (files named one by one follow the command). Files found below
+// the output folder while walking a folder that holds it are left out, so that a second run never
+// takes the first run's results for input; an output folder that is the walked folder itself (or
+// holds it) leaves nothing out: results go among their sources, as asked. Every walk is over
+// before the first result is written, so no result of the run is ever one of its inputs.
 std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
                                     const PlanOptions& options);
 
@@ -72,8 +93,9 @@ class Planner : private PrepareHost {
 public:
     Planner(const PlanOptions& options, Console& console);
 
-    // Makes `items` the batch's inputs: a file named twice (two spellings, a link, a hard link)
-    // is one input, so its later mentions are dropped.
+    // Makes `items` the batch's inputs: a file named twice is one input. A later mention under
+    // the same name (another spelling of it, through a link to its folder) is dropped; one under
+    // another name (a hard link, a link to the file) is skipped with a report line saying why.
     void TakeInputs(std::vector<BatchItem>* items);
 
     // The inputs that are the very file standard output writes to (kvn compress -c a.wav >>
@@ -95,8 +117,10 @@ private:
     Existing DecideExisting(const PreparedJob& job) override;
 
     // The outcome of a preparation that cannot go on.
-    void Refuse(BatchItem& item, const std::string& message);
+    void Refuse(BatchItem& item, const Said& message);
     void Tell(BatchItem& item, const PrepareResult& result);
+    // Why the pipeline refused `item`, in the current language; "" when it did not.
+    std::string RefusalText(const BatchItem& item, const PrepareResult& result) const;
 
     PlanOptions options_;
     Console& console_;

@@ -202,9 +202,9 @@ std::string JsonLine(const BatchItem& item) {
     object["source_deleted"] = outcome.sourceDeleted;
     if (!outcome.messages.empty()) {
         std::string joined;
-        for (const std::string& message : outcome.messages) {
+        for (const Said& message : outcome.messages) {
             if (!joined.empty()) joined += '\n';
-            joined += message;
+            joined += message.english;
         }
         object["message"] = joined;
     }

@@ -152,18 +152,19 @@ int RunTest(const std::vector<std::string>& archives, bool progress, bool json) 
         return kExitRetry;
     }
     StatusTally tally;
-    // One line per archive: "OK  name" or "FAILED  name: why", or its JSON object.
-    const auto verdict = [&](const std::string& given, const std::string& failure, bool transient) {
-        if (!failure.empty()) tally.Failed(transient);
+    // One line per archive: "OK  name" or "FAILED  name: why", or its JSON object (in English).
+    const auto verdict = [&](const std::string& given, const Said& failure, bool transient) {
+        const bool failed = !failure.english.empty();
+        if (failed) tally.Failed(transient);
         if (json) {
             nlohmann::ordered_json object = FileObject(given);
-            object["result"] = failure.empty() ? "ok" : "failed";
-            if (!failure.empty()) object["message"] = failure;
+            object["result"] = failed ? "failed" : "ok";
+            if (failed) object["message"] = failure.english;
             PrintJson(object);
-        } else if (failure.empty()) {
+        } else if (!failed) {
             std::printf("OK      %s\n", Printable(given).c_str());
         } else {
-            std::printf("FAILED  %s: %s\n", Printable(given).c_str(), failure.c_str());
+            std::printf("FAILED  %s: %s\n", Printable(given).c_str(), failure.local.c_str());
         }
         std::fflush(stdout);
     };
@@ -181,12 +182,16 @@ int RunTest(const std::vector<std::string>& archives, bool progress, bool json) 
         std::string restored;
         if (ReadArchiveHeader(source.file, &header, HeaderField::TypeText) == HeaderStatus::Ok &&
             !NameForExpansion(name, header.typeText, &restored)) {
-            verdict(given, Tr("unsafe type text (it would name a file elsewhere)"), false);
+            verdict(given,
+                    Say([] { return Tr("unsafe type text (it would name a file elsewhere)"); }),
+                    false);
             continue;
         }
         if (!platform::SeekTo(source.file, 0)) {
-            const bool transientRead = IsMachineError(errno);
-            verdict(given, Format(Tr("read error: %s"), {Reason()}), transientRead);
+            const int error = errno;
+            verdict(given,
+                    Say([&] { return Format(Tr("read error: %s"), {std::strerror(error)}); }),
+                    IsMachineError(error));
             continue;
         }
         DiscardSink sink;
@@ -194,7 +199,9 @@ int RunTest(const std::vector<std::string>& archives, bool progress, bool json) 
         JobOutcome outcome = ExpandJob(*engine, source.file, sink, observer);
         observer.Clear();
         if (outcome.result == JobResult::Cancelled) return InterruptedStatus();
-        verdict(given, outcome.status.message(), outcome.status.IsMachine());
+        // The engine's messages are English.
+        verdict(given, Said{outcome.status.message(), outcome.status.message()},
+                outcome.status.IsMachine());
     }
     return tally.Status();
 }

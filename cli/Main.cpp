@@ -23,6 +23,8 @@
 #include "cli/MountCommand.h"
 #include "cli/Translate.h"
 #include "engine/Engine.h"
+#include "engine/format/ArchiveFormat.h"
+#include "jobs/Naming.h"
 #include "platform/File.h"
 #include "platform/Processors.h"
 
@@ -47,7 +49,19 @@ int UsageError(const std::string& message) {
     return kExitUsage;
 }
 
+// Standard output was closed when kvn started: whatever it should carry would be lost.
+bool g_outputClosed = false;
+
+// True (with a message) when standard output was closed, so that `what` has nowhere to go.
+bool OutputClosed(const char* what) {
+    if (!g_outputClosed) return false;
+    std::fprintf(stderr, "kvn: %s\n",
+                 Format(Tr("standard output is closed: nowhere to write %s"), {Tr(what)}).c_str());
+    return true;
+}
+
 int Print(const std::string& text) {
+    if (OutputClosed(kavrin::cli::TrNoop("the text"))) return kavrin::cli::kExitFailed;
     std::fputs(text.c_str(), stdout);
     return std::fflush(stdout) == 0 ? 0 : kavrin::cli::kExitFailed;
 }
@@ -107,19 +121,46 @@ std::string UnknownOption(int argc, char** argv, const std::vector<std::string>&
     return "";
 }
 
-// Reads --files-from's list ("-" is standard input). False with a message when it cannot.
-bool ReadList(const std::string& list, bool nulSeparated, std::vector<std::string>* paths) {
+// Reads --files-from's list ("-" is standard input). 0 when it was taken whole; otherwise the
+// status, after a message: 1 when it cannot be read, 2 when an entry is no path the system
+// could open as it stands (nothing is done then).
+int ReadList(const std::string& list, bool nulSeparated, std::vector<std::string>* paths) {
+    using kavrin::cli::ListRead;
     FILE* file = list == "-" ? stdin : std::fopen(list.c_str(), "rb");
-    if (file == nullptr || !kavrin::cli::ReadPathList(fileno(file), nulSeparated, paths)) {
-        std::fprintf(stderr, "kvn: %s\n",
-                     Format(Tr("can't read the list %s: %s"),
-                            {kavrin::cli::Printable(list), std::strerror(errno)})
-                         .c_str());
-        if (file != nullptr && file != stdin) std::fclose(file);
-        return false;
+    uint64_t line = 0;
+    const ListRead read = file == nullptr
+                              ? ListRead::Unreadable
+                              : kavrin::cli::ReadPathList(fileno(file), nulSeparated, paths, &line);
+    const int error = errno;
+    if (file != nullptr && file != stdin) std::fclose(file);
+    const std::string shown = kavrin::cli::Printable(list);
+    const std::string where = Format(nulSeparated ? Tr("%s, entry %s") : Tr("%s, line %s"),
+                                     {shown, std::to_string(line)});
+    switch (read) {
+        case ListRead::Ok:
+            return 0;
+        case ListRead::Unreadable:
+            std::fprintf(
+                stderr, "kvn: %s\n",
+                Format(Tr("can't read the list %s: %s"), {shown, std::strerror(error)}).c_str());
+            return kavrin::cli::kExitFailed;
+        case ListRead::NulInLine:
+            std::fprintf(stderr, "kvn: %s\n",
+                         Format(Tr("%s: a NUL byte inside the line, which no path can hold (a "
+                                   "list of NUL-separated names, as find -print0 writes, is read "
+                                   "with -0); nothing was done"),
+                                {where})
+                             .c_str());
+            return kExitUsage;
+        case ListRead::TooLong:
+            std::fprintf(stderr, "kvn: %s\n",
+                         Format(Tr("%s: a path longer than the system takes (PATH_MAX); nothing "
+                                   "was done"),
+                                {where})
+                             .c_str());
+            return kExitUsage;
     }
-    if (file != stdin) std::fclose(file);
-    return true;
+    return kavrin::cli::kExitFailed;
 }
 
 // Parses --shard's "K/N" (1 <= K <= N).
@@ -184,7 +225,9 @@ void DefineTransferOptions(CommandLine& line, CLI::App* command) {
     deleteSourceFlag->excludes(toStdout);
     verifyFlag->excludes(toStdout);
     command->add_flag("--no-progress", line.quietProgress);
-    command->add_option("--files-from", line.filesFrom);
+    // Given twice, it is refused with a message of kvn's own (RunBatchCommand).
+    command->add_option("--files-from", line.filesFrom)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
     command->add_flag("-0,--null", line.nulSeparated);
     command->add_option("--shard", line.shard);
     line.threadOptions.push_back(command->add_option("-T,--threads", line.threads)
@@ -255,7 +298,7 @@ int RunMount(CommandLine& line) {
 }
 
 // process, compress or expand: the options checked together, the list read, the batch run.
-int RunBatchCommand(CommandLine& line, int closedStandard) {
+int RunBatchCommand(CommandLine& line) {
     kavrin::cli::BatchOptions& options = line.options;
     std::vector<std::string>& files = line.files;
     CLI::App* batch = *line.compress ? line.compress : *line.expand ? line.expand : line.process;
@@ -270,13 +313,26 @@ int RunBatchCommand(CommandLine& line, int closedStandard) {
     options.threads = line.threads;
     const auto stdinCount = std::count(files.begin(), files.end(), kavrin::cli::kStandardInput);
     if (stdinCount > 1) return UsageError(Tr("- (standard input) may be named once"));
+    // Standard input has no name to put a result beside, and its result goes to standard
+    // output: whatever -c refuses, it refuses too.
+    if (stdinCount == 1) {
+        for (const char* option : {"--output", "--json", "--delete-source", "--verify"}) {
+            if (batch->count(option) == 0) continue;
+            return UsageError(Format(Tr("%s does not go with the input - (standard input), whose "
+                                        "result goes to standard output, as with -c"),
+                                     {option}));
+        }
+    }
+    if (batch->count("--files-from") > 1) {
+        return UsageError(Tr("--files-from is given once: put every path into one list"));
+    }
     if (batch->count("--files-from") > 0) {
         if (line.filesFrom == "-" && stdinCount > 0) {
             return UsageError(
                 Tr("standard input can hold the list of --files-from or a file, not both"));
         }
-        if (!ReadList(line.filesFrom, line.nulSeparated, &files)) {
-            return kavrin::cli::kExitFailed;
+        if (const int status = ReadList(line.filesFrom, line.nulSeparated, &files); status != 0) {
+            return status;
         }
     } else if (line.nulSeparated) {
         return UsageError(Tr("-0 goes with --files-from"));
@@ -296,9 +352,18 @@ int RunBatchCommand(CommandLine& line, int closedStandard) {
     if (options.hasTypeText && !options.toStdout) {
         return UsageError(Tr("--type goes with -c or the input -"));
     }
-    if (options.toStdout && (closedStandard & 2) != 0) {
-        std::fprintf(stderr, "kvn: %s\n",
-                     Tr("standard output is closed: nowhere to write results"));
+    // A type text that no expansion would take would lock the data in its archive.
+    if (options.hasTypeText && (options.typeText.size() > kavrin::kMaxTypeText ||
+                                !kavrin::IsSafeTypeText(options.typeText))) {
+        return UsageError(Format(Tr("--type %s: no expansion would restore it (a type text holds "
+                                    "no '/' and at most 255 bytes)"),
+                                 {kavrin::cli::Printable(options.typeText)}));
+    }
+    // Nothing is done when what it would report (or stream) has nowhere to go.
+    if (options.toStdout && OutputClosed(kavrin::cli::TrNoop("results"))) {
+        return kavrin::cli::kExitFailed;
+    }
+    if ((options.json || !options.quiet) && OutputClosed(kavrin::cli::TrNoop("the report"))) {
         return kavrin::cli::kExitFailed;
     }
     if (options.toStdout && isatty(STDOUT_FILENO)) {
@@ -316,6 +381,7 @@ int RunBatchCommand(CommandLine& line, int closedStandard) {
 int main(int argc, char** argv) {
     // A closed standard output would hand its number to the first file opened.
     const int closedStandard = kavrin::platform::OpenClosedStandardDescriptors();
+    g_outputClosed = (closedStandard & 2) != 0;
     kavrin::cli::SetUpTranslations();
     int answered = 0;
     if (AnswerHelp(argc, argv, &answered)) return answered;
@@ -352,10 +418,13 @@ int main(int argc, char** argv) {
         return kavrin::cli::RunUmountCommand(kavrin::platform::MakeAbsolute(line.umountPoint));
     }
     kavrin::cli::InstallInterruptHandler();
+    if ((*line.info || *line.test) && OutputClosed(kavrin::cli::TrNoop("the verdicts"))) {
+        return kavrin::cli::kExitFailed;
+    }
     if (*line.info) return kavrin::cli::RunInfo(line.files, line.json);
     if (*line.test) {
         kavrin::SetDefaultEngineThreads(line.threads);
         return kavrin::cli::RunTest(line.files, !line.quietProgress, line.json);
     }
-    return RunBatchCommand(line, closedStandard);
+    return RunBatchCommand(line);
 }

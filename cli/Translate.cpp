@@ -2,6 +2,7 @@
 #include "cli/Translate.h"
 
 #include <libintl.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <clocale>
@@ -21,7 +22,21 @@ std::string ProgramFolder() {
     return folder.substr(0, folder.rfind('/'));
 }
 
+// The C locale, made once: messages in English, whatever the environment says.
+locale_t EnglishLocale() {
+    static const locale_t english = newlocale(LC_ALL_MASK, "C", locale_t{});
+    return english;
+}
+
 }  // namespace
+
+EnglishScope::EnglishScope() : previous_(nullptr) {
+    if (EnglishLocale() != locale_t{}) previous_ = uselocale(EnglishLocale());
+}
+
+EnglishScope::~EnglishScope() {
+    if (previous_ != nullptr) uselocale(static_cast<locale_t>(previous_));
+}
 
 void SetUpTranslations() {
     // Messages and characters only: numbers printed with a decimal comma would break every

@@ -12,6 +12,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 
 namespace kavrin::cli {
 
@@ -30,5 +31,36 @@ constexpr const char* TrNoop(const char* text) {
 
 // `format` with each "%s" replaced by the next of `values`, in order ("%%" gives "%").
 std::string Format(const char* format, std::initializer_list<std::string> values);
+
+// A message about a file in the user's language, for standard error, and in English, for the
+// JSON objects that scripts read.
+struct Said {
+    std::string local;
+    std::string english;
+};
+
+// While one lives, this thread speaks English: Tr gives its texts as they are and strerror the
+// system's English reasons. Other threads keep the user's language.
+class EnglishScope {
+public:
+    EnglishScope();
+    ~EnglishScope();
+    EnglishScope(const EnglishScope&) = delete;
+    EnglishScope& operator=(const EnglishScope&) = delete;
+
+private:
+    void* previous_;
+};
+
+// The message `make()` gives, made once in the user's language and once in English, so that
+// every Tr and strerror inside it, nested ones too, gives both.
+template <typename Make>
+Said Say(Make&& make) {
+    Said message;
+    message.local = make();
+    EnglishScope english;
+    message.english = std::forward<Make>(make)();
+    return message;
+}
 
 }  // namespace kavrin::cli

@@ -77,12 +77,14 @@ bool NameForCompression(std::string_view sourceName, std::string* archiveName,
     return true;
 }
 
+bool IsSafeTypeText(std::string_view typeText) {
+    return typeText.find('/') == std::string_view::npos &&
+           typeText.find('\0') == std::string_view::npos;
+}
+
 bool NameForExpansion(std::string_view archiveName, std::string_view typeText,
                       std::string* restoredName) {
-    if (typeText.find('/') != std::string_view::npos ||
-        typeText.find('\0') != std::string_view::npos) {
-        return false;
-    }
+    if (!IsSafeTypeText(typeText)) return false;
     const size_t stem =
         IsArchiveName(archiveName) ? archiveName.size() - 4 : FindExtension(archiveName);
     std::string name(archiveName.substr(0, stem));

@@ -53,6 +53,10 @@ std::string DestinationFolder(bool sameDir, std::string_view sourceFolder,
 bool NameForCompression(std::string_view sourceName, std::string* archiveName,
                         std::string* typeText);
 
+// The one rule for a type text, shared by expansion and by compression's --type: it holds no '/'
+// and no NUL byte, so that it can never name a file outside the archive's folder.
+bool IsSafeTypeText(std::string_view typeText);
+
 // A restored file's name, by the rule above: the archive's name without its ".kvn" (or, for an
 // archive named otherwise, without the text from its last dot), a dot and the stored type text
 // (no dot when that is empty). False when the stored type text is unsafe (a '/' or a NUL byte)

@@ -11,6 +11,7 @@
 #include <unistd.h>
 #include <cmath>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <map>
@@ -680,9 +681,12 @@ TEST(KvnTest, AsksBeforeOverwritingOnATerminal) {
               std::string::npos);
 }
 
-// Runs kvn in `folder` through the shell, for redirections of its own standard input and output.
-ProgramResult KvnShell(const std::string& folder, const std::string& command) {
-    return test::RunProgram({"/bin/sh", "-c", std::string(KVN_PATH) + " " + command}, "", folder);
+// Runs kvn in `folder` through the shell, for redirections of its own standard input and output,
+// with `environment` ("NAME=value ...") before it.
+ProgramResult KvnShell(const std::string& folder, const std::string& command,
+                       const std::string& environment = "") {
+    return test::RunProgram(
+        {"/bin/sh", "-c", environment + " " + std::string(KVN_PATH) + " " + command}, "", folder);
 }
 
 // Runs kvn with its standard output going to `out`: a pipe nobody reads any more, or a full disk.
@@ -830,5 +834,188 @@ TEST(KvnTest, AFailingStandardOutputStopsTheBatchCleanly) {
     }
 }
 
+// Counts `needle` in `text`.
+size_t Occurrences(const std::string& text, const std::string& needle) {
+    size_t count = 0;
+    for (size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// A list holds paths, each taken as it stands or the whole list refused before anything is
+// touched: a line holding a NUL (a -print0 list read without -0), a path longer than any system
+// call takes, --files-from given twice. "-" in a list is the file named "-", never standard
+// input. A file listed twice is one file, for shards too, and its second name is reported.
+TEST(KvnTest, ListsAreTakenAsTheyStandOrRefusedWhole) {
+    TempDir dir;
+    const std::string a = SoundWav(0.1, 1), z = SoundWav(0.1, 2);
+    WriteFile(dir / "a.wav", a);
+    WriteFile(dir / "z.wav", z);
+    ASSERT_EQ(Kvn({"compress", "-q", "-o", "arch", "a.wav", "z.wav"}, dir.path()).status, 0);
+    const std::string nul(1, '\0');
+    WriteFile(dir / "l0", "./a.wav" + nul + "./z.wav" + nul);
+    WriteFile(dir / "k0", "arch/a.kvn" + nul + "arch/z.kvn" + nul);
+    WriteFile(dir / "long", "a.wav\n\nz.wav\n" + std::string(PATH_MAX, 'x') + "\n");
+    const auto before = Snapshot(dir.path());
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"compress", "-q", "--delete-source", "--verify", "-o", "out", "--files-from", "l0"},
+         "kvn: l0, line 1: a NUL byte inside the line"},
+        {{"expand", "-q", "--delete-source", "-o", "out", "--files-from", "k0"},
+         "kvn: k0, line 1: a NUL byte inside the line"},
+        {{"compress", "-q", "--files-from", "long"},
+         "kvn: long, line 4: a path longer than the system takes"},
+        {{"compress", "-q", "--files-from", "l0", "--files-from", "k0"},
+         "kvn: --files-from is given once"},
+    };
+    for (const Case& c : cases) {
+        ProgramResult run = Kvn(c.args, dir.path());
+        EXPECT_EQ(run.status, 2) << c.message;
+        EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << run.err;
+        EXPECT_EQ(Snapshot(dir.path()), before) << c.message;
+    }
+
+    WriteFile(dir / "dash", "-\n");
+    const std::vector<std::string> dash = {KVN_PATH, "compress",     "-q",  "-o",
+                                           "out",    "--files-from", "dash"};
+    ProgramResult missing = test::RunProgram(dash, a, dir.path());
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "kvn: ./-: no such file or folder\n");
+    WriteFile(dir / "-", z);
+    ProgramResult named = test::RunProgram(dash, a, dir.path());
+    EXPECT_EQ(named.status, 0) << named.err;
+    EXPECT_EQ(ListFolder(dir / "out"), std::vector<std::string>{"-.kvn"});
+    EXPECT_TRUE(Exists(dir / "out/-.kvn") && test::Expand(ReadFile(dir / "out/-.kvn")).output == z);
+
+    WriteFile(dir / "twice", "a.wav\n./a.wav\n");
+    size_t done = 0;
+    for (const char* shard : {"1/2", "2/2"}) {
+        ProgramResult run =
+            Kvn({"compress", "--json", "-o", "shards", "--shard", shard, "--files-from", "twice"},
+                dir.path());
+        EXPECT_EQ(run.status, 0) << run.err;
+        done += Occurrences(run.out, "\"action\":\"compressed\"");
+    }
+    EXPECT_EQ(done, 1u);
+    ASSERT_EQ(link((dir / "a.wav").c_str(), (dir / "hard.wav").c_str()), 0);
+    WriteFile(dir / "thrice", "a.wav\n./a.wav\nhard.wav\n");
+    ProgramResult hard =
+        Kvn({"compress", "--json", "-o", "hard", "--files-from", "thrice"}, dir.path());
+    EXPECT_EQ(hard.status, 0) << hard.err;
+    EXPECT_EQ(Occurrences(hard.out, "\"type\":\"file\""), 2u) << hard.out;
+    EXPECT_NE(hard.out.find("\"file\":\"hard.wav\",\"path\":\".\""), std::string::npos);
+    EXPECT_EQ(hard.err,
+              "kvn: hard.wav: another name of a.wav, which this batch takes already; "
+              "left out\n");
+    EXPECT_EQ(ListFolder(dir / "hard"), std::vector<std::string>{"a.kvn"});
+}
+
+// The input - sends its result to standard output as -c does, so it refuses whatever -c
+// refuses; a report with nowhere to go (standard output closed) fails before anything is done;
+// the JSON report stays in English whatever language the messages speak.
+TEST(KvnTest, StandardOutputCarriesTheResultAndNothingElse) {
+    TempDir dir;
+    WriteFile(dir / "a.wav", SoundWav(0.2));
+    ASSERT_EQ(Kvn({"compress", "-q", "a.wav"}, dir.path()).status, 0);
+    const auto before = Snapshot(dir.path());
+    for (const char* command :
+         {"expand --json - <a.kvn", "compress --json - <a.wav", "compress --delete-source - <a.wav",
+          "expand --verify - <a.kvn", "compress -o out - <a.wav"}) {
+        ProgramResult run = KvnShell(dir.path(), command);
+        EXPECT_EQ(run.status, 2) << command;
+        EXPECT_EQ(run.out, "") << command;
+        EXPECT_NE(run.err.find("does not go with the input -"), std::string::npos) << run.err;
+        EXPECT_EQ(Snapshot(dir.path()), before) << command;
+    }
+    for (const char* command : {"compress -f a.wav >&-", "compress -q --json -f a.wav >&-",
+                                "info a.kvn >&-", "test --json a.kvn >&-"}) {
+        ProgramResult run = KvnShell(dir.path(), command);
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_NE(run.err.find("standard output is closed: nowhere to write"), std::string::npos)
+            << run.err;
+    }
+    EXPECT_EQ(KvnShell(dir.path(), "compress -q -f a.wav >&-").status, 0) << "nothing to report";
+
+    ProgramResult german =
+        KvnShell(dir.path(), "compress --json missing.wav", "LANGUAGE=de LC_ALL=C.UTF-8");
+    EXPECT_EQ(german.status, 1);
+    EXPECT_NE(german.out.find("\"message\":\"missing.wav: no such file or folder\""),
+              std::string::npos)
+        << german.out;
+    EXPECT_EQ(german.err, "kvn: missing.wav: keine solche Datei und kein solcher Ordner\n");
+}
+
+// Makes `levels` folders of 250-byte names, one in the other, below `folder`: deeper than the
+// longest path a system call takes. Returns the descriptors of the folders, outermost first.
+std::vector<int> MakeDeepFolders(const std::string& folder, int levels) {
+    const std::string name(250, 'd');
+    std::vector<int> opened = {open(folder.c_str(), O_RDONLY | O_DIRECTORY)};
+    for (int i = 0; i < levels && opened.back() >= 0; ++i) {
+        mkdirat(opened.back(), name.c_str(), 0755);
+        opened.push_back(openat(opened.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+    }
+    return opened;
+}
+
+// Removes what MakeDeepFolders made (no path-based removal reaches that deep).
+void RemoveDeepFolders(std::vector<int> opened) {
+    const std::string name(250, 'd');
+    for (size_t i = opened.size() - 1; i > 0; --i) {
+        close(opened[i]);
+        unlinkat(opened[i - 1], name.c_str(), AT_REMOVEDIR);
+    }
+    close(opened[0]);
+}
+
+// A type text no expansion would take is refused before anything is written. An output folder
+// that is the walked folder (or holds it) gets each result beside its source, and no archive
+// made by the run is taken as an input. A file named like an archive that compress walks past
+// gets a line; a path longer than the system takes is called that.
+TEST(KvnTest, NamesAndTypeTextsAreTakenAsTheyStand) {
+    TempDir dir;
+    const std::string wav = SoundWav(0.1);
+    WriteFile(dir / "a.wav", wav);
+    for (const std::string& type :
+         std::vector<std::string>{"../../evil", "wav/x", std::string(256, 'w')}) {
+        ProgramResult run = KvnShell(dir.path(), "compress --type '" + type + "' - <a.wav");
+        EXPECT_EQ(run.status, 2) << type;
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("no expansion would restore it"), std::string::npos) << run.err;
+    }
+
+    MakeFolders(dir, {"d", "d/sub"});
+    WriteFile(dir / "d/b.wav", wav);
+    WriteFile(dir / "d/sub/c.wav", wav);
+    ProgramResult here = Kvn({"process", "--json", "-o", ".", "."}, dir / "d");
+    EXPECT_EQ(here.status, 0) << here.err;
+    EXPECT_EQ(Occurrences(here.out, "\"type\":\"file\""), 2u) << here.out;
+    EXPECT_EQ(Occurrences(here.out, "\"action\":\"compressed\""), 2u) << here.out;
+    EXPECT_EQ(ListFolder(dir / "d"), (std::vector<std::string>{"b.kvn", "b.wav", "c.kvn", "sub"}));
+    WriteFile(dir / "d/NOTE.KVN", "not an archive");
+    ProgramResult tree = Kvn({"compress", "-f", "-r", "-o", dir / "d", dir / "d"}, dir.path());
+    EXPECT_EQ(tree.status, 0) << tree.err;
+    EXPECT_EQ(ListFolder(dir / "d/sub"), (std::vector<std::string>{"c.kvn", "c.wav"}));
+    EXPECT_NE(WithoutTimes(tree.out).find("3 files: 2 done, 0 failed, 1 skipped"),
+              std::string::npos)
+        << tree.out;
+    EXPECT_EQ(tree.err, "kvn: " + (dir / "d/NOTE.KVN") +
+                            ": named like an archive, but it is none; left out (name it on its own "
+                            "to compress it)\n");
+    unlink((dir / "d/c.kvn").c_str());
+    EXPECT_EQ(Kvn({"compress", "-q", "-o", "..", "."}, dir / "d/sub").status, 0);
+    EXPECT_TRUE(Exists(dir / "d/c.kvn"));
+
+    std::vector<int> deep = MakeDeepFolders(dir / "d/sub", 18);
+    ASSERT_GE(deep.back(), 0);
+    ProgramResult tooDeep = Kvn({"compress", "-q", "-n", "sub"}, dir / "d");
+    RemoveDeepFolders(deep);
+    EXPECT_EQ(tooDeep.status, 1);
+    EXPECT_NE(tooDeep.err.find(": name too long: its path is longer than the system takes"),
+              std::string::npos)
+        << tooDeep.err.substr(tooDeep.err.size() - std::min<size_t>(tooDeep.err.size(), 200));
+}
 }  // namespace
 }  // namespace kavrin
