@@ -193,7 +193,7 @@ std::string Listing(const std::string& folder) {
         .out;
 }
 
-TEST(MountTest, RealProgramsReadSoundsAndBanksThroughTheMount) {
+TEST(FuseMountTest, RealProgramsReadSoundsAndBanksThroughTheMount) {
     REQUIRE_MACHINE("/usr/bin/fluidsynth", "/usr/bin/sox", "/usr/share/sounds/sf2/TimGM6mb.sf2",
                     "/usr/share/midi/freepats/Tone_000", "/usr/share/sounds/alsa/Noise.wav");
     TempDir dir;
@@ -320,7 +320,7 @@ std::string ReadView(const std::string& path, int* error) {
     return bytes;
 }
 
-TEST(MountTest, NamesCollisionsAndHostileArchives) {
+TEST(FuseMountTest, NamesCollisionsAndHostileArchives) {
     REQUIRE_MACHINE(CORPUS_DIR);
     TempDir dir;
     const std::string in = dir / "in";
@@ -406,7 +406,7 @@ TEST(MountTest, NamesCollisionsAndHostileArchives) {
     EXPECT_NE(mount.Log().find("opening it gives EIO"), std::string::npos);
 }
 
-TEST(MountTest, ChangedRemovedAndDamagedArchivesGiveNoStaleBytes) {
+TEST(FuseMountTest, ChangedRemovedAndDamagedArchivesGiveNoStaleBytes) {
     REQUIRE_MACHINE("/usr/bin/cmp");
     TempDir dir;
     const std::string in = dir / "in";
@@ -495,7 +495,7 @@ TEST(MountTest, ChangedRemovedAndDamagedArchivesGiveNoStaleBytes) {
 
 // With descriptors short in the mount (ulimit -n 64), opens beyond them fail with EMFILE, never
 // ENOENT, and nothing is remembered: once the files are closed, every one opens and reads right.
-TEST(MountTest, OpensBeyondTheDescriptorsFailWithEmfileAndAreTriedAgain) {
+TEST(FuseMountTest, OpensBeyondTheDescriptorsFailWithEmfileAndAreTriedAgain) {
     REQUIRE_MACHINE("/usr/bin/cmp");
     TempDir dir;
     test::MakeFolders(dir / "in");
@@ -533,7 +533,7 @@ TEST(MountTest, OpensBeyondTheDescriptorsFailWithEmfileAndAreTriedAgain) {
     EXPECT_EQ(mount.End(), 0);
 }
 
-TEST(MountTest, AFailedMountAddsOnlyTheMissingPiece) {
+TEST(FuseMountTest, AFailedMountAddsOnlyTheMissingPiece) {
     // fusermount3 gives its own reason (an -o allow_other that /etc/fuse.conf does not allow):
     // nothing is added that would send the user elsewhere.
     EXPECT_EQ(MountFailureHint(true, false, true), "");
