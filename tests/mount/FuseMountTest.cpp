@@ -355,6 +355,8 @@ TEST(FuseMountTest, NamesCollisionsAndHostileArchives) {
     WriteFile(in + "/r.kvn", archive("wav").substr(0, 17 - 2));
     // A damaged archive whose header gives 0 bytes: listed so, never opened as an empty file.
     WriteFile(in + "/z.kvn", EncodeArchiveHeader("wav", 3, 0) + payload);
+    // Bytes after the payload: damaged as well.
+    WriteFile(in + "/t.kvn", archive("wav") + "more");
     for (const std::string& name : test::ListFolder(CORPUS_DIR "/expand")) {
         Copy(CORPUS_DIR "/expand/" + name, in + "/corpus/" + name);
     }
@@ -369,7 +371,7 @@ TEST(FuseMountTest, NamesCollisionsAndHostileArchives) {
     EXPECT_EQ(test::ListFolder(dir / "mp"),
               (std::vector<std::string>{"a.kvn", "a.wav", "b.KVN", "b.kvn", "c.kvn", "corpus",
                                         "d.kvn", "e.wav", "f.2.wav", "g.kvn", "h.kvn", "i.kvn",
-                                        "j.kvn", "r.kvn", "z.wav"}));
+                                        "j.kvn", "r.kvn", "t.wav", "z.wav"}));
     int error = 0;
     EXPECT_TRUE(ReadView(dir / "mp/a.kvn", &error) == archive("wav"));
     EXPECT_EQ(ReadView(dir / "mp/a.wav", &error), "a real file");
@@ -382,8 +384,10 @@ TEST(FuseMountTest, NamesCollisionsAndHostileArchives) {
                     ReadFile(in + "/" + name))
             << name;
     }
-    EXPECT_EQ(ReadView(dir / "mp/z.wav", &error), "");
-    EXPECT_EQ(error, EIO);
+    for (const char* name : {"z.wav", "t.wav"}) {
+        EXPECT_EQ(ReadView(dir / ("mp/" + std::string(name)), &error), "") << name;
+        EXPECT_EQ(error, EIO) << name;
+    }
     struct stat st {};
     EXPECT_NE(stat((dir / "mp/e.KVN").c_str(), &st), 0);
 
