@@ -73,4 +73,12 @@ private:
     ByteBuffer read_;  // the span's bytes as read from the archive
 };
 
+// Where a walk gets a decoder for each block it decodes, and gives it back.
+class DecoderSource {
+public:
+    virtual ~DecoderSource() = default;
+    virtual BlockDecoder* Take() = 0;
+    virtual void Give(BlockDecoder* decoder) = 0;
+};
+
 }  // namespace kavrin

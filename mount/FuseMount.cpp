@@ -6,6 +6,8 @@
 #include <fuse3/fuse.h>
 #include <fuse3/fuse_lowlevel.h>
 #include <malloc.h>
+#include <pthread.h>
+#include <semaphore.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -17,6 +19,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,6 +28,8 @@
 #include <memory>
 #include <mutex>
 #include <sstream>
+#include <thread>
+#include <vector>
 
 #include "jobs/Naming.h"
 #include "mount/ArchiveLibrary.h"
@@ -35,6 +41,9 @@ namespace {
 
 // What the kernel is told about a file's block size: programs size their reads by it.
 constexpr blksize_t kViewBlockSize = 128 * 1024;
+// The threads answering the kernel's requests: enough for opens that wait for an index build
+// beside readers of other files.
+constexpr int kServerThreads = 16;
 
 struct Handle {
     platform::FileHandle file = platform::kInvalidFile;  // a file shown as itself
@@ -205,10 +214,84 @@ int OnStatfs(const char*, struct statvfs* st) {
     return statvfs(g_state->folder.c_str(), st) == 0 ? 0 : -errno;
 }
 
+// Posted when the session should end: by a stop signal, or by a server thread that saw the
+// session end (the file system unmounted).
+sem_t g_ended;
+
 void OnStopSignal(int) {
     if (ArchiveLibrary* library = g_library.load()) library->Stop();
     if (fuse_session* session = g_session.load()) fuse_session_exit(session);
+    sem_post(&g_ended);
 }
+
+// Only interrupts a server thread's wait for the kernel's next request.
+void OnWake(int) {}
+constexpr int kWakeSignal = SIGUSR1;
+
+// The threads that take the kernel's requests and answer them, instead of libfuse's own loop:
+// at its end, that loop cancels its threads (pthread_cancel), and unwinding a cancelled thread
+// blocked in read() crashed kvn under qemu-user. These threads end by themselves instead: when
+// the file system is unmounted, every wait for a request fails (ENODEV) and ends the session;
+// when a stop signal ends it, Stop() interrupts the waits with kWakeSignal until every thread
+// has seen the end.
+class Servers {
+public:
+    Servers(fuse_session* session, int count) : session_(session), running_(count) {
+        struct sigaction wake {};
+        wake.sa_handler = OnWake;  // no SA_RESTART: the wait returns EINTR
+        sigemptyset(&wake.sa_mask);
+        sigaction(kWakeSignal, &wake, nullptr);
+        for (int i = 0; i < count; ++i) threads_.emplace_back([this] { Serve(); });
+    }
+    // Waits until the session ends, then for every thread.
+    void Join() {
+        while (!fuse_session_exited(session_)) {
+            while (sem_wait(&g_ended) != 0 && errno == EINTR) {
+            }
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (running_ > 0) {
+            // A signal sent just before a thread starts to wait is lost: sent again until each
+            // has left.
+            for (std::thread& thread : threads_) pthread_kill(thread.native_handle(), kWakeSignal);
+            left_.wait_for(lock, std::chrono::milliseconds(20));
+        }
+        lock.unlock();
+        for (std::thread& thread : threads_) thread.join();
+    }
+    // The first error that ended the session, or 0.
+    int error() const { return error_; }
+
+private:
+    void Serve() {
+        fuse_buf buffer{};
+        while (!fuse_session_exited(session_)) {
+            const int got = fuse_session_receive_buf(session_, &buffer);
+            if (got == -EINTR || got == -EAGAIN) continue;
+            if (got <= 0) {
+                // 0: unmounted (libfuse has ended the session); below: the device failed.
+                if (got < 0) error_ = -got;
+                fuse_session_exit(session_);
+                break;
+            }
+            fuse_session_process_buf(session_, &buffer);
+        }
+        std::free(buffer.mem);
+        sem_post(&g_ended);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            --running_;
+        }
+        left_.notify_all();
+    }
+
+    fuse_session* session_;
+    std::mutex mutex_;
+    std::condition_variable left_;
+    int running_;
+    std::atomic<int> error_{0};
+    std::vector<std::thread> threads_;
+};
 
 std::string Escape(const std::string& text) {
     // Options are comma-separated; a comma or backslash in a value is escaped.
@@ -325,16 +408,19 @@ int RunMount(const MountOptions& options) {
     g_library = state.library.get();
     g_session = fuse_get_session(filesystem);
 
+    sem_init(&g_ended, 0, 0);
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
     for (int number : {SIGINT, SIGTERM, SIGHUP}) sigaction(number, &action, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
-    fuse_loop_config* loop = fuse_loop_cfg_create();
-    fuse_loop_cfg_set_max_threads(loop, 16);
-    const int served = fuse_loop_mt(filesystem, loop);
-    fuse_loop_cfg_destroy(loop);
+    int failed = 0;
+    {
+        Servers servers(fuse_get_session(filesystem), kServerThreads);
+        servers.Join();
+        failed = servers.error();
+    }
 
     state.library->Stop();
     g_session = nullptr;
@@ -343,9 +429,8 @@ int RunMount(const MountOptions& options) {
     fuse_destroy(filesystem);
     state.library.reset();
     g_state = nullptr;
-    if (served != 0 && served != SIGINT && served != SIGTERM && served != SIGHUP) {
-        Log("the file system ended with an error");
-    }
+    if (failed != 0)
+        Log(std::string("the file system ended with an error: ") + std::strerror(failed));
     return 0;
 }
 

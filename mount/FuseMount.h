@@ -6,7 +6,8 @@
 //
 // The file system is read-only (writes, renames and deletions give EROFS), shows attributes as
 // they are at every call (the kernel caches no name and no attribute, so a changed archive is
-// seen at once), and serves requests on FUSE's worker threads.
+// seen at once), and serves requests on threads of its own (sixteen), which end by themselves
+// when the file system is unmounted or a stop signal arrives: none is ever cancelled.
 //
 // RunMount mounts, then (unless foreground) detaches into the background, serves until the
 // file system is unmounted (kvn umount, fusermount3 -u) or a stop signal (SIGTERM, SIGINT,

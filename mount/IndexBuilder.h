@@ -1,24 +1,23 @@
 // SPDX-License-Identifier: MIT
 // Builds an archive's random-access index (ArchiveIndex.h), checking the archive as `kvn test`
-// does: every block CRC, each stream's combined CRC, the header's mode byte and the restored
-// size, which must come to the header's size exactly.
+// does: every block CRC, each stream's combined CRC, the header's mode byte, the restored size,
+// which must come to the header's size exactly, and the payload's end, which must be where the
+// stream that restores that size ends.
 //
 // Two ways, one result:
 // - A pass of the parallel expansion engine, which tells the builder where each block lies and
-//   what the restored file holds (engine/ExpansionListener.h). What the pass does not report (a
-//   stretch it finished on one thread, streams after the first when it stops there) is found by
-//   walking the payload from the last block reported.
-// - The walk alone: block by block on the calling thread, each block decoded on its own and
-//   placed, each stream's CRC checked. It needs a decoder only while it decodes a block and a
-//   window of the payload, so it suits archives that restore little, whatever they hold.
-// Blocks and streams are gathered into spans as they are placed, so the memory a build takes
-// does not grow with the number of blocks or streams.
+//   what the restored file holds (PassRecorder.h). What the pass does not report (a stretch it
+//   finished on one thread, streams after the first when it stops there) is found by walking
+//   the payload from the last block reported.
+// - The walk alone (PayloadWalker.h), which suits archives that restore little.
+// Blocks and streams are gathered into spans as they are placed (SpanCollector.h), so the
+// memory a build takes does not grow with the number of blocks or streams.
 //
-// A failure says whether it is damage in the archive (to remember) or something the machine
-// lacked (descriptors, memory, a read that failed: to try again), with its errno.
+// A failure is a Status (engine/Status.h): Damage for what the archive holds (to remember),
+// Machine for what the machine lacked (to try again), Stopped when the observer stopped it.
 //
 // Runs on the calling thread (the engine pass starts and ends its own workers). The observer is
-// asked IsRunning at every chunk and block: false stops the build, which then fails "stopped".
+// asked IsRunning at every chunk and block: false stops the build.
 #pragma once
 
 #include <cstdint>
@@ -26,18 +25,12 @@
 #include <vector>
 
 #include "engine/Engine.h"
+#include "engine/Status.h"
 #include "mount/ArchiveIndex.h"
 #include "mount/BlockDecode.h"
+#include "mount/PayloadWalker.h"
 
 namespace kavrin {
-
-// Where a walk gets a decoder for each block it decodes, and gives it back.
-class DecoderSource {
-public:
-    virtual ~DecoderSource() = default;
-    virtual BlockDecoder* Take() = 0;
-    virtual void Give(BlockDecoder* decoder) = 0;
-};
 
 struct BuildPlan {
     uint32_t threads = 2;       // for the engine pass (at least 2 are used)
@@ -48,17 +41,12 @@ struct BuildPlan {
 
 struct IndexBuild {
     bool ok = false;
-    bool stopped = false;  // the observer stopped it: nothing to remember
-    int systemError = 0;   // nonzero: the machine failed (errno), not the archive
-    std::string why;       // what failed, for a message
+    Status status;  // why it failed
     ArchiveIndex index;
     PassStats stats;            // the engine pass's
     uint32_t walkedBlocks = 0;  // blocks placed by the walk rather than reported by the pass
     std::vector<uint8_t> restoredStart;  // the file's first restored bytes, when asked for
 };
-
-// The payload bytes a walk holds at once, at most.
-inline constexpr uint64_t kWalkWindow = 2 << 20;
 
 // Builds the index of the archive at `path`, which must still be `version` when the build
 // starts and when it ends. The first `plan.keepRestored` restored bytes are kept in

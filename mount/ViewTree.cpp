@@ -28,11 +28,6 @@ std::vector<std::string> ArchiveSpellings(const std::string& base) {
     return names;
 }
 
-// What the machine lacked rather than what the file holds: worth asking again.
-bool Transient(int error) {
-    return error == EMFILE || error == ENFILE || error == ENOMEM || error == EAGAIN;
-}
-
 }  // namespace
 
 Shown ReadRestoredName(const std::string& folder, const std::string& name, std::string* restored,
@@ -40,25 +35,23 @@ Shown ReadRestoredName(const std::string& folder, const std::string& name, std::
     if (!IsArchiveName(name)) return Shown::AsItself;
     errno = 0;
     platform::FileHandle file = platform::OpenShared(JoinPath(folder, name));
-    if (file == platform::kInvalidFile) {
-        if (!Transient(errno)) return Shown::AsItself;
-        if (error != nullptr) *error = errno;
-        return Shown::Unknown;
-    }
-    uint8_t bytes[kHeaderFixedBytes + kMaxTypeText];
-    const int64_t got = platform::ReadAt(file, bytes, sizeof bytes, 0);
-    const int readError = errno;
-    platform::CloseFile(file);
-    if (got < 0 && Transient(readError)) {
-        if (error != nullptr) *error = readError;
-        return Shown::Unknown;
-    }
-    // The whole header, the reserved field included: one cut anywhere keeps its own name.
     ArchiveHeader header;
-    if (got < 0 ||
-        ParseArchiveHeader(bytes, static_cast<size_t>(got), &header) != HeaderStatus::Ok) {
-        return Shown::AsItself;
+    Status status;
+    if (file == platform::kInvalidFile) {
+        status = Status::System(errno, "can't open");
+    } else {
+        status = ReadArchiveHeaderAt(file, &header);
+        platform::CloseFile(file);
     }
+    // What the machine lacked is not guessed at: the next lookup asks again.
+    if (status.IsMachine()) {
+        if (error != nullptr) *error = status.systemError();
+        return Shown::Unknown;
+    }
+    // The whole header, the reserved field included: one cut anywhere keeps its own name. A
+    // whole header with a mode byte no writer stores is shown restored; opening it gives EIO,
+    // as for any other damage in an archive.
+    if (!status.ok() && status.code() != EngineError::UnknownMode) return Shown::AsItself;
     // A name longer than a file name may be could be listed but never opened; one that would
     // itself be taken for an archive's name would be expanded again by whoever copies it out.
     if (!NameForExpansion(name, header.typeText, restored) || restored->size() > kMaxName ||

@@ -12,8 +12,10 @@
 //   any field, the reserved one included).
 // - Every other entry keeps its name and its bytes; folders are never renamed, so a view path's
 //   folders are the real ones.
-// - An archive whose header cannot be read for lack of descriptors or memory is not guessed
-//   at: the lookup or listing that needs it fails with that errno, and the next one tries again.
+// - An archive whose header cannot be read for what the machine lacked (IsMachineError in
+//   engine/Status.h: descriptors, memory, an I/O error, a network file system's answer) is not
+//   guessed at: the lookup or listing that needs it fails with that errno, and the next one
+//   tries again.
 //
 // Every answer is worked out from the folder as it is at that moment; nothing is remembered.
 // Any thread.

@@ -17,6 +17,7 @@ packages=(
   qt6-l10n-tools qt6-translations-l10n      # the window's translations, and Qt's own
   desktop-file-utils shared-mime-info   # checking the desktop entry and the MIME package
   libfuse3-dev fuse3         # kvn mount, and fusermount3 to unmount it
+  qemu-user                  # kvn as processors without AVX2, BMI2 or PCLMUL; the mount under it
   fluidsynth sox             # programs that read sound files through kvn mount in its tests
   parallel                   # runs the sharding recipe of doc/sharding.md in the tests
   timgm6mb-soundfont freepats alsa-utils  # real sound banks and sounds for those tests
@@ -26,7 +27,6 @@ packages=(
   libglib2.0-bin dbus-daemon  # the file managers' actions: gio launches them, gdbus notifies
   python3-nautilus gir1.2-nautilus-4.0  # loading the GNOME Files extension
   gettext                    # kvn's message catalogues (msgfmt, xgettext)
-  qemu-user                  # runs kvn as processors without AVX2, BMI2 or PCLMUL
 )
 
 missing=()

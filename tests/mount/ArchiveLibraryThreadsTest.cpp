@@ -15,7 +15,7 @@
 namespace kavrin {
 namespace {
 
-TEST(LibraryThreadsTest, ManyReadersOfSeveralArchivesGetTheRightBytes) {
+TEST(ArchiveLibraryThreadsTest, ManyReadersOfSeveralArchivesGetTheRightBytes) {
     test::TempDir dir;
     const std::string sounds[] = {test::Sound(2, 16, 11, 1), test::Sound(2, 24, 6, 2) + "tail"};
     const DeltaMode modes[] = {DeltaMode::Bits16, DeltaMode::Bits24};
@@ -64,7 +64,7 @@ TEST(LibraryThreadsTest, ManyReadersOfSeveralArchivesGetTheRightBytes) {
     EXPECT_LE(library.CachedBytes(), options.cacheBytes);
 }
 
-TEST(LibraryThreadsTest, OpensWaitingForOneBuildAndReadersOfAWrongIndex) {
+TEST(ArchiveLibraryThreadsTest, OpensWaitingForOneBuildAndReadersOfAWrongIndex) {
     test::TempDir dir;
     const std::string sound = test::Sound(2, 16, 22, 3);  // five blocks
     test::WriteFile(dir / "a.kvn", test::CompressOn(2, sound, DeltaMode::Bits16).output);
