@@ -16,6 +16,7 @@
 #include "cli/BatchJob.h"
 #include "cli/BatchReport.h"
 #include "cli/Commands.h"
+#include "cli/Display.h"
 #include "cli/Interrupt.h"
 #include "cli/Translate.h"
 #include "platform/Processors.h"
@@ -27,6 +28,8 @@ using Clock = std::chrono::steady_clock;
 
 // Standard output failed: what the batch reports or streams is lost, so it stops as for Ctrl-C.
 std::atomic<bool> g_outputLost{false};
+// Standard output's reader closed the pipe: the batch ends quietly with kExitPipeClosed.
+std::atomic<bool> g_pipeClosed{false};
 
 bool StillWanted() {
     return !Interrupted() && !g_outputLost.load();
@@ -172,6 +175,7 @@ public:
             const BatchItem& item = items_[next_++];
             for (const Said& message : item.outcome.messages) console_.Error(message.local);
             if (item.outcome.outputLost) g_outputLost = true;
+            if (item.outcome.pipeClosed) g_pipeClosed = true;
             // -q leaves out the table, not the JSON a script asked for.
             if (options_.json) {
                 Out(JsonLine(item));
@@ -186,9 +190,11 @@ public:
         Clock::time_point now = Clock::now();
         if (now - lastDraw_ < kProgressRefresh) return;
         lastDraw_ = now;
+        // The file shown is the first one not yet reported: the oldest still being worked on.
+        const std::string current = next_ < items_.size() ? Printable(items_[next_].shownPath) : "";
         console_.Progress(ProgressLine(pool_.FilesDone() + settledHere, items_.size(),
-                                       pool_.BytesDone().load(), bytesTotal_,
-                                       SecondsSince(start_)));
+                                       pool_.BytesDone().load(), bytesTotal_, SecondsSince(start_),
+                                       current, console_.ProgressColumns()));
     }
 
     bool AllPrinted() const { return next_ == items_.size(); }
@@ -206,6 +212,7 @@ public:
             Out(TotalsLine(totals_));
         }
         if (g_outputLost && status == kExitOk) status = kExitFailed;
+        if (g_pipeClosed && !Interrupted()) status = kExitPipeClosed;
         return status;
     }
 
@@ -214,8 +221,14 @@ private:
     void Out(const std::string& text) {
         if (reportLost_) return;
         if (console_.Out(text)) return;
+        const int error = errno;
         reportLost_ = true;
         g_outputLost = true;
+        if (error == EPIPE) {
+            g_pipeClosed = true;
+            return;
+        }
+        errno = error;
         console_.Error(Format(Tr("can't write the report: %s; stopping"), {std::strerror(errno)}));
     }
 
@@ -247,6 +260,7 @@ int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& given, 
     // Standard output carries the results: the report would be mixed into them.
     if (options.toStdout) options.quiet = true;
     g_outputLost = false;
+    g_pipeClosed = false;
     PlanOptions plan;
     plan.command = options.command;
     plan.outputFolder = options.outputFolder;

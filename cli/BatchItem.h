@@ -41,8 +41,9 @@ struct ItemOutcome {
     bool verified = false;             // --verify compared the archive with its source
     bool sourceDeleted = false;        // --delete-source removed the source
     bool outputLost = false;           // the result could not be written to standard output
-    bool problem = false;              // makes the exit status 1 (failed, refused, not deleted)
-    bool transient = false;  // the problem lies with the machine: running again may succeed
+    bool pipeClosed = false;  // ... because its reader closed the pipe: nothing to say about it
+    bool problem = false;     // makes the exit status 1 (failed, refused, not deleted)
+    bool transient = false;   // the problem lies with the machine: running again may succeed
     // For stderr (in the user's language) and the JSON report (in English), in order, without
     // the "kvn: " prefix.
     std::vector<Said> messages;

@@ -70,6 +70,11 @@ void Report(BatchItem& item, const JobEnd& end) {
     outcome.outputLost =
         IsStreamed(item.job) && (end.outcome.status.code() == EngineError::WriteError ||
                                  end.problem == JobEnd::Problem::Commit);
+    // A reader that has taken what it wanted (head, a shell's pipeline) closes its end: the
+    // writer ends quietly, as every filter does.
+    outcome.pipeClosed = outcome.outputLost &&
+                         (end.status.systemError() == EPIPE ||
+                          end.outcome.status.systemError() == EPIPE || end.commitError == EPIPE);
     if (end.stampFailed) {
         outcome.messages.push_back(Say([&] {
             return Format(Tr("%s: warning: could not copy the time and mode (%s)"),
@@ -89,6 +94,13 @@ void Report(BatchItem& item, const JobEnd& end) {
             return;
         case JobResult::Failed:
             outcome.transient = end.status.IsMachine();
+            if (outcome.pipeClosed) {
+                outcome.result = ItemResult::Failed;
+                outcome.action = "error";
+                outcome.hasSizes = false;
+                outcome.problem = true;
+                return;
+            }
             switch (end.problem) {
                 case JobEnd::Problem::Verify:
                     Fail(outcome, Say([&] {

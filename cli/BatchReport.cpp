@@ -96,6 +96,20 @@ std::string Duration(double seconds) {
     return text;
 }
 
+size_t Columns(const std::string& text) {
+    return DisplayWidth(text);
+}
+
+// Where the character after the first `characters` characters of `text` (UTF-8) begins.
+size_t ByteOffset(const std::string& text, size_t characters) {
+    size_t at = 0;
+    for (size_t seen = 0; at < text.size(); ++at) {
+        if ((static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) continue;
+        if (seen++ == characters) break;
+    }
+    return at;
+}
+
 }  // namespace
 
 void BatchTotals::Add(const ItemOutcome& outcome) {
@@ -184,12 +198,15 @@ std::string TotalsLine(const BatchTotals& totals) {
 std::string JsonLine(const BatchItem& item) {
     const ItemOutcome& outcome = item.outcome;
     nlohmann::ordered_json object;
-    object["type"] = "file";
+    object["record"] = "file";
+    object["type"] = "file";  // the record's kind, as earlier versions name it
     PutName(object, "file", ShownName(item));
-    PutName(object, "path", ShownFolder(item));
+    PutName(object, "path", PlainPath(ShownFolder(item)));
     // Standard input has no path of its own.
-    PutName(object, "source", item.shownPath == "-" ? item.shownPath : item.path);
-    if (!item.job.destinationPath.empty()) PutName(object, "destination", item.job.destinationPath);
+    PutName(object, "source", item.shownPath == "-" ? item.shownPath : PlainPath(item.path));
+    if (!item.job.destinationPath.empty()) {
+        PutName(object, "destination", PlainPath(item.job.destinationPath));
+    }
     object["action"] = outcome.action;
     object["result"] = ResultName(outcome.result);
     if (outcome.hasSizes) {
@@ -213,7 +230,8 @@ std::string JsonLine(const BatchItem& item) {
 
 std::string JsonTotals(const BatchTotals& totals, int exitStatus) {
     nlohmann::ordered_json object;
-    object["type"] = "totals";
+    object["record"] = "totals";
+    object["type"] = "totals";  // the record's kind, as earlier versions name it
     object["files"] = totals.files;
     object["done"] = totals.done;
     object["failed"] = totals.failed;
@@ -228,17 +246,40 @@ std::string JsonTotals(const BatchTotals& totals, int exitStatus) {
 }
 
 std::string ProgressLine(uint64_t filesDone, uint64_t filesTotal, uint64_t bytesDone,
-                         uint64_t bytesTotal, double seconds) {
+                         uint64_t bytesTotal, double seconds, const std::string& current,
+                         size_t columns) {
+    const std::string sizes = FormatSize(bytesDone) + "/" + FormatSize(bytesTotal);
     std::string line =
-        Format(Tr("%s/%s files, %s/%s"), {std::to_string(filesDone), std::to_string(filesTotal),
-                                          FormatSize(bytesDone), FormatSize(bytesTotal)});
+        bytesTotal == 0
+            ? Format(Tr("%s/%s files, %s"),
+                     {std::to_string(filesDone), std::to_string(filesTotal), sizes})
+            : Format(Tr("%s/%s files, %s%% %s"),
+                     {std::to_string(filesDone), std::to_string(filesTotal),
+                      std::to_string(std::min<uint64_t>(bytesDone, bytesTotal) * 100 / bytesTotal),
+                      sizes});
     if (seconds >= 0.5 && bytesDone > 0) {
         double rate = static_cast<double>(bytesDone) / seconds;
         double left =
             bytesTotal > bytesDone ? static_cast<double>(bytesTotal - bytesDone) / rate : 0;
         line += Format(Tr(", %s MB/s, %s left"), {FormatRate(bytesDone, seconds), Duration(left)});
     }
-    return line;
+    if (current.empty()) return line;
+    if (columns == 0) return line + ", " + current;
+    // A name shortened below a few characters says nothing: then it is left out.
+    const size_t used = Columns(line) + 2;
+    constexpr size_t kShortestName = 12;
+    if (used + std::min(Columns(current), kShortestName) > columns) return line;
+    return line + ", " + ElideMiddle(current, columns - used);
+}
+
+std::string ElideMiddle(const std::string& text, size_t columns) {
+    const size_t length = Columns(text);
+    if (length <= columns) return text;
+    if (columns <= 3) return std::string(columns, '.');
+    const size_t tail = (columns - 3) / 2;
+    const size_t head = columns - 3 - tail;
+    return text.substr(0, ByteOffset(text, head)) + "..." +
+           text.substr(ByteOffset(text, length - tail));
 }
 
 }  // namespace kavrin::cli

@@ -50,9 +50,16 @@ std::string TotalsLine(const BatchTotals& totals);
 std::string JsonLine(const BatchItem& item);
 std::string JsonTotals(const BatchTotals& totals, int exitStatus);
 
-// "12/128 files, 10.2M/33.0M, 7.9 MB/s, 0:04 left"
+// "12/128 files, 30% 10.2M/33.0M, 7.9 MB/s, 0:04 left, take.wav": the bytes done in percent,
+// and the file being worked on, whose name is shortened in the middle so that the line takes at
+// most `columns` columns (0: any number).
 std::string ProgressLine(uint64_t filesDone, uint64_t filesTotal, uint64_t bytesDone,
-                         uint64_t bytesTotal, double seconds);
+                         uint64_t bytesTotal, double seconds, const std::string& current = "",
+                         size_t columns = 0);
+
+// `text` in at most `columns` columns (characters of UTF-8), its middle replaced by "..." when
+// it is longer.
+std::string ElideMiddle(const std::string& text, size_t columns);
 
 // The rate in megabytes (10^6 bytes) per second, "%.1f"; "-" when no time has passed.
 std::string FormatRate(uint64_t bytes, double seconds);

@@ -80,10 +80,13 @@ void PrintJson(const nlohmann::ordered_json& object) {
         object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
 }
 
-nlohmann::ordered_json FileObject(const std::string& given) {
+// A record of `kind` ("info", "test") about the archive the user named `given`.
+nlohmann::ordered_json FileObject(const char* kind, const std::string& given) {
     nlohmann::ordered_json object;
-    object["file"] = given;
-    if (!IsValidUtf8(given)) object["file_hex"] = HexBytes(given);
+    object["record"] = kind;
+    const std::string file = PlainPath(given);
+    object["file"] = file;
+    if (!IsValidUtf8(file)) object["file_hex"] = HexBytes(file);
     return object;
 }
 
@@ -121,9 +124,9 @@ int RunInfo(const std::vector<std::string>& archives, bool json) {
                                      ? FormatModeBits(static_cast<DeltaMode>(header.deltaMode))
                                      : "";
         if (json) {
-            nlohmann::ordered_json object = FileObject(given);
-            object["type"] = header.typeText;
-            if (!IsValidUtf8(header.typeText)) object["type_hex"] = HexBytes(header.typeText);
+            nlohmann::ordered_json object = FileObject("info", given);
+            object["type_text"] = header.typeText;
+            if (!IsValidUtf8(header.typeText)) object["type_text_hex"] = HexBytes(header.typeText);
             object["filter"] =
                 bits.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(bits);
             object["original_size"] = header.sourceSize;
@@ -157,9 +160,9 @@ int RunTest(const std::vector<std::string>& archives, bool progress, bool json) 
         const bool failed = !failure.english.empty();
         if (failed) tally.Failed(transient);
         if (json) {
-            nlohmann::ordered_json object = FileObject(given);
+            nlohmann::ordered_json object = FileObject("test", given);
             object["result"] = failed ? "failed" : "ok";
-            if (failed) object["message"] = failure.english;
+            object["message"] = failure.english;  // empty when it passed
             PrintJson(object);
         } else if (!failed) {
             std::printf("OK      %s\n", Printable(given).c_str());

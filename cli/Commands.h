@@ -27,6 +27,7 @@ enum ExitStatus {
     kExitUsage = 2,
     kExitRetry = 75,  // EX_TEMPFAIL of sysexits.h, as mail and backup tools use it
     kExitInterrupted = 130,
+    kExitPipeClosed = 141,  // 128 + SIGPIPE: the reader of standard output went away
 };
 
 // Prints each archive's header as a table line, or with `json` as one JSON object per line.

@@ -2,6 +2,7 @@
 #include "cli/Console.h"
 #include "cli/Translate.h"
 
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -107,6 +108,13 @@ void TerminalConsole::Progress(const std::string& line) {
     std::fprintf(stderr, "\r\033[K%s", line.c_str());
     std::fflush(stderr);
     progressShown_ = true;
+}
+
+size_t TerminalConsole::ProgressColumns() {
+    struct winsize size {};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col < 2) return 0;
+    // The last column is left free: a line that fills it wraps on some terminals.
+    return size.ws_col - 1u;
 }
 
 void TerminalConsole::ClearProgress() {

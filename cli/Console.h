@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <string>
 
 namespace kavrin::cli {
@@ -35,6 +36,8 @@ public:
     virtual bool ShowsProgress() = 0;
     // Replaces the progress line with `line` (empty: removes it).
     virtual void Progress(const std::string& line) = 0;
+    // The columns a progress line may take without wrapping; 0 when unknown.
+    virtual size_t ProgressColumns() { return 0; }
 };
 
 // stdout, stderr and stdin of the process.
@@ -48,6 +51,7 @@ public:
     OverwriteAnswer AskOverwrite(const std::string& shownPath, const std::string& holds) override;
     bool ShowsProgress() override { return progressTerminal_; }
     void Progress(const std::string& line) override;
+    size_t ProgressColumns() override;
 
 private:
     void ClearProgress();

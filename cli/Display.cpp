@@ -91,4 +91,22 @@ std::string HexBytes(const std::string& bytes) {
     return out;
 }
 
+std::string PlainPath(const std::string& path) {
+    const bool absolute = !path.empty() && path[0] == '/';
+    std::string plain = absolute ? "/" : "";
+    size_t at = 0;
+    while (at < path.size()) {
+        size_t end = path.find('/', at);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(at, end - at);
+        if (!part.empty() && part != ".") {
+            if (!plain.empty() && plain.back() != '/') plain += '/';
+            plain += part;
+        }
+        at = end + 1;
+    }
+    if (plain.empty()) return path.empty() ? path : ".";
+    return plain;
+}
+
 }  // namespace kavrin::cli

@@ -19,6 +19,11 @@ bool IsValidUtf8(const std::string& bytes);
 // The columns `text` (valid UTF-8) takes on a terminal, counting one per character.
 size_t DisplayWidth(const std::string& text);
 
+// `path` spelled plainly, for JSON: without "." components and repeated slashes ("/a/./b//c"
+// gives "/a/b/c", "./x" gives "x", "." stays "."). ".." is kept: a link before it decides where
+// it leads.
+std::string PlainPath(const std::string& path);
+
 // The bytes as lower-case hexadecimal digits, two per byte.
 std::string HexBytes(const std::string& bytes);
 

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -43,10 +44,110 @@ const std::map<std::string, DeltaMode> kModes = {
 const std::set<std::string> kCommands = {"process", "p",     "compress", "expand", "info",
                                          "test",    "mount", "umount",   "help"};
 
+// The command the user asked for ("" before one is known): its help is the one to try.
+std::string g_command;
+
 int UsageError(const std::string& message) {
-    std::fprintf(stderr, "kvn: %s\n%s\n", message.c_str(),
-                 Tr("Try 'kvn --help' for more information."));
+    const std::string tryHelp =
+        g_command.empty() ? std::string(Tr("Try 'kvn --help' for more information."))
+                          : Format(Tr("Try 'kvn %s --help' for more information."), {g_command});
+    std::fprintf(stderr, "kvn: %s\n%s\n", message.c_str(), tryHelp.c_str());
     return kExitUsage;
+}
+
+// How many single-letter edits turn `a` into `b`.
+size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// A word in the place of the command that is none: said, with the command it most likely
+// stands for when one is close ("compres", "version").
+int UnknownCommand(const std::string& word) {
+    const std::string shown = kavrin::cli::Printable(word);
+    std::string best;
+    size_t bestDistance = 3;
+    for (const char* known : {"process", "compress", "expand", "info", "test", "mount", "umount",
+                              "help", "--help", "--version"}) {
+        const std::string name = known;
+        const std::string bare = name.rfind("--", 0) == 0 ? name.substr(2) : name;
+        const size_t distance = std::min(EditDistance(word, name), EditDistance(word, bare));
+        if (distance < bestDistance && distance < word.size()) {
+            best = name;
+            bestDistance = distance;
+        }
+    }
+    if (best.empty()) return UsageError(Format(Tr("unknown command '%s'"), {shown}));
+    return UsageError(Format(Tr("unknown command '%s' (did you mean '%s'?)"), {shown, best}));
+}
+
+// The first of the words a command's parser was not given a place for: an option it does not
+// take, or an argument beyond those it takes.
+int NotExpected(const std::string& parserMessage) {
+    const size_t colon = parserMessage.find(": ");
+    std::string word = colon == std::string::npos ? parserMessage : parserMessage.substr(colon + 2);
+    // The parser lists them last first.
+    word = word.substr(word.rfind(' ') + 1);
+    const std::string shown = kavrin::cli::Printable(word);
+    if (word.size() > 1 && word[0] == '-') {
+        return UsageError(Format(Tr("unknown option '%s'"), {shown}));
+    }
+    return UsageError(Format(Tr("unexpected argument '%s'"), {shown}));
+}
+
+// The parser's complaint in kvn's words. Each names the option as the parser has it
+// ("-o,--output"), which is what the help lists.
+int ParseFailure(const CLI::ParseError& e) {
+    const std::string what = e.what();
+    auto between = [&](const std::string& separator) {
+        const size_t at = what.find(separator);
+        return at == std::string::npos
+                   ? std::pair<std::string, std::string>{what, ""}
+                   : std::pair<std::string, std::string>{what.substr(0, at),
+                                                         what.substr(at + separator.size())};
+    };
+    if (dynamic_cast<const CLI::ExtrasError*>(&e) != nullptr) return NotExpected(what);
+    if (dynamic_cast<const CLI::RequiredError*>(&e) != nullptr) {
+        return UsageError(Format(Tr("%s is missing"), {between(" is required").first}));
+    }
+    if (dynamic_cast<const CLI::ExcludesError*>(&e) != nullptr) {
+        const auto [one, other] = between(" excludes ");
+        return UsageError(Format(Tr("%s does not go with %s"), {one, other}));
+    }
+    if (dynamic_cast<const CLI::RequiresError*>(&e) != nullptr) {
+        const auto [one, other] = between(" requires ");
+        return UsageError(Format(Tr("%s needs %s"), {one, other}));
+    }
+    if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {
+        return UsageError(Format(Tr("%s needs a value"), {between(":").first}));
+    }
+    // A validator's message is kvn's own, already in the user's language.
+    return UsageError(what);
+}
+
+// Checks that an option's value is a whole number from `low` to `high`, in kvn's words.
+CLI::Validator WholeNumber(uint32_t low, uint32_t high) {
+    return CLI::Validator(
+        [low, high](std::string& value) -> std::string {
+            const bool digits = !value.empty() && value.size() <= 9 &&
+                                value.find_first_not_of("0123456789") == std::string::npos;
+            const unsigned long number = digits ? std::stoul(value) : 0;
+            if (digits && number >= low && number <= high) return "";
+            return Format(
+                Tr("'%s' is no whole number from %s to %s"),
+                {kavrin::cli::Printable(value), std::to_string(low), std::to_string(high)});
+        },
+        "");
 }
 
 // Standard output was closed when kvn started: whatever it should carry would be lost.
@@ -87,7 +188,7 @@ bool AnswerHelp(int argc, char** argv, int* status) {
         } else if (std::strcmp(argv[2], "-h") == 0 || std::strcmp(argv[2], "--help") == 0) {
             *status = Print(kavrin::cli::CommandHelp("help"));
         } else if (kavrin::cli::CommandHelp(argv[2]).empty()) {
-            *status = UsageError(Format(Tr("no such command: %s"), {argv[2]}));
+            *status = UnknownCommand(argv[2]);
         } else {
             *status = Print(kavrin::cli::CommandHelp(argv[2]));
         }
@@ -201,6 +302,7 @@ struct CommandLine {
     CLI::App* test = nullptr;
     CLI::App* mount = nullptr;
     CLI::App* umount = nullptr;
+    bool filter = false;  // no command: standard input to standard output, as tar -I runs it
 };
 
 // The options of process, compress and expand: where results go, how existing ones and sources
@@ -210,7 +312,7 @@ void DefineTransferOptions(CommandLine& line, CLI::App* command) {
     CLI::Option* output = command->add_option("-o,--output", options.outputFolder);
     CLI::Option* keepTree = command->add_flag("-r,--keep-tree", options.keepTree)->needs(output);
     command->add_option("--base", options.base)->needs(keepTree);
-    command->add_option("-j,--jobs", options.jobs)->check(CLI::Range(1u, 1024u));
+    command->add_option("-j,--jobs", options.jobs)->check(WholeNumber(1, 1024));
     CLI::Option* forceFlag = command->add_flag("-f,--force", line.force);
     CLI::Option* noClobberFlag =
         command->add_flag("-n,--no-clobber", line.noClobber)->excludes(forceFlag);
@@ -231,7 +333,7 @@ void DefineTransferOptions(CommandLine& line, CLI::App* command) {
     command->add_flag("-0,--null", line.nulSeparated);
     command->add_option("--shard", line.shard);
     line.threadOptions.push_back(command->add_option("-T,--threads", line.threads)
-                                     ->check(CLI::Range(0u, kavrin::kMaxEngineThreads)));
+                                     ->check(WholeNumber(0, kavrin::kMaxEngineThreads)));
     command->add_option("PATH", line.files);
 }
 
@@ -243,7 +345,13 @@ void DefineCommands(CommandLine& line) {
 
     auto addModeOption = [&](CLI::App* command) {
         command->add_option("-m,--mode", line.modeText)
-            ->check(CLI::IsMember({"auto", "none", "8", "16", "24", "32"}));
+            ->check(CLI::Validator(
+                [](std::string& value) -> std::string {
+                    if (kModes.count(value) > 0) return "";
+                    return Format(Tr("'%s' is none of auto, none, 8, 16, 24 and 32"),
+                                  {kavrin::cli::Printable(value)});
+                },
+                ""));
     };
     line.process = app.add_subcommand("process");
     line.process->alias("p");
@@ -264,7 +372,7 @@ void DefineCommands(CommandLine& line) {
     line.test->add_flag("--no-progress", line.quietProgress);
     line.test->add_flag("--json", line.json);
     line.threadOptions.push_back(line.test->add_option("-T,--threads", line.threads)
-                                     ->check(CLI::Range(0u, kavrin::kMaxEngineThreads)));
+                                     ->check(WholeNumber(0, kavrin::kMaxEngineThreads)));
     line.test->add_option("ARCHIVE", line.files)->required();
 
     kavrin::cli::MountRequest& request = line.mountRequest;
@@ -276,7 +384,7 @@ void DefineCommands(CommandLine& line) {
     line.mount->add_flag("--index", request.indexOnly)->excludes(mountPoint);
     line.mount->add_flag("--no-progress", line.quietProgress);
     line.mount->add_option("-T,--threads", request.threads)
-        ->check(CLI::Range(1u, kavrin::kMaxEngineThreads));
+        ->check(WholeNumber(1, kavrin::kMaxEngineThreads));
 
     line.umount = app.add_subcommand("umount");
     line.umount->add_option("MOUNTPOINT", line.umountPoint)->required();
@@ -368,8 +476,11 @@ int RunBatchCommand(CommandLine& line) {
     }
     if (options.toStdout && isatty(STDOUT_FILENO)) {
         std::fprintf(stderr, "kvn: %s\n",
-                     Tr("refusing to write results to a terminal: redirect standard output, or "
-                        "leave out -c and -"));
+                     line.filter ? Tr("refusing to write to a terminal: kvn without a command "
+                                      "compresses standard input to standard output (kvn -d "
+                                      "expands it); redirect standard output, or see 'kvn --help'")
+                                 : Tr("refusing to write results to a terminal: redirect standard "
+                                      "output, or leave out -c and -"));
         return kavrin::cli::kExitFailed;
     }
     kavrin::cli::TerminalConsole console;
@@ -383,15 +494,41 @@ int main(int argc, char** argv) {
     const int closedStandard = kavrin::platform::OpenClosedStandardDescriptors();
     g_outputClosed = (closedStandard & 2) != 0;
     kavrin::cli::SetUpTranslations();
+    // As every compressor, kvn is a filter without a command: `tar -I kvn` runs `kvn` to
+    // compress standard input to standard output and `kvn -d` to expand it.
+    const bool filter = argc == 1 || (argc == 2 && (std::strcmp(argv[1], "-d") == 0 ||
+                                                    std::strcmp(argv[1], "--decompress") == 0));
+    char filterArgs[3][16] = {"kvn", "compress", "-"};
+    char* filterArgv[] = {filterArgs[0], filterArgs[1], filterArgs[2], nullptr};
+    if (filter) {
+        if (argc == 2) std::strcpy(filterArgs[1], "expand");
+        if (argc > 0) filterArgv[0] = argv[0];
+        argc = 3;
+        argv = filterArgv;
+    }
     int answered = 0;
     if (AnswerHelp(argc, argv, &answered)) return answered;
 
+    // The command comes first; a word that is none is said before the parser sees it.
+    const std::string first = argv[1];
+    if (first == "-d" || first == "--decompress") {
+        return UsageError(
+            Tr("-d expands standard input to standard output and takes nothing "
+               "more: kvn expand PATH expands files"));
+    }
+    if (first.size() > 1 && first[0] == '-') {
+        return UsageError(Format(Tr("unknown option '%s'"), {kavrin::cli::Printable(first)}));
+    }
+    if (kCommands.count(first) == 0) return UnknownCommand(first);
+    g_command = first == "p" ? "process" : first;
+
     CommandLine line;
+    line.filter = filter;
     DefineCommands(line);
     try {
         line.app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return UsageError(e.what());
+        return ParseFailure(e);
     }
     std::vector<std::string> named = line.files;
     named.push_back(line.mountRequest.folder);
@@ -399,7 +536,7 @@ int main(int argc, char** argv) {
     named.push_back(line.umountPoint);
     if (const std::string unknown = UnknownOption(argc, argv, named); !unknown.empty()) {
         return UsageError(
-            Format(Tr("unknown option %s (a file whose name begins with - goes "
+            Format(Tr("unknown option '%s' (a file whose name begins with - goes "
                       "after --, or as ./%s)"),
                    {kavrin::cli::Printable(unknown), kavrin::cli::Printable(unknown)}));
     }
@@ -426,5 +563,16 @@ int main(int argc, char** argv) {
         kavrin::SetDefaultEngineThreads(line.threads);
         return kavrin::cli::RunTest(line.files, !line.quietProgress, line.json);
     }
-    return RunBatchCommand(line);
+    const int status = RunBatchCommand(line);
+    if (status == kavrin::cli::kExitPipeClosed) {
+        // Ended by the pipe's reader, as a pipe writer is: by SIGPIPE itself, which the batch
+        // ignored until its temporary files were gone.
+        std::signal(SIGPIPE, SIG_DFL);
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        sigprocmask(SIG_UNBLOCK, &pipe, nullptr);
+        std::raise(SIGPIPE);
+    }
+    return status;
 }

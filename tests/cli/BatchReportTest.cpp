@@ -75,9 +75,18 @@ TEST(BatchReportTest, TotalsAndProgressLines) {
               "50%; 2.0 s, 1500.0 MB/s\n");
     EXPECT_EQ(TotalsLine(BatchTotals{}),
               "0 files: 0 done, 0 failed, 0 skipped, 0 canceled; 0 in, 0 out; 0.0 s, - MB/s\n");
-    EXPECT_EQ(ProgressLine(3, 10, 2048000, 10240000, 0.1), "3/10 files, 2.000M/10.000M");
-    EXPECT_EQ(ProgressLine(3, 10, 2000000, 10000000, 2.0),
-              "3/10 files, 1.953M/9.766M, 1.0 MB/s, 0:08 left");
+    EXPECT_EQ(ProgressLine(3, 10, 2048000, 10240000, 0.1), "3/10 files, 20% 2.000M/10.000M");
+    EXPECT_EQ(ProgressLine(3, 10, 2000000, 10000000, 2.0, "Piano.wav"),
+              "3/10 files, 20% 1.953M/9.766M, 1.0 MB/s, 0:08 left, Piano.wav");
+    EXPECT_EQ(ProgressLine(0, 0, 0, 0, 0), "0/0 files, 0/0");
+    // A long name is shortened in the middle to fit the terminal, by characters, not bytes;
+    // where too little room is left, it is left out.
+    const std::string line = "0/1 files, 0% 0/1.0K";
+    EXPECT_EQ(ProgressLine(0, 1, 0, 1024, 0, "Flügel-Aufnahme-lang.wav", line.size() + 2 + 15),
+              line + ", Flügel...ng.wav");
+    EXPECT_EQ(ProgressLine(0, 1, 0, 1024, 0, "Flügel.wav", line.size() + 2 + 10),
+              line + ", Flügel.wav");
+    EXPECT_EQ(ProgressLine(0, 1, 0, 1024, 0, "Flügel-Aufnahme-lang.wav", line.size() + 8), line);
 }
 
 }  // namespace

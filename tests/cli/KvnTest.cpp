@@ -256,8 +256,12 @@ TEST(KvnTest, JsonReportForScripts) {
     const std::string wav = SoundWav(0.2);
     WriteFile(dir / "\xfe.wav", wav);
     WriteFile(dir / "fake.kvn", "nope");
+    // English whatever the user's language, paths spelled plainly.
     ProgramResult run =
-        Kvn({"process", "-q", "--json", "--verify", "-m", "8", "\xfe.wav", "fake.kvn"}, dir.path());
+        test::RunProgram({"/bin/sh", "-c",
+                          "LANGUAGE=de LC_ALL=C.UTF-8 " + std::string(KVN_PATH) +
+                              " process -q --json --verify -m 8 ./\xfe.wav fake.kvn"},
+                         "", dir.path());
     EXPECT_EQ(run.status, 1);
     std::vector<nlohmann::json> objects;
     std::istringstream lines(run.out);
@@ -266,9 +270,14 @@ TEST(KvnTest, JsonReportForScripts) {
     }
     ASSERT_EQ(objects.size(), 3u) << run.out;
     const std::string payload = test::PayloadOf(ReadFile(dir / "\xfe.kvn"));
-    EXPECT_EQ(objects[0]["type"], "file");
+    EXPECT_EQ(objects[0]["record"], "file");
     EXPECT_EQ(objects[0]["file_hex"], "fe2e776176");
     EXPECT_EQ(objects[0]["path"], ".");
+    for (const char* key : {"source", "destination"}) {
+        const std::string path = objects[0][key];
+        EXPECT_EQ(path.find("/./"), std::string::npos) << path;
+        EXPECT_EQ(path.rfind("/"), dir.path().size()) << path;
+    }
     EXPECT_EQ(objects[0]["action"], "compressed");
     EXPECT_EQ(objects[0]["result"], "done");
     EXPECT_EQ(objects[0]["opt"], "8-bit");
@@ -279,7 +288,7 @@ TEST(KvnTest, JsonReportForScripts) {
     EXPECT_EQ(objects[1]["action"], "ERROR");
     EXPECT_EQ(objects[1]["result"], "failed");
     EXPECT_EQ(objects[1]["message"], "fake.kvn: Bad file format");
-    EXPECT_EQ(objects[2]["type"], "totals");
+    EXPECT_EQ(objects[2]["record"], "totals");
     EXPECT_EQ(objects[2]["files"], 2);
     EXPECT_EQ(objects[2]["done"], 1);
     EXPECT_EQ(objects[2]["failed"], 1);
@@ -291,11 +300,13 @@ TEST(KvnTest, JsonReportForScripts) {
     EXPECT_EQ(objects[2]["ratio"], percent);
 
     // info and test speak JSON too, a line per archive.
-    ProgramResult info = Kvn({"info", "--json", "\xfe.kvn"}, dir.path());
+    ProgramResult info = Kvn({"info", "--json", "./\xfe.kvn"}, dir.path());
     EXPECT_EQ(info.status, 0) << info.err;
     const nlohmann::json header = nlohmann::json::parse(info.out);
+    EXPECT_EQ(header["record"], "info");
     EXPECT_EQ(header["file_hex"], "fe2e6b766e");
-    EXPECT_EQ(header["type"], "wav");
+    EXPECT_EQ(header["type_text"], "wav");
+    EXPECT_FALSE(header.contains("type"));
     EXPECT_EQ(header["filter"], "8-bit");
     EXPECT_EQ(header["original_size"], wav.size());
     EXPECT_EQ(header["archive_size"], ReadFile(dir / "\xfe.kvn").size());
@@ -305,9 +316,13 @@ TEST(KvnTest, JsonReportForScripts) {
     std::istringstream verdicts(test.out);
     std::string line;
     ASSERT_TRUE(std::getline(verdicts, line));
-    EXPECT_EQ(nlohmann::json::parse(line)["result"], "ok");
+    const nlohmann::json passed = nlohmann::json::parse(line);
+    EXPECT_EQ(passed["record"], "test");
+    EXPECT_EQ(passed["result"], "ok");
+    EXPECT_EQ(passed["message"], "");
     ASSERT_TRUE(std::getline(verdicts, line));
     EXPECT_EQ(nlohmann::json::parse(line)["result"], "failed");
+    EXPECT_NE(nlohmann::json::parse(line)["message"], "");
 }
 
 TEST(KvnTest, ResultsKeepTheSourceTimesAndMode) {
@@ -391,7 +406,6 @@ TEST(KvnTest, RefusesBadInputWithClearMessages) {
 
 TEST(KvnTest, UsageErrorsAndHelp) {
     for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
-             {},
              {"compress"},
              {"compress", "-m", "12", "x"},
              {"compress", "-9", "x.wav"},
@@ -407,6 +421,34 @@ TEST(KvnTest, UsageErrorsAndHelp) {
         ProgramResult run = Kvn(args);
         EXPECT_EQ(run.status, 2) << testing::PrintToString(args);
         EXPECT_EQ(run.err.rfind("kvn: ", 0), 0u) << run.err;
+    }
+    // Each says what was wrong in one style, and which help to read.
+    const std::string tryOverview = "Try 'kvn --help' for more information.\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> said = {
+        {{"compres", "x"},
+         "kvn: unknown command 'compres' (did you mean 'compress'?)\n" + tryOverview},
+        {{"version"}, "kvn: unknown command 'version' (did you mean '--version'?)\n" + tryOverview},
+        {{"frobnicate"}, "kvn: unknown command 'frobnicate'\n" + tryOverview},
+        {{"--bogus"}, "kvn: unknown option '--bogus'\n" + tryOverview},
+        {{"-d", "x.kvn"},
+         "kvn: -d expands standard input to standard output and takes nothing more: kvn expand "
+         "PATH expands files\n" +
+             tryOverview},
+        {{"info", "-k", "x.kvn"},
+         "kvn: unknown option '-k'\nTry 'kvn info --help' for more information.\n"},
+        {{"umount", "a", "b"},
+         "kvn: unexpected argument 'b'\nTry 'kvn umount --help' for more information.\n"},
+        {{"p", "-j", "abc", "x"},
+         "kvn: --jobs: 'abc' is no whole number from 1 to 1024\nTry 'kvn process --help' for "
+         "more information.\n"},
+        {{"compress", "-m", "12", "x"},
+         "kvn: --mode: '12' is none of auto, none, 8, 16, 24 and 32\nTry 'kvn compress --help' "
+         "for more information.\n"},
+    };
+    for (const auto& [args, err] : said) {
+        ProgramResult run = Kvn(args);
+        EXPECT_EQ(run.status, 2) << args[0];
+        EXPECT_EQ(run.err, err);
     }
     // After --, a name that looks like an option is a file.
     EXPECT_NE(Kvn({"compress", "--", "-9"}).err.find("-9: no such file"), std::string::npos);
@@ -508,7 +550,12 @@ TEST(KvnTest, SpeaksGermanFromTheCatalogue) {
     }
     ProgramResult usage = german("compress -9 x.wav");
     EXPECT_EQ(usage.status, 2);
-    EXPECT_EQ(usage.err.rfind("kvn: unbekannte Option -9", 0), 0u) << usage.err;
+    EXPECT_EQ(usage.err.rfind("kvn: unbekannte Option »-9«", 0), 0u) << usage.err;
+    EXPECT_EQ(german("compres x").err,
+              "kvn: unbekannter Befehl »compres« (meinten Sie »compress«?)\n"
+              "Mehr dazu mit »kvn --help«.\n");
+    EXPECT_EQ(german("info -k x.kvn").err,
+              "kvn: unbekannte Option »-k«\nMehr dazu mit »kvn info --help«.\n");
 }
 
 // Lists of files as tar -T and rsync --files-from take them: one per line, or NUL-separated for
@@ -690,7 +737,9 @@ ProgramResult KvnShell(const std::string& folder, const std::string& command,
 }
 
 // Runs kvn with its standard output going to `out`: a pipe nobody reads any more, or a full disk.
-ProgramResult KvnWritingTo(const std::string& folder, std::vector<std::string> args, bool full) {
+// Standard input is the file `input` in `folder` when one is named.
+ProgramResult KvnWritingTo(const std::string& folder, std::vector<std::string> args, bool full,
+                           const std::string& input = "") {
     int ends[2];
     if (pipe(ends) != 0) return {};
     close(ends[0]);
@@ -700,6 +749,7 @@ ProgramResult KvnWritingTo(const std::string& folder, std::vector<std::string> a
     if (pid == 0) {
         const int out = full ? open("/dev/full", O_WRONLY) : ends[1];
         if (chdir(folder.c_str()) != 0 || dup2(out, 1) < 0 || dup2(errors[1], 2) < 0) _exit(127);
+        if (!input.empty() && dup2(open(input.c_str(), O_RDONLY), 0) < 0) _exit(127);
         args.insert(args.begin(), KVN_PATH);
         std::vector<char*> argv;
         for (auto& arg : args) argv.push_back(arg.data());
@@ -820,11 +870,15 @@ TEST(KvnTest, AFailingStandardOutputStopsTheBatchCleanly) {
             args.push_back("f" + std::to_string(i) + ".wav");
         }
         ProgramResult run = KvnWritingTo(dir.path(), args, full);
-        EXPECT_EQ(run.status, 1);
-        EXPECT_NE(run.err.find(full ? "can't write the report: No space left on device"
-                                    : "can't write the report: Broken pipe"),
-                  std::string::npos)
-            << run.err;
+        // A closed pipe ends kvn quietly, as it ends every pipe writer: by SIGPIPE.
+        EXPECT_EQ(run.status, full ? 1 : 128 + SIGPIPE);
+        if (full) {
+            EXPECT_NE(run.err.find("can't write the report: No space left on device"),
+                      std::string::npos)
+                << run.err;
+        } else {
+            EXPECT_EQ(run.err, "");
+        }
         int results = 0;
         for (const std::string& name : ListFolder(dir.path())) {
             EXPECT_EQ(name.find(".kvn-"), std::string::npos) << "a temporary file was left";
@@ -832,6 +886,52 @@ TEST(KvnTest, AFailingStandardOutputStopsTheBatchCleanly) {
         }
         EXPECT_LE(results, 2) << "no job starts once the report is lost";
     }
+}
+
+// A result streamed into a pipe whose reader went away (kvn expand -c x.kvn | head -c 4, and
+// the same as a filter) ends by SIGPIPE without a word and leaves nothing behind.
+TEST(KvnTest, AClosedPipeEndsTheWriterQuietly) {
+    TempDir dir;
+    WriteFile(dir / "take.wav", SoundWav(2));
+    ASSERT_EQ(Kvn({"compress", "-n", "take.wav"}, dir.path()).status, 0);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+        {{"expand", "-c", "take.kvn"}, ""},
+        {{"compress", "-c", "take.wav"}, ""},
+        {{"-d"}, "take.kvn"},
+        {{}, "take.wav"}};
+    for (const auto& [args, input] : runs) {
+        ProgramResult run = KvnWritingTo(dir.path(), args, false, input);
+        EXPECT_EQ(run.status, 128 + SIGPIPE) << input;
+        EXPECT_EQ(run.err, "") << input;
+        EXPECT_EQ(ListFolder(dir.path()), (std::vector<std::string>{"take.kvn", "take.wav"}));
+    }
+}
+
+// tar -I kvn runs kvn as every compressor: without a command it compresses standard input to
+// standard output, with -d it expands it; an archive is never written to a terminal.
+TEST(KvnTest, WorksAsTarsCompressor) {
+    TempDir dir;
+    test::MakeFolders(dir / "folder");
+    test::MakeFolders(dir / "folder/sub");
+    WriteFile(dir / "folder/take.wav", SoundWav(0.5));
+    WriteFile(dir / "folder/sub/notes.txt", "first take\n");
+    const std::string tar = "tar -I " + std::string(KVN_PATH);
+    ProgramResult created = test::RunProgram(
+        {"/bin/sh", "-c", tar + " -cf t.tar.kvn folder && " + tar + " -tf t.tar.kvn | sort"}, "",
+        dir.path());
+    ASSERT_EQ(created.status, 0) << created.err;
+    EXPECT_EQ(created.out, "folder/\nfolder/sub/\nfolder/sub/notes.txt\nfolder/take.wav\n");
+    EXPECT_EQ(ReadFile(dir / "t.tar.kvn").substr(0, 4), "KVN1");
+    test::MakeFolders(dir / "out");
+    ProgramResult extracted =
+        test::RunProgram({"/bin/sh", "-c", tar + " -xf t.tar.kvn -C out"}, "", dir.path());
+    ASSERT_EQ(extracted.status, 0) << extracted.err;
+    EXPECT_TRUE(Snapshot(dir / "out/folder") == Snapshot(dir / "folder"));
+
+    TerminalRun terminal = RunOnTerminal(dir.path(), {}, {});
+    EXPECT_EQ(terminal.status, 1);
+    EXPECT_NE(terminal.screen.find("refusing to write to a terminal"), std::string::npos)
+        << terminal.screen;
 }
 
 // Counts `needle` in `text`.
