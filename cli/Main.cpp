@@ -131,7 +131,11 @@ int ParseFailure(const CLI::ParseError& e) {
     if (dynamic_cast<const CLI::ArgumentMismatch*>(&e) != nullptr) {
         return UsageError(Format(Tr("%s needs a value"), {between(":").first}));
     }
-    // A validator's message is kvn's own, already in the user's language.
+    // A validator's message is kvn's own, in the user's language, after the option's name.
+    if (dynamic_cast<const CLI::ValidationError*>(&e) != nullptr) {
+        const auto [option, message] = between(": ");
+        return UsageError(option + " " + message);
+    }
     return UsageError(what);
 }
 
@@ -144,8 +148,8 @@ CLI::Validator WholeNumber(uint32_t low, uint32_t high) {
             const unsigned long number = digits ? std::stoul(value) : 0;
             if (digits && number >= low && number <= high) return "";
             return Format(
-                Tr("'%s' is no whole number from %s to %s"),
-                {kavrin::cli::Printable(value), std::to_string(low), std::to_string(high)});
+                Tr("takes a whole number from %s to %s, not '%s'"),
+                {std::to_string(low), std::to_string(high), kavrin::cli::Printable(value)});
         },
         "");
 }
@@ -348,7 +352,7 @@ void DefineCommands(CommandLine& line) {
             ->check(CLI::Validator(
                 [](std::string& value) -> std::string {
                     if (kModes.count(value) > 0) return "";
-                    return Format(Tr("'%s' is none of auto, none, 8, 16, 24 and 32"),
+                    return Format(Tr("takes auto, none, 8, 16, 24 or 32, not '%s'"),
                                   {kavrin::cli::Printable(value)});
                 },
                 ""));

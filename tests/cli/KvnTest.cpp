@@ -439,10 +439,10 @@ TEST(KvnTest, UsageErrorsAndHelp) {
         {{"umount", "a", "b"},
          "kvn: unexpected argument 'b'\nTry 'kvn umount --help' for more information.\n"},
         {{"p", "-j", "abc", "x"},
-         "kvn: --jobs: 'abc' is no whole number from 1 to 1024\nTry 'kvn process --help' for "
-         "more information.\n"},
+         "kvn: --jobs takes a whole number from 1 to 1024, not 'abc'\nTry 'kvn process --help' "
+         "for more information.\n"},
         {{"compress", "-m", "12", "x"},
-         "kvn: --mode: '12' is none of auto, none, 8, 16, 24 and 32\nTry 'kvn compress --help' "
+         "kvn: --mode takes auto, none, 8, 16, 24 or 32, not '12'\nTry 'kvn compress --help' "
          "for more information.\n"},
     };
     for (const auto& [args, err] : said) {
