@@ -24,39 +24,44 @@ void Message(const std::string& text) {
     std::fprintf(stderr, "kvn: %s\n", text.c_str());
 }
 
-std::string Reason() {
-    return std::strerror(errno);
-}
-
 // A source opened for one job; closes itself.
 struct OpenSource {
     platform::FileHandle file = platform::kInvalidFile;
     ~OpenSource() { platform::CloseFile(file); }
 };
 
-// Opens a named source with the queue's rules. Reports and returns false when it is refused,
-// with `transient` telling whether the machine's state refused it (a lock, descriptors).
-bool OpenNamedSource(const std::string& path, OpenSource* source, bool* transient) {
+// Opens a named source with the queue's rules. Returns false with `failure` (both languages)
+// when it is refused, `transient` telling whether the machine's state refused it (a lock,
+// descriptors).
+bool OpenNamedSource(const std::string& path, OpenSource* source, bool* transient, Said* failure) {
     *transient = false;
+    // Named as the user would spell it: "/a/./b" is "/a/b".
+    const std::string shown = Printable(PlainPath(path));
     platform::PathAttributes attributes = platform::QueryAttributes(path);
     if (!attributes.exists) {
-        Message(Format(Tr("%s: no such file"), {Printable(path)}));
+        *failure = Say([&] { return Format(Tr("%s: no such file"), {shown}); });
         return false;
     }
     if (attributes.isFolder) {
-        Message(Format(Tr("%s: is a folder"), {Printable(path)}));
+        *failure = Say([&] { return Format(Tr("%s: is a folder"), {shown}); });
         return false;
     }
     if (attributes.isSystem) {
-        Message(Format(Tr("Can't add this file: %s: %s"),
-                       {Printable(path), Tr("Illegal file attribute (not a regular file)")}));
+        *failure = Say([&] {
+            return Format(Tr("Can't add this file: %s: %s"),
+                          {shown, Tr("Illegal file attribute (not a regular file)")});
+        });
         return false;
     }
     source->file = platform::OpenForRead(path);
     if (source->file == platform::kInvalidFile) {
-        *transient = IsMachineError(errno);
-        std::string why = errno == EWOULDBLOCK ? Tr("in use by another program") : Reason();
-        Message(Format(Tr("Can't open file: %s: %s"), {Printable(path), why}));
+        const int error = errno;
+        *transient = IsMachineError(error);
+        *failure = Say([&] {
+            const std::string why =
+                error == EWOULDBLOCK ? Tr("in use by another program") : std::strerror(error);
+            return Format(Tr("Can't open file: %s: %s"), {shown, why});
+        });
         return false;
     }
     return true;
@@ -98,25 +103,38 @@ int RunInfo(const std::vector<std::string>& archives, bool json) {
         std::printf("%-10s %6s %10s %10s %5s  %s\n", Tr("Type"), Tr("Filter"), Tr("Original"),
                     Tr("Archive"), Tr("Ratio"), Tr("File"));
     }
+    // A failure is said on standard error and, with --json, in the archive's record.
+    const auto failed = [&](const std::string& given, const Said& failure, bool transient) {
+        Message(failure.local);
+        tally.Failed(transient);
+        if (!json) return;
+        nlohmann::ordered_json object = FileObject("info", given);
+        object["result"] = "failed";
+        object["message"] = failure.english;
+        PrintJson(object);
+    };
     for (const std::string& given : archives) {
         OpenSource source;
         bool transient = false;
-        if (!OpenNamedSource(platform::MakeAbsolute(given), &source, &transient)) {
-            tally.Failed(transient);
+        Said failure;
+        if (!OpenNamedSource(platform::MakeAbsolute(given), &source, &transient, &failure)) {
+            failed(given, failure, transient);
             continue;
         }
         ArchiveHeader header;
         HeaderStatus headerStatus = ReadArchiveHeader(source.file, &header);
         uint64_t archiveSize = 0;
         if (headerStatus != HeaderStatus::Ok || !platform::GetFileSize(source.file, &archiveSize)) {
+            const int error = errno;
             const bool readError = headerStatus == HeaderStatus::ReadError;
-            const bool transientRead = readError && IsMachineError(errno);
-            Message(Format(readError ? Tr("%s: can't read it: %s")
-                           : headerStatus == HeaderStatus::Truncated
-                               ? Tr("%s: Bad file format (truncated header)")
-                               : Tr("%s: Bad file format"),
-                           {Printable(given), Reason()}));
-            tally.Failed(transientRead);
+            failed(given, Say([&] {
+                       return Format(readError ? Tr("%s: can't read it: %s")
+                                     : headerStatus == HeaderStatus::Truncated
+                                         ? Tr("%s: Bad file format (truncated header)")
+                                         : Tr("%s: Bad file format"),
+                                     {Printable(given), std::strerror(error)});
+                   }),
+                   readError && IsMachineError(error));
             continue;
         }
         // A mode byte no writer stores (damage, which kvn test reports) shows as "?".
@@ -125,6 +143,8 @@ int RunInfo(const std::vector<std::string>& archives, bool json) {
                                      : "";
         if (json) {
             nlohmann::ordered_json object = FileObject("info", given);
+            object["result"] = "ok";
+            object["message"] = "";
             object["type_text"] = header.typeText;
             if (!IsValidUtf8(header.typeText)) object["type_text_hex"] = HexBytes(header.typeText);
             object["filter"] =
@@ -174,8 +194,15 @@ int RunTest(const std::vector<std::string>& archives, bool progress, bool json) 
     for (const std::string& given : archives) {
         OpenSource source;
         bool transient = false;
-        if (!OpenNamedSource(platform::MakeAbsolute(given), &source, &transient)) {
-            tally.Failed(transient);
+        Said failure;
+        if (!OpenNamedSource(platform::MakeAbsolute(given), &source, &transient, &failure)) {
+            // Said on standard error, as before; a script reading JSON gets its record too.
+            Message(failure.local);
+            if (json) {
+                verdict(given, failure, transient);
+            } else {
+                tally.Failed(transient);
+            }
             continue;
         }
         std::string name, folder;

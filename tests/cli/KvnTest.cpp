@@ -307,6 +307,19 @@ TEST(KvnTest, JsonReportForScripts) {
     EXPECT_EQ(header["file_hex"], "fe2e6b766e");
     EXPECT_EQ(header["type_text"], "wav");
     EXPECT_FALSE(header.contains("type"));
+    EXPECT_EQ(header["result"], "ok");
+    EXPECT_EQ(header["message"], "");
+    // An archive that cannot be read has its record too, its message in English.
+    ProgramResult missing = test::RunProgram(
+        {"/bin/sh", "-c",
+         "LANGUAGE=de LC_ALL=C.UTF-8 " + std::string(KVN_PATH) + " info --json ./sub/./gone.kvn"},
+        "", dir.path());
+    EXPECT_EQ(missing.status, 1);
+    const nlohmann::json gone = nlohmann::json::parse(missing.out);
+    EXPECT_EQ(gone["file"], "sub/gone.kvn");
+    EXPECT_EQ(gone["result"], "failed");
+    EXPECT_EQ(gone["message"], dir / "sub/gone.kvn: no such file");
+    EXPECT_NE(missing.err.find("keine solche Datei"), std::string::npos) << missing.err;
     EXPECT_EQ(header["filter"], "8-bit");
     EXPECT_EQ(header["original_size"], wav.size());
     EXPECT_EQ(header["archive_size"], ReadFile(dir / "\xfe.kvn").size());
