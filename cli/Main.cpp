@@ -105,8 +105,8 @@ int NotExpected(const std::string& parserMessage) {
     return UsageError(Format(Tr("unexpected argument '%s'"), {shown}));
 }
 
-// The parser's complaint in kvn's words. Each names the option as the parser has it
-// ("-o,--output"), which is what the help lists.
+// The parser's complaint in kvn's words. Each names the option by its long name ("--output"),
+// as the help lists it.
 int ParseFailure(const CLI::ParseError& e) {
     const std::string what = e.what();
     auto between = [&](const std::string& separator) {
