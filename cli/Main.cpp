@@ -487,6 +487,13 @@ int RunBatchCommand(CommandLine& line) {
                                       "output, or leave out -c and -"));
         return kavrin::cli::kExitFailed;
     }
+    // What a person types is no sound and no archive: the filter waits for none.
+    if (line.filter && isatty(STDIN_FILENO)) {
+        std::fprintf(stderr, "kvn: %s\n",
+                     Tr("refusing to read from a terminal: kvn without a command reads standard "
+                        "input; redirect it, or see 'kvn --help'"));
+        return kavrin::cli::kExitFailed;
+    }
     kavrin::cli::TerminalConsole console;
     return kavrin::cli::RunBatch(files, options, console);
 }

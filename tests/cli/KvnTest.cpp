@@ -648,13 +648,17 @@ struct TerminalRun {
     int questions = 0;
     std::string screen;
 };
+// Standard output goes to the file `output` of `folder` when one is named.
 TerminalRun RunOnTerminal(const std::string& folder, std::vector<std::string> args,
-                          std::vector<std::string> answers) {
+                          std::vector<std::string> answers, const std::string& output = "") {
     TerminalRun run;
     int master = -1;
     pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
     if (pid == 0) {
         if (chdir(folder.c_str()) != 0) _exit(127);
+        if (!output.empty() && dup2(open(output.c_str(), O_WRONLY | O_CREAT, 0600), 1) < 0) {
+            _exit(127);
+        }
         args.insert(args.begin(), KVN_PATH);
         std::vector<char*> argv;
         for (auto& arg : args) argv.push_back(arg.data());
@@ -945,6 +949,12 @@ TEST(KvnTest, WorksAsTarsCompressor) {
     EXPECT_EQ(terminal.status, 1);
     EXPECT_NE(terminal.screen.find("refusing to write to a terminal"), std::string::npos)
         << terminal.screen;
+    // Nor is one read from a terminal, where it would wait for keys.
+    TerminalRun typed = RunOnTerminal(dir.path(), {"-d"}, {}, "out.bin");
+    EXPECT_EQ(typed.status, 1);
+    EXPECT_NE(typed.screen.find("refusing to read from a terminal"), std::string::npos)
+        << typed.screen;
+    EXPECT_EQ(ReadFile(dir / "out.bin"), "");
 }
 
 // Counts `needle` in `text`.
