@@ -84,6 +84,9 @@ std::string OverviewHelp() {
                   "  -h, --help     show this help; kvn COMMAND --help shows a command's\n"
                   "  -V, --version  show the version\n"
                   "\n")) +
+           Tr("Without a command, kvn compresses standard input to standard output, and\n"
+              "kvn -d expands it: tar -I kvn -cf folder.tar.kvn folder works.\n"
+              "\n") +
            Tr(kExitStatuses) +
            Tr("Example: kvn compress -j 4 -r -o packed --verify samples/\n"
               "See kvn(1) for everything else.\n");
