@@ -93,6 +93,7 @@ private:
     std::string ResultFolder(const PreparedJob& job) override;
     bool KeepsExistingResults() override;
     Existing DecideExisting(const PreparedJob& job) override;
+    int MirroredFolderLevels(const PreparedJob& job) override;
 
     // The outcome of a preparation that cannot go on.
     void Refuse(BatchItem& item, const std::string& message);
