@@ -4,6 +4,7 @@
 #include <limits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -117,22 +118,6 @@ std::string LexicallyNormal(const std::string& absolute) {
     std::string path;
     for (const std::string& part : parts) path += "/" + part;
     return path.empty() ? "/" : path;
-}
-
-// The folder of `file` below `base` (both absolute and normal): "" for a file of the base
-// itself. False when the file is not below the base.
-bool FolderBelow(const std::string& base, const std::string& file, std::string* folder) {
-    std::string name, fileFolder;
-    SplitPath(file, &name, &fileFolder);
-    if (fileFolder.empty()) fileFolder = "/";
-    if (fileFolder == base) {
-        folder->clear();
-        return true;
-    }
-    const std::string prefix = base == "/" ? base : base + "/";
-    if (fileFolder.compare(0, prefix.size(), prefix) != 0) return false;
-    *folder = fileFolder.substr(prefix.size());
-    return true;
 }
 
 std::string WithoutTrailingSlashes(std::string path) {
@@ -268,9 +253,11 @@ std::vector<BatchItem> CollectItems(const std::vector<std::string>& inputs,
     const bool baseGiven = !options.base.empty();
     const std::string base =
         LexicallyNormal(platform::MakeAbsolute(baseGiven ? options.base : "."));
-    // -r keeps a file's folder below the base; one that lies elsewhere has none to keep.
+    // -r keeps a file's folder below the base; one that lies elsewhere has none to keep. The
+    // base is found on the file's path by identity, so either may be named through a link.
+    BaseFolder baseFolder(base);
     const auto placeBelowBase = [&](BatchItem& item) {
-        if (!item.legal || FolderBelow(base, LexicallyNormal(item.path), &item.relativeFolder)) {
+        if (!item.legal || baseFolder.FolderOf(LexicallyNormal(item.path), &item.relativeFolder)) {
             return;
         }
         item.legal = false;
@@ -422,6 +409,13 @@ std::string Planner::ResultFolder(const PreparedJob& job) {
         }
     }
     return folder;
+}
+
+int Planner::MirroredFolderLevels(const PreparedJob&) {
+    // -r -o: the folders below the output folder are the source's folders below its base.
+    const std::string& relative = current_->relativeFolder;
+    if (outputFolder_.empty() || !options_.keepTree || relative.empty()) return 0;
+    return 1 + static_cast<int>(std::count(relative.begin(), relative.end(), '/'));
 }
 
 bool Planner::KeepsExistingResults() {

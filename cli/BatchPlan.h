@@ -115,6 +115,7 @@ private:
     std::string ResultFolder(const PreparedJob& job) override;
     bool KeepsExistingResults() override;
     Existing DecideExisting(const PreparedJob& job) override;
+    int MirroredFolderLevels(const PreparedJob& job) override;
 
     // The outcome of a preparation that cannot go on.
     void Refuse(BatchItem& item, const Said& message);

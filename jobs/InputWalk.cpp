@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "jobs/InputWalk.h"
 
+#include "jobs/Naming.h"
 #include "platform/File.h"
 
 namespace kavrin {
@@ -54,6 +55,39 @@ void WalkInput(const std::string& path,
     std::string found;
     InputKind kind;
     while (walker.Next(&found, &kind)) visit(found, kind);
+}
+
+BaseFolder::BaseFolder(const std::string& path) {
+    known_ = platform::StatusOfPath(path, &base_) && base_.isFolder;
+}
+
+bool BaseFolder::IsBase(const std::string& folder) {
+    auto found = answers_.find(folder);
+    if (found != answers_.end()) return found->second;
+    platform::FileStatus status;
+    const bool same = platform::StatusOfPath(folder, &status) && status.SameFile(base_);
+    answers_.emplace(folder, same);
+    return same;
+}
+
+bool BaseFolder::FolderOf(const std::string& file, std::string* folder) {
+    if (!known_) return false;
+    std::string name, fileFolder;
+    SplitPath(file, &name, &fileFolder);
+    if (fileFolder.empty()) fileFolder.push_back('/');  // a file of the root folder
+    // From the file's own folder up to the root, the nearest folder that is the base.
+    for (std::string candidate = fileFolder;;) {
+        if (IsBase(candidate)) {
+            folder->clear();
+            if (candidate != fileFolder) {
+                folder->append(fileFolder, candidate == "/" ? 1 : candidate.size() + 1);
+            }
+            return true;
+        }
+        if (candidate == "/") return false;
+        const size_t slash = candidate.rfind('/');
+        candidate.resize(slash == 0 ? 1 : slash);
+    }
 }
 
 }  // namespace kavrin

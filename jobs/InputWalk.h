@@ -17,8 +17,11 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
+
+#include "platform/File.h"
 
 namespace kavrin {
 
@@ -53,5 +56,23 @@ private:
 // in it. The paths passed on are `path` joined with the entry names by '/'.
 void WalkInput(const std::string& path,
                const std::function<void(const std::string& path, InputKind kind)>& visit);
+
+// The folder files are placed below by kvn -r --base. A file lies below it when a folder on the
+// file's path is that very folder (device and inode), however either is spelt: a base named
+// through a symbolic link, or a file named through one, is found all the same.
+class BaseFolder {
+public:
+    explicit BaseFolder(const std::string& path);
+    // The folder of `file` (an absolute path without "." or ".." parts) below the base, as `file`
+    // spells it: "" for a file of the base itself. False when no folder on its path is the base.
+    bool FolderOf(const std::string& file, std::string* folder);
+
+private:
+    bool IsBase(const std::string& folder);
+
+    bool known_ = false;
+    platform::FileStatus base_;
+    std::map<std::string, bool> answers_;  // folder path: whether it is the base
+};
 
 }  // namespace kavrin

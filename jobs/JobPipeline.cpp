@@ -3,6 +3,8 @@
 
 #include <cerrno>
 #include <ctime>
+#include <mutex>
+#include <utility>
 
 #include "engine/format/ArchiveFormat.h"
 #include "jobs/Leftovers.h"
@@ -178,8 +180,11 @@ PrepareResult JobPreparer::NameResult(PrepareHost& host, PreparedJob* job) {
         RemoveLeftovers(folderPath, static_cast<int64_t>(std::time(nullptr)), leftoverAgeSeconds_);
     }
 
+    FolderOrigin origin;
+    origin.levels = host.MirroredFolderLevels(*job);
+    origin.sourceFolder = sourceFolder.empty() ? "/" : sourceFolder;
     if (!CreateDestinationFile(job->destinationPath, job->disposition, job->sourceFile,
-                               &job->destinationFile)) {
+                               &job->destinationFile, origin)) {
         const int error = errno;
         return Refuse(job,
                       error == EINVAL ? PrepareStatus::ResultIsSource : PrepareStatus::CreateFailed,
@@ -240,6 +245,18 @@ void DropJob(PreparedJob& job) {
 }
 
 namespace {
+
+std::mutex g_hookLock;
+std::function<void(const std::string&)> g_beforeSourceDeletion;
+
+void BeforeSourceDeletion(const std::string& sourcePath) {
+    std::function<void(const std::string&)> hook;
+    {
+        std::lock_guard<std::mutex> lock(g_hookLock);
+        hook = g_beforeSourceDeletion;
+    }
+    if (hook) hook(sourcePath);
+}
 
 // The source as it is now, through its open descriptor: the same size and times as when it was
 // opened, and every byte of it read.
@@ -324,11 +341,15 @@ void Finish(PreparedJob& job, EngineContext& engine, EngineObserver& observer,
             return;
         }
     }
-    // Last, so that nothing after it moves the times.
+    // Last, so that nothing after it moves the times. The private temporary file takes the
+    // source's mode as it becomes the result (a source that could not be looked at leaves it
+    // private).
     if (options.keepStamp &&
         (!job.stamped || !platform::ApplyFileStamp(job.destinationFile.file, job.sourceStamp))) {
         end.stampFailed = true;
         end.stampError = job.stamped ? errno : 0;
+    } else if (!options.keepStamp && job.stamped) {
+        platform::ApplyPermissions(job.destinationFile.file, job.sourceStamp.permissions);
     }
 
     // Read once, now: a change of the option during the job applies to this job. Only a result
@@ -340,6 +361,7 @@ void Finish(PreparedJob& job, EngineContext& engine, EngineObserver& observer,
         return;
     }
     if (!deleteSource) return;
+    BeforeSourceDeletion(job.sourcePath);
     // Someone else's file put at the name meanwhile, or the source written to since it was
     // read, stays: the result holds what was read, not what is there now.
     if (!SourceStillThere(job)) {
@@ -370,6 +392,11 @@ JobEnd RunJob(PreparedJob& job, EngineContext& engine, EngineObserver& observer,
     }
     platform::CloseFile(job.sourceFile);
     return end;
+}
+
+void SetBeforeSourceDeletionHook(std::function<void(const std::string& sourcePath)> hook) {
+    std::lock_guard<std::mutex> lock(g_hookLock);
+    g_beforeSourceDeletion = std::move(hook);
 }
 
 }  // namespace kavrin

@@ -95,6 +95,10 @@ public:
     virtual bool KeepsExistingResults() { return false; }
     // A file (or a link, even one leading nowhere) stands at job.destinationPath.
     virtual Existing DecideExisting(const PreparedJob& job) = 0;
+    // How many of the last folders of the result folder stand for the source's own folders at
+    // the same depth (kvn -r -o keeps each file's folders below its base): one of them that has
+    // to be made takes its source folder's permissions (jobs/Destination.h). None by default.
+    virtual int MirroredFolderLevels(const PreparedJob&) { return 0; }
 };
 
 // Prepares jobs, one after another, and remembers what a run of them must know: which folders
@@ -152,8 +156,10 @@ inline bool IsStreamed(const PreparedJob& job) {
 }
 
 struct FinishOptions {
-    bool keepStamp = false;  // the result takes the source's times and mode, as `bzip2` does
-    bool verify = false;     // a compression's archive is decoded and compared with its source
+    // The result takes the source's times as well as its mode, as `bzip2` does. Without, it takes
+    // the mode alone: every result does, when it stops being a private temporary file.
+    bool keepStamp = false;
+    bool verify = false;  // a compression's archive is decoded and compared with its source
     // Asked once, at the end of a Done job: whether the source is to be deleted. Null: never.
     std::function<bool()> deleteSource;
 };
@@ -184,7 +190,8 @@ struct JobEnd {
     bool verified = false;
     VerifyReport verify;
     int commitError = 0;
-    bool stampFailed = false;  // the result could not take the source's times or mode
+    bool stampFailed =
+        false;  // with keepStamp: the result could not take the source's times or mode
     int stampError = 0;
     Source source = Source::Kept;
     int deleteError = 0;
@@ -195,5 +202,10 @@ struct JobEnd {
 // only under the rule above.
 JobEnd RunJob(PreparedJob& job, EngineContext& engine, EngineObserver& observer,
               const FinishOptions& options);
+
+// A seam for tests alone; production never sets it. `hook` is called with the source's path
+// when a result has been committed and its source is about to be checked and deleted, as another
+// program acting in that very moment would; an empty hook removes it. Any thread.
+void SetBeforeSourceDeletionHook(std::function<void(const std::string& sourcePath)> hook);
 
 }  // namespace kavrin

@@ -9,18 +9,16 @@
 
 namespace kavrin {
 
-int RemoveLeftovers(const std::string& folder, int64_t nowSeconds, int64_t maxAgeSeconds) {
+int RemoveLeftovers(const std::string& folder, int64_t nowSeconds, int64_t maxAgeSeconds,
+                    uint32_t owner) {
     std::vector<std::string> names;
     if (!platform::ListFolder(folder, &names)) return 0;
     int removed = 0;
     for (const std::string& name : names) {
-        if (!IsTemporaryName(name)) continue;
-        const std::string path = JoinPath(folder, name);
-        if (platform::IsLink(path)) continue;
-        platform::PathAttributes attributes = platform::QueryAttributes(path);
-        if (!attributes.isRegular) continue;
-        if (nowSeconds - attributes.changedSeconds <= maxAgeSeconds) continue;
-        if (platform::DeleteFile(path)) ++removed;
+        if (IsTemporaryName(name) &&
+            platform::DeleteStaleFile(JoinPath(folder, name), owner, nowSeconds - maxAgeSeconds)) {
+            ++removed;
+        }
     }
     return removed;
 }

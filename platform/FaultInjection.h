@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // A test-only seam in the file layer: makes the n-th read, write, sync, rename, folder creation,
-// file creation, deletion or shared open (SharedFile.h) from now on fail with a chosen errno,
+// file creation, deletion or shared open (SharedFile.h) from now on fail with a chosen errno, or
+// lets another program act just before it,
 // makes the n-th read come back short (as if the file had shrunk), silently flips one bit of the
 // n-th read or write (as a bad disk or cable would), or changes the file being read just before the
 // n-th read (as another program writing to it would). Production code never arms it; an unarmed
@@ -9,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 namespace kavrin::platform {
 
@@ -28,6 +30,16 @@ void InjectCorruption(FaultOp op, int nth);
 // written again in place. Disarms any earlier fault.
 void InjectSourceChange(int nth, bool append);
 
+// Arms an action of another program: `action` runs once, on the calling thread, just before the
+// `nth` (1-based) call of `op` counted from now, which then goes on as usual. Disarms any earlier
+// fault.
+void InjectAction(FaultOp op, int nth, std::function<void()> action);
+
+// Makes renames and links behave as on a file system without hard links (FAT, exFAT): a rename
+// that must not replace (RENAME_NOREPLACE) fails with EINVAL, a hard link with EPERM. Stays until
+// switched off; ClearFaults leaves it alone.
+void SimulateNoHardLinks(bool on);
+
 // Disarms the fault and restarts every call count.
 void ClearFaults();
 
@@ -44,6 +56,8 @@ enum class FaultAction { None, Fail, ShortRead, Corrupt, Append, Rewrite };
 FaultAction CheckFault(FaultOp op, int* error);
 // The most bytes one system call may move now.
 size_t TransferLimit(size_t wanted);
+// True while SimulateNoHardLinks is on.
+bool NoHardLinks();
 }  // namespace detail
 
 }  // namespace kavrin::platform

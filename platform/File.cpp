@@ -89,8 +89,11 @@ FileHandle OpenForRead(const std::string& path) {
 
 FileHandle CreateNewForWrite(const std::string& path) {
     if (Injected(FaultOp::Create)) return kInvalidFile;
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
     if (fd < 0) return kInvalidFile;
+    // The umask may have taken the owner's own bits: a file being written is read back (a
+    // check) by its owner alone. A file system without modes refuses, and has nothing to hide.
+    (void)!fchmod(fd, 0600);
     LockExclusive(fd);  // nobody else can hold a lock on a file this call just created
     posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     return fd;
@@ -243,9 +246,44 @@ bool DeleteFile(const std::string& path) {
     return unlink(path.c_str()) == 0;
 }
 
+bool DeleteStaleFile(const std::string& path, uint32_t owner, int64_t changedBefore) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW);
+    if (fd < 0) return false;
+    struct stat opened {
+    }, named{};
+    bool stale = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_uid == owner &&
+                 opened.st_ctim.tv_sec < changedBefore;
+    // A file still being written is held locked by its writer; a killed writer holds nothing.
+    stale = stale && flock(fd, LOCK_EX | LOCK_NB) == 0;
+    // The name must still lead to the file that was checked, and the lock keeps it so for
+    // every writer of ours.
+    stale = stale && lstat(path.c_str(), &named) == 0 && named.st_dev == opened.st_dev &&
+            named.st_ino == opened.st_ino;
+    stale = stale && DeleteFile(path);
+    close(fd);
+    return stale;
+}
+
+uint32_t CurrentUser() {
+    return static_cast<uint32_t>(geteuid());
+}
+
 bool MakeFolder(const std::string& path) {
     if (Injected(FaultOp::MakeFolder)) return false;
     return mkdir(path.c_str(), 0777) == 0;
+}
+
+bool MakeFolder(const std::string& path, uint32_t permissions) {
+    if (Injected(FaultOp::MakeFolder)) return false;
+    if (mkdir(path.c_str(), 0700) != 0) return false;
+    // A file system without modes refuses, and keeps none to set.
+    if (chmod(path.c_str(), permissions & 0777) != 0 && errno != ENOSYS && errno != EOPNOTSUPP) {
+        const int error = errno;
+        rmdir(path.c_str());
+        errno = error;
+        return false;
+    }
+    return true;
 }
 
 bool MakePrivateFolder(const std::string& path) {
@@ -286,20 +324,85 @@ bool IsPrivateFolder(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && OwnedAlone(st);
 }
 
+namespace {
+
+// The entry `path` is the file `placeholder` describes, as it was made: nobody replaced it,
+// wrote to it or changed it.
+bool StillPlaceholder(const std::string& path, const struct stat& placeholder) {
+    struct stat now {};
+    return lstat(path.c_str(), &now) == 0 && now.st_dev == placeholder.st_dev &&
+           now.st_ino == placeholder.st_ino && now.st_size == placeholder.st_size &&
+           now.st_mtim.tv_sec == placeholder.st_mtim.tv_sec &&
+           now.st_mtim.tv_nsec == placeholder.st_mtim.tv_nsec &&
+           now.st_ctim.tv_sec == placeholder.st_ctim.tv_sec &&
+           now.st_ctim.tv_nsec == placeholder.st_ctim.tv_nsec;
+}
+
+// Renames `from` to the new name `to` where neither RENAME_NOREPLACE nor hard links exist: `to`
+// is claimed by creating it exclusively, and `from` renamed over that claim while it is ours.
+bool RenameOverPlaceholder(const std::string& from, const std::string& to) {
+    int fd =
+        open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0600);
+    if (fd < 0) return false;  // EEXIST: something is there
+    struct stat placeholder {};
+    if (fstat(fd, &placeholder) != 0) {
+        const int error = errno;
+        close(fd);
+        unlink(to.c_str());
+        errno = error;
+        return false;
+    }
+    close(fd);
+    // Counted as a rename of its own: a test's other program may act here.
+    if (Injected(FaultOp::Rename)) {
+        const int error = errno;
+        if (StillPlaceholder(to, placeholder)) unlink(to.c_str());
+        errno = error;
+        return false;
+    }
+    // Whatever stands there now is someone else's: it is never replaced.
+    if (!StillPlaceholder(to, placeholder)) {
+        errno = EEXIST;
+        return false;
+    }
+    if (rename(from.c_str(), to.c_str()) != 0) {
+        const int error = errno;
+        if (StillPlaceholder(to, placeholder)) unlink(to.c_str());
+        errno = error;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool RenameFile(const std::string& from, const std::string& to, bool noReplace) {
     if (Injected(FaultOp::Rename)) return false;
     if (!noReplace) return rename(from.c_str(), to.c_str()) == 0;
-    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+    const bool noLinks = detail::NoHardLinks();
+    if (noLinks) {
+        errno = EINVAL;
+    } else if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
         return true;
     }
     if (errno != EINVAL && errno != ENOSYS) return false;
     // A file system without RENAME_NOREPLACE: a hard link fails on an existing name as well.
-    if (link(from.c_str(), to.c_str()) != 0) return false;
-    unlink(from.c_str());
-    return true;
+    if (noLinks) {
+        errno = EPERM;
+    } else if (link(from.c_str(), to.c_str()) == 0) {
+        unlink(from.c_str());
+        return true;
+    }
+    // Nor hard links (FAT, exFAT): the name is claimed first.
+    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS) return false;
+    return RenameOverPlaceholder(from, to);
 }
 
 bool LinkFile(const std::string& existing, const std::string& newName) {
+    if (detail::NoHardLinks()) {
+        errno = EPERM;
+        return false;
+    }
     return link(existing.c_str(), newName.c_str()) == 0;
 }
 
@@ -397,12 +500,16 @@ bool ReadFileStamp(FileHandle file, FileStamp* stamp) {
     return true;
 }
 
+bool ApplyPermissions(FileHandle file, uint32_t permissions) {
+    return fchmod(file, permissions & 0777) == 0 || errno == ENOSYS || errno == EOPNOTSUPP;
+}
+
 bool ApplyFileStamp(FileHandle file, const FileStamp& stamp) {
     const timespec times[2] = {{stamp.accessedSeconds, stamp.accessedNanos},
                                {stamp.modifiedSeconds, stamp.modifiedNanos}};
     bool timesSet = futimens(file, times) == 0;
     int savedError = errno;
-    if (fchmod(file, stamp.permissions & 0777) != 0) return false;
+    if (!ApplyPermissions(file, stamp.permissions)) return false;
     errno = savedError;
     return timesSet;
 }

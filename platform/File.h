@@ -25,8 +25,9 @@ inline constexpr FileHandle kInvalidFile = -1;
 // locked is refused with EWOULDBLOCK. Returns kInvalidFile on failure.
 FileHandle OpenForRead(const std::string& path);
 
-// Creates a new file (O_EXCL) for writing, mode 0666 minus the umask, locked. Returns
-// kInvalidFile on failure; errno is ENOENT when a folder of the path is missing.
+// Creates a new file (O_EXCL) for writing, private to its owner (mode 0600 whatever the umask,
+// where the file system keeps modes) and locked for as long as it is open. Returns kInvalidFile
+// on failure; errno is ENOENT when a folder of the path is missing.
 FileHandle CreateNewForWrite(const std::string& path);
 
 // Copies everything `from` holds (a pipe, say) into a new file of `folder` that has no name,
@@ -69,8 +70,18 @@ bool SyncFile(FileHandle file);
 bool CloseFile(FileHandle& file);
 
 bool DeleteFile(const std::string& path);
+// Deletes `path` when it is a regular file (no link) owned by the user `owner`, whose change time
+// lies before `changedBefore` (seconds since the epoch), and that nobody holds locked (an open
+// result is, see CreateNewForWrite): the file is held locked while its name is checked and
+// removed. False when it was left, whatever the reason.
+bool DeleteStaleFile(const std::string& path, uint32_t owner, int64_t changedBefore);
+// The user this process acts as (its effective user ID).
+uint32_t CurrentUser();
 // Creates one folder (mode 0777 minus the umask). errno says why it failed.
 bool MakeFolder(const std::string& path);
+// Creates one folder with the permission bits `permissions` (0777 bits), whatever the umask:
+// made private first, then given them, so that it is never more open than asked.
+bool MakeFolder(const std::string& path, uint32_t permissions);
 // What is the user's alone (a cache of their own): a folder made with mode 0700 and a new file
 // (O_EXCL, unlocked) made with mode 0600, whatever the umask; and whether an open file or a
 // folder is owned by this process's user with no group or other write bit, so that no one else
@@ -80,7 +91,12 @@ FileHandle CreatePrivateFile(const std::string& path);
 bool IsPrivate(FileHandle file);
 bool IsPrivateFolder(const std::string& path);
 
-// Renames `from` over `to`. With `noReplace`, fails with EEXIST when `to` exists.
+// Renames `from` over `to`. With `noReplace`, fails with EEXIST when `to` exists, and never
+// replaces a file that appears at `to` meanwhile, on every file system: where the system has no
+// rename that refuses to replace (RENAME_NOREPLACE) and no hard links (FAT, exFAT), `to` is first
+// created empty and exclusively (O_EXCL) as a placeholder, and `from` renamed over it only while
+// `to` still is that very placeholder (device, inode, size and times); a placeholder left by a
+// failure is removed, while it is still ours.
 bool RenameFile(const std::string& from, const std::string& to, bool noReplace);
 // Gives the file `existing` the second name `newName` (a hard link). False when the file
 // system cannot, or `newName` exists.
@@ -154,7 +170,11 @@ struct FileStamp {
 };
 bool ReadFileStamp(FileHandle file, FileStamp* stamp);
 // Sets the times and the permission bits on an open file. False (errno set) when either failed.
+// A file system that keeps no permission bits (FAT says ENOSYS) is no failure: there is nothing
+// to set.
 bool ApplyFileStamp(FileHandle file, const FileStamp& stamp);
+// Sets the permission bits (the 0777 ones of `permissions`) alone, under the same rule.
+bool ApplyPermissions(FileHandle file, uint32_t permissions);
 
 // A pipe: bytes written to `*writeEnd` come out of `*readEnd`. Both ends close on exec.
 bool MakePipe(FileHandle* readEnd, FileHandle* writeEnd);

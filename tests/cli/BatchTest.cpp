@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "cli/Commands.h"
+#include "jobs/Destination.h"
 #include "platform/FaultInjection.h"
 #include "tests/support/BatchHarness.h"
 #include "tests/support/EngineHarness.h"
@@ -144,13 +145,14 @@ TEST_F(BatchTest, ClearsOldLeftoversBeforeWritingIntoAFolder) {
     WriteFile(dir / "a.wav", "sound");
     WriteFile(dir / "b.wav", "sound");
     ASSERT_EQ(mkdir((dir / "out").c_str(), 0777), 0);
-    WriteFile(dir / "out/.kvn-q1w2e3-a.kvn", "left by a killed run");
+    const std::string leftover = TemporaryNameFor("a.kvn");
+    WriteFile(dir / ("out/" + leftover), "left by a killed run");
     BatchOptions options = Options();
     options.outputFolder = dir / "out";
     options.jobs = 2;
 
     ASSERT_EQ(Batch({dir / "a.wav"}, options).status, 0);
-    EXPECT_EQ(ListFolder(dir / "out"), (std::vector<std::string>{".kvn-q1w2e3-a.kvn", "a.kvn"}))
+    EXPECT_EQ(ListFolder(dir / "out"), (std::vector<std::string>{leftover, "a.kvn"}))
         << "a fresh temporary file may belong to a running job";
 
     options.leftoverAgeSeconds = -1;  // everything counts as old

@@ -21,6 +21,7 @@
 #include <thread>
 
 #include "engine/format/ArchiveFormat.h"
+#include "jobs/Destination.h"
 #include "jobs/FormatSize.h"
 #include "tests/support/EngineHarness.h"
 #include "tools/SampleSound.h"
@@ -898,7 +899,7 @@ TEST(KvnTest, AFailingStandardOutputStopsTheBatchCleanly) {
         }
         int results = 0;
         for (const std::string& name : ListFolder(dir.path())) {
-            EXPECT_EQ(name.find(".kvn-"), std::string::npos) << "a temporary file was left";
+            EXPECT_FALSE(IsTemporaryName(name)) << "a temporary file was left: " << name;
             results += name.size() > 4 && name.substr(name.size() - 4) == ".kvn";
         }
         EXPECT_LE(results, 2) << "no job starts once the report is lost";
