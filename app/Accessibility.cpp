@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPixmap>
+#include <QToolButton>
 
 #include "app/PushLikeButton.h"
 
@@ -15,18 +16,21 @@ namespace {
 
 constexpr char kLampName[] = "kavrinLampName";
 constexpr char kLampLit[] = "kavrinLampLit";
+constexpr char kRadio[] = "kavrinRadio";
 
-class PushLikeAccessible : public QAccessibleWidget {
+// A tool button: pressed through the screen reader's action, described only when the
+// description says more than the name.
+class ButtonAccessible : public QAccessibleWidget {
 public:
-    explicit PushLikeAccessible(QAbstractButton* button)
-        : QAccessibleWidget(button, QAccessible::PushButton) {}
+    explicit ButtonAccessible(QAbstractButton* button,
+                              QAccessible::Role role = QAccessible::PushButton)
+        : QAccessibleWidget(button, role) {}
 
-    QAccessible::State state() const override {
-        QAccessible::State state = QAccessibleWidget::state();
-        state.checkable = true;
-        state.checked = Button()->isChecked();
-        state.pressed = Button()->isChecked() || Button()->isDown();
-        return state;
+    QString text(QAccessible::Text kind) const override {
+        const QString text = QAccessibleWidget::text(kind);
+        if (kind == QAccessible::Description && text == QAccessibleWidget::text(QAccessible::Name))
+            return {};
+        return text;
     }
 
     QStringList actionNames() const override {
@@ -41,8 +45,29 @@ public:
         if (Button()->isEnabled()) Button()->click();
     }
 
-private:
+protected:
     QAbstractButton* Button() const { return static_cast<QAbstractButton*>(object()); }
+};
+
+// A push-like button: a push button pressed in or not, or a radio button of its group (asked
+// each time: the window marks it after Qt may have made this description).
+class PushLikeAccessible : public ButtonAccessible {
+public:
+    explicit PushLikeAccessible(QAbstractButton* button) : ButtonAccessible(button) {}
+
+    QAccessible::Role role() const override {
+        return Button()->property(kRadio).toBool() ? QAccessible::RadioButton
+                                                   : QAccessible::PushButton;
+    }
+
+    QAccessible::State state() const override {
+        QAccessible::State state = ButtonAccessible::state();
+        state.checkable = true;
+        state.checked = Button()->isChecked();
+        state.pressed =
+            role() == QAccessible::PushButton && (Button()->isChecked() || Button()->isDown());
+        return state;
+    }
 };
 
 class LampAccessible : public QAccessibleWidget {
@@ -64,6 +89,7 @@ QAccessibleInterface* DescribeControl(const QString&, QObject* object) {
     if (auto* button = dynamic_cast<CPushLikeButton*>(object)) {
         return new PushLikeAccessible(button);
     }
+    if (auto* button = qobject_cast<QToolButton*>(object)) return new ButtonAccessible(button);
     auto* label = qobject_cast<QLabel*>(object);
     if (label != nullptr && label->property(kLampName).isValid()) {
         return new LampAccessible(label);
@@ -78,6 +104,10 @@ void InstallAccessibleFactory() {
     if (installed) return;
     installed = true;
     QAccessible::installFactory(DescribeControl);
+}
+
+void MarkRadio(QAbstractButton& button) {
+    button.setProperty(kRadio, true);
 }
 
 void MarkLamp(QLabel& lamp, const QString& name) {

@@ -5,6 +5,10 @@
 //   buttons that are pressed in or not. Qt would announce a checkable tool button as a check
 //   box; these are push buttons whose pressed state is their checked state, and pressing one
 //   through the screen reader clicks it.
+// - The two destination buttons are one choice: they are radio buttons (checked or not) of one
+//   exclusive group, between which the arrow keys move.
+// - A tool button's description is left empty when it would only repeat its name (Qt takes the
+//   tooltip, which is the name here).
 // - A lamp says in words whether it is lit ("Transfer lamp: on"), not only in colour. Its state
 //   is read when a screen reader asks for it, so a lamp that flickers through a job sends no
 //   stream of events.
@@ -14,6 +18,7 @@
 
 #include <QString>
 
+class QAbstractButton;
 class QLabel;
 class QPixmap;
 
@@ -23,6 +28,9 @@ namespace kavrin {
 // Must run before a screen reader first asks for the controls (the window calls it as it
 // opens).
 void InstallAccessibleFactory();
+
+// Makes a push-like button of an exclusive button group a radio button for screen readers.
+void MarkRadio(QAbstractButton& button);
 
 // Makes `lamp` a lamp called `name` (translated) for screen readers, unlit.
 void MarkLamp(QLabel& lamp, const QString& name);

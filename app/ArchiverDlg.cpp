@@ -88,6 +88,8 @@ CArchiverDlg::CArchiverDlg(Prompt* prompt, QWidget* parent, WindowSeams seams)
     auto* destinations = new QButtonGroup(this);
     destinations->addButton(Button(IDC_SAME_DIR));
     destinations->addButton(Button(IDC_DEFINED_DIR));
+    MarkRadio(*Button(IDC_SAME_DIR));
+    MarkRadio(*Button(IDC_DEFINED_DIR));
     m_queue = std::make_unique<CInputQueue>(
         *m_queueList, *static_cast<QProgressBar*>(GetDlgItem(IDC_QUEUE_GAUGE)),
         *Button(IDC_DELETE_FILES), *m_prompt);

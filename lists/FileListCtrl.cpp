@@ -5,6 +5,7 @@
 #include <QDragEnterEvent>
 #include <QDragMoveEvent>
 #include <QDropEvent>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QMimeData>
@@ -174,6 +175,10 @@ QColor LegibleFadedColour(QColor faded, QColor text, QColor base) {
     return text;  // a palette whose text itself is faint: nothing reads better than the text
 }
 
+QString CellText(const QFontMetrics& metrics, const QString& text, int column, int width) {
+    return metrics.elidedText(text, column <= 1 ? Qt::ElideMiddle : Qt::ElideRight, width);
+}
+
 CFileListCtrl::CFileListCtrl(ListKind kind, QWidget* parent)
     : QTreeWidget(parent),
       m_kind(kind),
@@ -193,7 +198,7 @@ CFileListCtrl::CFileListCtrl(ListKind kind, QWidget* parent)
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(kind == ListKind::Queue ? QAbstractItemView::ExtendedSelection
                                              : QAbstractItemView::SingleSelection);
-    setTextElideMode(Qt::ElideRight);
+    setTextElideMode(Qt::ElideMiddle);
     header()->setStretchLastSection(false);
     header()->setSectionsMovable(false);
     header()->setSectionsClickable(true);
@@ -262,7 +267,7 @@ void CFileListCtrl::drawRow(QPainter* painter, const QStyleOptionViewItem& optio
         if (cell.width() <= 0) continue;
         painter->drawText(cell,
                           static_cast<int>(ColumnAlignment(m_kind, column)) | Qt::TextSingleLine,
-                          DisplayText(text));
+                          CellText(option.fontMetrics, DisplayText(text), column, cell.width()));
     }
     painter->restore();
 }

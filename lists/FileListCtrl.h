@@ -24,6 +24,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QFontMetrics>
 #include <QTreeWidget>
 #include <cstdint>
 #include <functional>
@@ -60,6 +61,11 @@ double ContrastRatio(QColor a, QColor b);
 // `text` that does. So it reads greyed beside plain rows, yet legible, in light and dark
 // palettes alike.
 QColor LegibleFadedColour(QColor faded, QColor text, QColor base);
+
+// What a cell `width` pixels wide shows of `text`: all of it when it fits, else a name or
+// folder (columns 0 and 1) without its middle, as file managers show it, so its start and its
+// extension stay (the row's tooltip holds the whole path); other columns lose their end.
+QString CellText(const QFontMetrics& metrics, const QString& text, int column, int width);
 
 class CFileListCtrl : public QTreeWidget {
 public:

@@ -72,6 +72,12 @@ for package in kvn kavrin; do
     fail "${package}-dbgsym holds no debug symbols"
 done
 
+# Every document a manual page names is in the package.
+for cited in $(grep -ohE '/usr/share/doc/[a-z]+/[A-Za-z0-9_./-]+[A-Za-z0-9]' "$root"/doc/*.1 | sort -u); do
+  [ -f "$unpacked$cited" ] || fail "a manual page cites $cited, which no package holds"
+done
+[ -f "$unpacked/usr/share/doc/kvn/examples/Containerfile" ] || fail "kvn lacks the Containerfile"
+
 appstreamcli validate --no-net --strict "$unpacked/usr/share/metainfo/io.kavrin.Kavrin.metainfo.xml" ||
   fail "the AppStream metainfo does not validate"
 

@@ -126,7 +126,7 @@
     </message>
     <message>
         <source>Select Destination Directory</source>
-        <translation>Zielverzeichnis auswählen</translation>
+        <translation>Zielordner auswählen</translation>
     </message>
     <message>
         <source>Shell Error</source>
@@ -182,11 +182,11 @@
     </message>
     <message>
         <source>To Same Directory</source>
-        <translation>In dasselbe Verzeichnis</translation>
+        <translation>In denselben Ordner</translation>
     </message>
     <message>
         <source>To Defined Directory</source>
-        <translation>In festgelegtes Verzeichnis</translation>
+        <translation>In festgelegten Ordner</translation>
     </message>
     <message>
         <source>Delete Source</source>
@@ -202,7 +202,7 @@
     </message>
     <message>
         <source>Bit-depth Optimization</source>
-        <translation>Bit-Tiefen-Optimierung</translation>
+        <translation>Bittiefen-Optimierung</translation>
     </message>
     <message>
         <source>Queue gauge</source>
@@ -218,7 +218,7 @@
     </message>
     <message>
         <source>Destination Directory</source>
-        <translation>Zielverzeichnis</translation>
+        <translation>Zielordner</translation>
     </message>
     <message>
         <source>Transfer lamp</source>
@@ -249,7 +249,7 @@
     <name>CFileListCtrl</name>
     <message>
         <source>Drop Target</source>
-        <translation>Ablageziel</translation>
+        <translation>Dateien hier ablegen</translation>
     </message>
     <message>
         <source>Report</source>
@@ -273,7 +273,7 @@
     </message>
     <message>
         <source>Ratio</source>
-        <translation>Quote</translation>
+        <translation>Verhältnis</translation>
     </message>
     <message>
         <source>Action</source>
@@ -358,7 +358,7 @@ Grund: Ungültiges Dateiformat.</translation>
     </message>
     <message>
         <source>Illegal destination directory</source>
-        <translation>Unzulässiges Zielverzeichnis</translation>
+        <translation>Unzulässiger Zielordner</translation>
     </message>
     <message>
         <source>File already exists

@@ -188,6 +188,16 @@ TEST_F(WindowControlsTest, TabGoesRowByRowAndDeleteIsTheDeleteButton) {
             << chain[i]->objectName().toStdString();
     }
 
+    // The destination buttons are one choice: an arrow key moves to the other and chooses it.
+    window->show();
+    QApplication::setActiveWindow(window.get());
+    Button(*window, IDC_SAME_DIR)->setFocus();
+    QKeyEvent right(QEvent::KeyPress, Qt::Key_Right, Qt::NoModifier);
+    QApplication::sendEvent(Button(*window, IDC_SAME_DIR), &right);
+    EXPECT_TRUE(Button(*window, IDC_DEFINED_DIR)->isChecked());
+    EXPECT_FALSE(Button(*window, IDC_SAME_DIR)->isChecked());
+    EXPECT_TRUE(Edit(*window)->isEnabled());
+
     // Delete on the queue deletes the selected rows but the one whose job runs.
     auto* queue = static_cast<CFileListCtrl*>(window->GetDlgItem(IDC_QUEUE_LIST));
     for (const char* name : {"a.wav", "b.wav", "c.wav"}) {

@@ -6,7 +6,8 @@ accessibility bus switched on, its accessible tree walked through AT-SPI.
     accessible_window_test.py KAVRIN [LANG]
 
 Checks the name and role of every control (the lamps say their state in words; Start and Stop
-are push buttons that are pressed or not, never check boxes), presses Start through the screen
+are push buttons that are pressed or not, never check boxes; the destination buttons are radio
+buttons; no description repeats a name), presses Start through the screen
 reader's own action, and, with LANG=de_DE.UTF-8, that the window speaks German. Without Xvfb,
 D-Bus or pyatspi the test is skipped (exit 77), and fails when CI=1.
 """
@@ -23,9 +24,9 @@ HANG_GUARD_S = 120  # only ends a test that would otherwise hang; nothing is tim
 
 ENGLISH = {
     "window": "Tellmark Kavrin",
-    "buttons": ["Start", "Stop", "To Same Directory", "To Defined Directory", "Delete Source",
-                "Add Files to Input Queue", "Delete Files from Input Queue", "Browse...",
+    "buttons": ["Start", "Stop", "Delete Source", "Add Files to Input Queue", "Delete Files from Input Queue", "Browse...",
                 "Clear Report", "Help"],
+    "radios": ["To Same Directory", "To Defined Directory"],
     "trees": ["Input Files Queue", "Report"],
     "combo": "Bit-depth Optimization",
     "text": "Destination Directory",
@@ -35,13 +36,13 @@ ENGLISH = {
 }
 GERMAN = {
     "window": "Tellmark Kavrin",
-    "buttons": ["Start", "Stopp", "In dasselbe Verzeichnis", "In festgelegtes Verzeichnis",
-                "Quelle löschen", "Dateien zur Eingabewarteschlange hinzufügen",
+    "buttons": ["Start", "Stopp", "Quelle löschen", "Dateien zur Eingabewarteschlange hinzufügen",
                 "Dateien aus der Eingabewarteschlange entfernen", "Durchsuchen...",
                 "Bericht leeren", "Hilfe"],
+    "radios": ["In denselben Ordner", "In festgelegten Ordner"],
     "trees": ["Eingabewarteschlange", "Bericht"],
-    "combo": "Bit-Tiefen-Optimierung",
-    "text": "Zielverzeichnis",
+    "combo": "Bittiefen-Optimierung",
+    "text": "Zielordner",
     "bars": ["Füllstand der Warteschlange", "Fortschritt des Auftrags"],
     "lamps": ["Analyselampe: aus", "Übertragungslampe: aus", "Kodierlampe: aus"],
     "lit": "Übertragungslampe: an",
@@ -167,6 +168,14 @@ def check_window(pyatspi, expected, pid):
 
     expect("buttons", names("push button"), sorted(expected["buttons"]))
     expect("check boxes", names("check box"), [])
+    # The destination buttons: one choice, so radio buttons, exactly one of them checked.
+    radios = by_role.get("radio button", [])
+    expect("radio buttons", names("radio button"), sorted(expected["radios"]))
+    expect("radio buttons checked", sum("checked" in states(r) for r in radios), 1)
+    # A button's description says more than its name, or nothing.
+    for control in by_role.get("push button", []) + radios:
+        if control.description == control.name:
+            failures.append(f"{control.name}: the description repeats the name")
     expect("lists", names("tree"), sorted(expected["trees"]))
     expect("destination field", names("text"), [expected["text"]])
     expect("progress bars", names("progress bar"), sorted(expected["bars"]))

@@ -141,6 +141,28 @@ TEST(ListDrawingTest, CaptionAndRowColoursShowInTheList) {
     EXPECT_STREQ(CFileListCtrl(ListKind::Report).Caption(), "Report");
 }
 
+// A long name loses its middle, keeping its start and extension; the tooltip has the path.
+TEST(ListDrawingTest, LongNamesLoseTheirMiddleAndTheTooltipHoldsThePath) {
+    const QFontMetrics metrics(QApplication::font());
+    const QString name = QStringLiteral("Pad.24bit.Stereo.Long.Take.Number.Seven.wav");
+    const int narrow = metrics.horizontalAdvance(name) / 2;
+    for (int column : {0, 1}) {
+        const QString shown = CellText(metrics, name, column, narrow);
+        EXPECT_TRUE(shown.startsWith("Pad.")) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(".wav")) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+        EXPECT_LE(metrics.horizontalAdvance(shown), narrow);
+    }
+    EXPECT_TRUE(CellText(metrics, name, 4, narrow).endsWith(QChar(0x2026)));
+    EXPECT_EQ(CellText(metrics, name, 0, metrics.horizontalAdvance(name) + 1), name);
+
+    CFileListCtrl list(ListKind::Queue);
+    static constexpr ListColumn kColumns[] = {{"File", 15}, {"Path", 15}};
+    list.InsertColumns(kColumns);
+    list.InsertRowAtTop("/in/" + name.toStdString(), 0, 0);
+    EXPECT_EQ(list.topLevelItem(0)->data(0, Qt::ToolTipRole).toString(), "/in/" + name);
+}
+
 TEST(ListDrawingTest, TheRowInProgressIsFadedYetLegibleOnLightAndDarkPalettes) {
     struct Case {
         QColor base, text, button;

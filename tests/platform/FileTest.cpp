@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "platform/FaultInjection.h"
@@ -102,7 +103,9 @@ TEST(FileTest, MakesPathsAbsolute) {
 TEST(FileTest, UsableProcessorsFollowTheAffinityMask) {
     cpu_set_t all;
     ASSERT_EQ(sched_getaffinity(0, sizeof all, &all), 0);
-    EXPECT_EQ(UsableProcessors(), static_cast<uint32_t>(CPU_COUNT(&all)));
+    const auto quota = CgroupCpuLimit("/");
+    EXPECT_EQ(UsableProcessors(),
+              std::min(static_cast<uint32_t>(CPU_COUNT(&all)), quota.value_or(UINT32_MAX)));
     cpu_set_t one;
     CPU_ZERO(&one);
     for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {

@@ -96,6 +96,11 @@ class NautilusExtensionTest(unittest.TestCase):
             "bank.sf2": b"RIFF\x04\x00\x00\x00sfbk",
             "take.kvn": b"KVN1" + bytes(28),
             "notes.txt": b"just words\n",
+            "Pad.aifc": b"FORM\x00\x00\x00\x04AIFC",
+            "Room.flac": b"fLaC\x00\x00\x00\x22",
+            "Field.w64": b"riff\x2e\x91\xcf\x11\xa5\xd6\x28\xdb\x04\xc1\x00\x00" + bytes(8) + b"wave",
+            "Hit.caf": b"caff\x00\x01\x00\x00",
+            "Kit.sfz": b"<region> sample=Kick.01.wav\n",
         }
         for name, data in contents.items():
             with open(os.path.join(cls.files, name), "wb") as out:
@@ -118,7 +123,10 @@ class NautilusExtensionTest(unittest.TestCase):
             (["Loops and takes é"], [compress, expand]),
             (["Kick.01.wav", "bank.sf2", "Loops and takes é"], [compress]),
             (["take.kvn", "Loops and takes é"], [expand]),
-            (["Kick.01.wav", "take.kvn"], []),
+            (["Pad.aifc"], [compress]),
+            (["Room.flac", "Field.w64", "Hit.caf", "Kit.sfz"], [compress]),
+            (["Kick.01.wav", "take.kvn"], [compress, expand]),
+            (["notes.txt", "take.kvn"], [expand]),
             (["notes.txt"], []),
         ]:
             with self.subTest(names=names):
@@ -130,17 +138,23 @@ class NautilusExtensionTest(unittest.TestCase):
             ("Compress with Kavrin", "compress", ["Kick.01.wav", "Loops and takes é"]),
             ("Expand here", "expand", ["take.kvn", "Loops and takes é"]),
         ]:
-            with self.subTest(command=command):
-                if os.path.exists(self.noted):
-                    os.remove(self.noted)
-                (item,) = [item for item in self.items(*names) if item.props.label == label]
-                item.activate()
-                while not os.path.exists(self.noted):  # the stand-in runs on its own
-                    time.sleep(0.01)
-                with open(self.noted, encoding="utf-8") as noted:
-                    self.assertEqual(noted.read().splitlines(),
-                                     [command] + [os.path.join(self.files, n) for n in names])
+            self.ran(label, command, names, names)
+        # A mixed selection: each action takes its own items, other files neither.
+        mixed = ["Kick.01.wav", "take.kvn", "notes.txt", "Hit.caf"]
+        self.ran("Compress with Kavrin", "compress", mixed, ["Kick.01.wav", "Hit.caf"])
+        self.ran("Expand here", "expand", mixed, ["take.kvn"])
 
+    def ran(self, label, command, names, taken):
+        with self.subTest(command=command, names=names):
+            if os.path.exists(self.noted):
+                os.remove(self.noted)
+            (item,) = [item for item in self.items(*names) if item.props.label == label]
+            item.activate()
+            while not os.path.exists(self.noted):  # the stand-in runs on its own
+                time.sleep(0.01)
+            with open(self.noted, encoding="utf-8") as noted:
+                self.assertEqual(noted.read().splitlines(),
+                                 [command] + [os.path.join(self.files, n) for n in taken])
 
 if __name__ == "__main__":
     unittest.main(argv=sys.argv[:1] + ["-v"])
