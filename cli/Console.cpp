@@ -40,10 +40,23 @@ std::string OverwriteQuestion(const std::string& shownPath, const std::string& h
            Tr("Overwrite?");
 }
 
-bool ParseOverwriteAnswer(const std::string& line, OverwriteAnswer* answer) {
+bool ParseOverwriteAnswer(const std::string& line, OverwriteAnswer* answer,
+                          const std::string& prompt) {
     size_t begin = line.find_first_not_of(" \t");
     size_t end = line.find_last_not_of(" \t");
     std::string word = begin == std::string::npos ? "" : Lower(line.substr(begin, end - begin + 1));
+    // The letters the prompt shows, in the order yes, no, cancel, all.
+    std::string shown;
+    for (size_t at = prompt.find('['); at != std::string::npos && at + 2 < prompt.size();
+         at = prompt.find('[', at + 1)) {
+        if (prompt[at + 2] == ']') shown += Lower(prompt.substr(at + 1, 1));
+    }
+    static constexpr OverwriteAnswer kInOrder[] = {OverwriteAnswer::Yes, OverwriteAnswer::No,
+                                                   OverwriteAnswer::Cancel, OverwriteAnswer::All};
+    if (shown.size() == 4 && word.size() == 1 && shown.find(word[0]) != std::string::npos) {
+        *answer = kInOrder[shown.find(word[0])];
+        return true;
+    }
     if (word.empty() || word == "y" || word == "yes") {
         *answer = OverwriteAnswer::Yes;
     } else if (word == "n" || word == "no") {
@@ -93,7 +106,8 @@ OverwriteAnswer TerminalConsole::AskOverwrite(const std::string& shownPath,
             return OverwriteAnswer::Cancel;
         }
         OverwriteAnswer answer;
-        if (ParseOverwriteAnswer(line, &answer)) return answer;
+        if (ParseOverwriteAnswer(line, &answer, Tr("[Y]es, [n]o, [c]ancel, [a]ll: ")))
+            return answer;
         std::fputs(Tr("Please answer y, n, c or a: "), stderr);
         std::fflush(stderr);
     }

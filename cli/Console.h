@@ -65,8 +65,11 @@ private:
 // line "It holds another file: <name>" before the last when the existing archive holds one.
 std::string OverwriteQuestion(const std::string& shownPath, const std::string& holds = "");
 
-// Reads an answer to the overwrite question: y/yes/empty Yes, n/no No, c/cancel Cancel, a/all
-// All (any letter case). False for anything else, which is asked again.
-bool ParseOverwriteAnswer(const std::string& line, OverwriteAnswer* answer);
+// Reads an answer to the overwrite question: the letter in brackets of each choice of `prompt`
+// (the choices as shown, "[Y]es, [n]o, [c]ancel, [a]ll: " in the user's language), or
+// y/yes/empty Yes, n/no No, c/cancel Cancel, a/all All (any letter case). False for anything
+// else, which is asked again.
+bool ParseOverwriteAnswer(const std::string& line, OverwriteAnswer* answer,
+                          const std::string& prompt);
 
 }  // namespace kavrin::cli

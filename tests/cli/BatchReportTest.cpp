@@ -48,10 +48,22 @@ TEST(BatchReportTest, ParsesOverwriteAnswers) {
     };
     for (const Case& c : cases) {
         OverwriteAnswer answer = OverwriteAnswer::Yes;
-        EXPECT_EQ(ParseOverwriteAnswer(c.line, &answer), c.valid) << c.line;
+        EXPECT_EQ(ParseOverwriteAnswer(c.line, &answer, "[Y]es, [n]o, [c]ancel, [a]ll: "), c.valid)
+            << c.line;
         if (c.valid) {
             EXPECT_EQ(answer, c.answer) << c.line;
         }
+    }
+    // The letters follow the prompt's language: German "j" is yes, "b" cancels.
+    const std::string german = "[J]a, [n]ein, a[b]brechen, [a]lle: ";
+    for (const auto& [line, expected] :
+         {std::pair<std::string, OverwriteAnswer>{"j", OverwriteAnswer::Yes},
+          {"B", OverwriteAnswer::Cancel},
+          {"a", OverwriteAnswer::All},
+          {"n", OverwriteAnswer::No}}) {
+        OverwriteAnswer answer = OverwriteAnswer::Yes;
+        EXPECT_TRUE(ParseOverwriteAnswer(line, &answer, german)) << line;
+        EXPECT_EQ(answer, expected) << line;
     }
     EXPECT_EQ(OverwriteQuestion("out/a.kvn"), "File already exists\nout/a.kvn\nOverwrite?");
 }

@@ -1069,7 +1069,7 @@ TEST(KvnTest, StandardOutputCarriesTheResultAndNothingElse) {
     EXPECT_NE(german.out.find("\"message\":\"missing.wav: no such file or folder\""),
               std::string::npos)
         << german.out;
-    EXPECT_EQ(german.err, "kvn: missing.wav: keine solche Datei und kein solcher Ordner\n");
+    EXPECT_EQ(german.err, "kvn: missing.wav: Datei oder Ordner nicht gefunden\n");
 }
 
 // Makes `levels` folders of 250-byte names, one in the other, below `folder`: deeper than the
