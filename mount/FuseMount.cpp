@@ -29,6 +29,7 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "jobs/Naming.h"
@@ -57,6 +58,10 @@ struct MountState {
     bool foreground = false;
     std::unique_ptr<ArchiveLibrary> library;
     std::mutex logMutex;
+    // The open files: a mount that ends (a lazy unmount, a stop signal) while files are open
+    // gets no release for them, so they are closed here when the servers have ended.
+    std::mutex handlesMutex;
+    std::unordered_set<Handle*> handles;
 };
 
 MountState* g_state = nullptr;
@@ -186,6 +191,10 @@ int OnOpen(const char* path, fuse_file_info* fi) {
         handle->file = platform::OpenShared(realPath);
         if (handle->file == platform::kInvalidFile) return -errno;
     }
+    {
+        std::lock_guard<std::mutex> lock(g_state->handlesMutex);
+        g_state->handles.insert(handle.get());
+    }
     fi->fh = reinterpret_cast<uint64_t>(handle.release());
     fi->keep_cache = 0;
     return 0;
@@ -206,7 +215,12 @@ int OnRead(const char*, char* buffer, size_t size, off_t offset, fuse_file_info*
 }
 
 int OnRelease(const char*, fuse_file_info* fi) {
-    delete reinterpret_cast<Handle*>(fi->fh);
+    auto* handle = reinterpret_cast<Handle*>(fi->fh);
+    {
+        std::lock_guard<std::mutex> lock(g_state->handlesMutex);
+        g_state->handles.erase(handle);
+    }
+    delete handle;
     return 0;
 }
 
@@ -427,6 +441,9 @@ int RunMount(const MountOptions& options) {
     g_library = nullptr;
     fuse_unmount(filesystem);
     fuse_destroy(filesystem);
+    // No server runs any more: what is still open is closed before the library goes.
+    for (Handle* handle : state.handles) delete handle;
+    state.handles.clear();
     state.library.reset();
     g_state = nullptr;
     if (failed != 0)
