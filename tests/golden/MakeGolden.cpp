@@ -289,9 +289,10 @@ int main(int argc, char** argv) {
     archives.emplace_back("bad-trailing.kvn", EncodeArchiveHeader("wav", 1, toneSize) +
                                                   test::Bzip2(tone, {"-9", "-c"}).substr(4) +
                                                   after);
-    table +=
-        "bad-trailing.kvn               error damaged archive: " + std::to_string(after.size()) +
-        " bytes follow its payload\n";
+    char trailing[256];
+    std::snprintf(trailing, sizeof trailing, "%-30s error %s\n", "bad-trailing.kvn",
+                  Status::TrailingBytes(after.size()).message().c_str());
+    table += trailing;
     size_t total = 0;
     for (const auto& [name, bytes] : archives) {
         test::WriteFile(folder + "/" + name, bytes);

@@ -36,11 +36,6 @@ using test::WriteFile;
 
 const std::string kKvn = KVN_PATH;
 
-bool InCi() {
-    const char* ci = std::getenv("CI");
-    return ci != nullptr && *ci != '\0' && std::string(ci) != "0" && std::string(ci) != "false";
-}
-
 // What a test needs from the machine; empty when it is all there.
 std::string Missing(std::initializer_list<const char*> paths) {
     std::string missing;
@@ -55,7 +50,7 @@ std::string Missing(std::initializer_list<const char*> paths) {
     do {                                                                                         \
         const std::string missing = Missing({"/dev/fuse", "/usr/bin/fusermount3", __VA_ARGS__}); \
         if (!missing.empty()) {                                                                  \
-            if (InCi()) FAIL() << "missing (scripts/setup.sh installs it): " << missing;         \
+            if (test::InCi()) FAIL() << "missing (scripts/setup.sh installs it): " << missing;   \
             GTEST_SKIP() << "missing (scripts/setup.sh installs it): " << missing;               \
         }                                                                                        \
     } while (0)
