@@ -18,7 +18,7 @@ namespace kavrin {
 enum class FailureKind : uint8_t {
     None = 0,  // no failure
     Damage,    // the data is wrong (a damaged or foreign archive): the same input fails again
-    Refused,   // the request cannot be served as asked (too large, not permitted, invalid)
+    Refused,   // the request cannot be served as asked (not permitted, invalid)
     Machine,   // the machine lacked something (memory, descriptors, room, a network file
                // system's answer) or the file was changing: worth trying again
     Stopped,   // the job was stopped
