@@ -49,8 +49,9 @@ void DecodeTail(const uint8_t* tail, HeaderField last, ArchiveHeader* header) {
     header->deltaMode = tail[0];
     header->sourceSize = Load32(tail + 1);
     if (header->wide) header->sourceSize |= static_cast<uint64_t>(Load32(tail + 5)) << 32;
-    if (last == HeaderField::Reserved)
+    if (last == HeaderField::Reserved) {
         header->reserved = Load32(tail + 1 + SizeBytes(header->wide));
+    }
 }
 
 // The fields a header's form and type length give.

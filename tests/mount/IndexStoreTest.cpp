@@ -95,36 +95,6 @@ TEST(IndexStoreTest, AnIndexServesOnlyTheArchiveVersionItWasMadeForAndOnlyItsUse
 
 // A kept index that another program or a bad disk rewrote (its CRC made to match): whatever it
 // says, the file reads right, and the index is made again.
-// The index's file form before sizes took 64 bits (format 2: the restored size and offsets in
-// 4 bytes), as that version wrote it.
-std::string FormerIndexForm(const ArchiveIndex& index) {
-    std::string out("KVNI\x02", 5);
-    auto put = [&out](uint64_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(value >> (8 * i)));
-    };
-    put(index.deltaMode, 1);
-    put(0, 2);
-    put(index.headerLength, 4);
-    put(index.sourceSize, 4);
-    const platform::FileVersion& v = index.version;
-    for (int64_t field : {static_cast<int64_t>(v.device), static_cast<int64_t>(v.inode),
-                          static_cast<int64_t>(v.size), v.modifiedSeconds, v.modifiedNanos,
-                          v.changedSeconds, v.changedNanos}) {
-        put(static_cast<uint64_t>(field), 8);
-    }
-    put(index.spans.size(), 4);
-    for (const IndexedSpan& span : index.spans) {
-        put(span.startBit, 6);
-        put(span.endBit, 6);
-        put(span.restoredOffset, 4);
-        out.append(reinterpret_cast<const char*>(span.lead), kDeltaLeadBytes);
-        put(span.blocksCrc, 4);
-        put(static_cast<uint8_t>(span.kind), 1);
-    }
-    put(BlockCrcOf(reinterpret_cast<const uint8_t*>(out.data()), out.size()), 4);
-    return out;
-}
-
 TEST(IndexStoreTest, AKeptIndexIsNeverBelievedOverTheArchive) {
     TempDir dir;
     const std::string& sound = MountSound();
@@ -143,17 +113,24 @@ TEST(IndexStoreTest, AKeptIndexIsNeverBelievedOverTheArchive) {
     }
     ASSERT_GE(good.spans.size(), 5u);
     {
-        // An index kept in the former form is not read as the new one: it is made again.
-        test::WriteFile(store.PathFor(version), FormerIndexForm(good));
-        ArchiveIndex former;
-        EXPECT_EQ(store.Load(version, &former), IndexStore::LoadStatus::Missing);
+        // An index kept by a version whose sizes took 32 bits (format 2, its CRC right) is not
+        // read as this one: it is made again.
+        std::string former = EncodeIndex(good);
+        former[4] = 2;
+        former.resize(former.size() - 4);
+        const uint32_t crc =
+            BlockCrcOf(reinterpret_cast<const uint8_t*>(former.data()), former.size());
+        for (int i = 0; i < 4; ++i) former.push_back(static_cast<char>(crc >> (8 * i)));
+        test::WriteFile(store.PathFor(version), former);
+        ArchiveIndex now;
+        EXPECT_EQ(store.Load(version, &now), IndexStore::LoadStatus::Missing);
         ArchiveLibrary library(options);
         int error = 0;
         auto archive = library.Open(dir / "a.kvn", &error);
         ASSERT_TRUE(archive) << error;
         EXPECT_TRUE(ReadInOrder(library, archive) == sound);
-        ASSERT_EQ(store.Load(version, &former), IndexStore::LoadStatus::Loaded);
-        EXPECT_TRUE(EncodeIndex(former) == EncodeIndex(good));
+        ASSERT_EQ(store.Load(version, &now), IndexStore::LoadStatus::Loaded);
+        EXPECT_TRUE(EncodeIndex(now) == EncodeIndex(good));
     }
     struct Case {
         const char* name;
