@@ -9,8 +9,8 @@
 // from anywhere else registers itself for the user at every start (so a moved program is found
 // again), under the user's own folders:
 // - $XDG_DATA_HOME/mime/packages/kavrin.xml: the MIME type application/x-kavrin, "Kavrin
-//   Document", recognised by the magic "KVN1" and by the glob *.kvn, unless another MIME type
-//   already claims *.kvn (then the extension is left to it; the magic still works);
+//   Document", recognised by the magic "KVN1" or "KVN2" and by the glob *.kvn, unless another MIME
+//   type already claims *.kvn (then the extension is left to it; the magic still works);
 // - $XDG_DATA_HOME/applications/kavrin.desktop: starts the program by its absolute path with
 //   the file as one argument; its TryExec hides the entry once that program is gone;
 // - $XDG_DATA_HOME/icons/hicolor/scalable/{apps,mimetypes}/: the two icons the entry and the

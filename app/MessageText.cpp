@@ -22,8 +22,6 @@ constexpr const char* kMessages[] = {
     QT_TRANSLATE_NOOP("Dispatcher", "File already exists\n%1\nOverwrite?"),
     QT_TRANSLATE_NOOP("Dispatcher", "Can't open source file"),
     QT_TRANSLATE_NOOP("Dispatcher", "Bad file format"),
-    QT_TRANSLATE_NOOP("Dispatcher",
-                      "Can't compress this file:\n%1\n\nReason: File too large (4 GiB or more)."),
     QT_TRANSLATE_NOOP("Dispatcher", "Can't create file\n%1"),
     QT_TRANSLATE_NOOP("Dispatcher", "Can't create work thread"),
     QT_TRANSLATE_NOOP("Dispatcher", "No memory"),

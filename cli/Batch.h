@@ -52,7 +52,7 @@ struct BatchOptions {
     // Standard input and output (tests give their own), and the most a pipe may bring.
     platform::FileHandle standardInput = 0;
     platform::FileHandle standardOutput = 1;
-    uint64_t spoolLimit = kMaxSourceSize;
+    uint64_t spoolLimit = UINT64_MAX;
 };
 
 int RunBatch(const std::vector<std::string>& inputs, const BatchOptions& options, Console& console);

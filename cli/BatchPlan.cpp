@@ -155,9 +155,8 @@ BatchItem StandardInputItem(const PlanOptions& options) {
         const int error = errno;
         item.refusalTransient = IsMachineError(error);
         item.refusal = Say([&] {
-            return error == EFBIG ? std::string(Tr("-: too large: archives hold files below 4 GiB"))
-                                  : Format(Tr("-: can't keep standard input in %s: %s"),
-                                           {Printable(folder), std::strerror(error)});
+            return Format(Tr("-: can't keep standard input in %s: %s"),
+                          {Printable(folder), std::strerror(error)});
         });
         return item;
     }
@@ -476,8 +475,6 @@ std::string Planner::RefusalText(const BatchItem& item, const PrepareResult& res
             return Format(Tr("%s: Bad file format (truncated header)"), {shown});
         case PrepareStatus::UnsafeTypeText:
             return Format(Tr("%s: Bad file format (unsafe type text)"), {shown});
-        case PrepareStatus::SourceTooLarge:
-            return Format(Tr("%s: too large: archives hold files below 4 GiB"), {shown});
         case PrepareStatus::TypeTextTooLong:
             return Format(Tr("%s: the extension is longer than 255 bytes"), {shown});
         case PrepareStatus::NoResultFolder:

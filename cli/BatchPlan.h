@@ -37,10 +37,10 @@ struct PlanOptions {
     const std::string* typeText = nullptr;  // a compression's stored type instead of the name's
     bool replaceAny = false;                // -f also replaces an archive that holds another file
     // Standard input and output (tests give their own), and the most a pipe on standard input
-    // may bring: more than a compression's source may be is refused as too large.
+    // may bring (tests set a limit; by default only the temporary folder's room limits it).
     platform::FileHandle standardInput = 0;
     platform::FileHandle standardOutput = 1;
-    uint64_t spoolLimit = kMaxSourceSize;
+    uint64_t spoolLimit = UINT64_MAX;
     // --shard K/N: only the files whose path falls into share K (1..N) of N; 0/0 takes all.
     uint32_t shardIndex = 0;
     uint32_t shardCount = 0;

@@ -46,7 +46,7 @@ int IndexAhead(const MountRequest& request, uint32_t threads) {
         if (kind != InputKind::File) continue;
         std::string name, folder, restored;
         SplitPath(path, &name, &folder);
-        uint32_t size = 0;
+        uint64_t size = 0;
         if (ReadRestoredName(folder, name, &restored, &size) == Shown::Restored &&
             (size >= kIndexAheadFrom ||
              platform::QueryAttributes(path).size >= kIndexAheadFromPayload)) {

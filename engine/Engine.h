@@ -83,9 +83,9 @@ struct JobOutcome {
 };
 
 // Compresses the source (at position 0) into `destination` with `mode` 0..5; `typeText` (at
-// most 255 bytes) goes into the header. Failed without writing anything for a source above
-// kMaxSourceSize, a mode above 5 or a longer type text. A Done job read the source length and
-// wrote the header and the payload.
+// most 255 bytes) goes into the header. Failed without writing anything for a mode above 5 or a
+// longer type text; a source of 4 GiB or more gets the wide "KVN2" header. A Done job read the
+// source length and wrote the header and the payload.
 JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source, OutputSink& destination,
                        DeltaMode mode, const std::string& typeText, EngineObserver& observer);
 

@@ -46,8 +46,6 @@ const char* DescribeEngineError(EngineError error) {
             return "the source changed while it was read";
         case EngineError::WriteError:
             return "write error";
-        case EngineError::SourceTooLarge:
-            return "file too large (archives hold files below 4 GiB)";
         case EngineError::InvalidRequest:
             return "invalid mode or type text";
         case EngineError::NotArchive:
@@ -81,7 +79,6 @@ FailureKind KindOf(EngineError error, int systemError) {
         case EngineError::WriteError:
             return IsMachineError(systemError) ? FailureKind::Machine : FailureKind::Refused;
         case EngineError::CodecError:
-        case EngineError::SourceTooLarge:
         case EngineError::InvalidRequest:
             return FailureKind::Refused;
         case EngineError::NotArchive:

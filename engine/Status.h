@@ -18,7 +18,7 @@ namespace kavrin {
 enum class FailureKind : uint8_t {
     None = 0,  // no failure
     Damage,    // the data is wrong (a damaged or foreign archive): the same input fails again
-    Refused,   // the request cannot be served as asked (too large, not permitted, invalid)
+    Refused,   // the request cannot be served as asked (not permitted, invalid)
     Machine,   // the machine lacked something (memory, descriptors, room, a network file
                // system's answer) or the file was changing: worth trying again
     Stopped,   // the job was stopped
@@ -32,9 +32,8 @@ enum class EngineError {
     ReadError,        // a read failed
     SourceChanged,    // the source changed while it was read (a short read, or new times)
     WriteError,       // a write failed (disk full, I/O error)
-    SourceTooLarge,   // 4 GiB or more: the header stores a 32-bit size
     InvalidRequest,   // a mode above 5 or a type text above 255 bytes
-    NotArchive,       // no "KVN1" magic
+    NotArchive,       // no "KVN1" or "KVN2" magic
     HeaderTruncated,  // the file ends inside the header
     UnknownMode,      // the header's mode byte is none of 1 to 5: no writer stores that
     StreamTruncated,  // the input ended before the end-of-stream marker

@@ -173,10 +173,6 @@ void Dispatcher::Tell(const PrepareResult& result) {
         case PrepareStatus::UnsafeTypeText:
             prompt_.ShowError("Bad file format");
             return;
-        case PrepareStatus::SourceTooLarge:
-            prompt_.ShowError("Can't compress this file:\n" + record_.sourcePath +
-                              "\n\nReason: File too large (4 GiB or more).");
-            return;
         case PrepareStatus::TypeTextTooLong:
         case PrepareStatus::ResultTaken:
         case PrepareStatus::ResultIsInput:

@@ -25,7 +25,7 @@ std::string WithoutTrailingSlash(std::string folder) {
 std::string OtherFileHeld(const std::string& path, const std::string& sourceName) {
     platform::FileHandle file = platform::OpenShared(path);
     if (file == platform::kInvalidFile) return "";
-    uint8_t bytes[kHeaderFixedBytes + kMaxTypeText];
+    uint8_t bytes[kMaxHeaderBytes];
     const int64_t got = platform::ReadAt(file, bytes, sizeof bytes, 0);
     platform::CloseFile(file);
     ArchiveHeader header;
@@ -146,8 +146,6 @@ PrepareResult JobPreparer::OpenSource(const std::string& sourcePath, JobKind kin
             return Refuse(job, PrepareStatus::HeaderUnreadable, errno);
         }
         job->typeText = header.typeText;
-    } else if (job->sourceStatus.size > kMaxSourceSize) {
-        return Refuse(job, PrepareStatus::SourceTooLarge);
     }
     return {PrepareStatus::Ready, 0};
 }

@@ -60,10 +60,9 @@ enum class PrepareStatus {
     Ready,
     SourceUnopenable,  // errno says why; EWOULDBLOCK: another program holds it
     HeaderUnreadable,  // errno says why
-    NotArchive,        // no "KVN1" magic
+    NotArchive,        // no "KVN1" or "KVN2" magic
     HeaderTruncated,   // the file ends inside the header
     UnsafeTypeText,    // the stored type would name a file elsewhere ('/', NUL, "." or "..")
-    SourceTooLarge,    // above kMaxSourceSize
     TypeTextTooLong,   // the extension does not fit a header
     NoResultFolder,    // the front end gave no folder (and told the user why)
     ResultTaken,       // another job of the batch already writes this result

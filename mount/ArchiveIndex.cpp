@@ -10,11 +10,12 @@ namespace kavrin {
 namespace {
 
 constexpr char kIndexMagic[4] = {'K', 'V', 'N', 'I'};
-constexpr uint8_t kIndexFormat = 2;
-constexpr size_t kFixedBytes = 4 + 4 + 4 + 4 + 7 * 8 + 4;
-// Payload bits in 6 bytes (archives below 32 TB), restored offsets in 4 (the header's size is
-// 32-bit).
-constexpr size_t kSpanBytes = 6 + 6 + 4 + kDeltaLeadBytes + 4 + 1;
+// Format 3 keeps the restored size and offsets in 8 bytes (format 2 had 4: archives of 4 GiB
+// and more); an index of another format is refused and built again.
+constexpr uint8_t kIndexFormat = 3;
+constexpr size_t kFixedBytes = 4 + 4 + 4 + 8 + 7 * 8 + 4;
+// Payload bits in 6 bytes (archives below 32 TB), restored offsets in 8.
+constexpr size_t kSpanBytes = 6 + 6 + 8 + kDeltaLeadBytes + 4 + 1;
 constexpr uint64_t kMaxBit = (1ull << 48) - 1;
 // A block holds at least its magic, its CRC and a few bytes of tables.
 constexpr uint64_t kMinBlockBits = 48 + 32 + 32;
@@ -47,7 +48,7 @@ std::string EncodeIndex(const ArchiveIndex& index) {
     Put(out, index.deltaMode, 1);
     Put(out, 0, 2);
     Put(out, index.headerLength, 4);
-    Put(out, index.sourceSize, 4);
+    Put(out, index.sourceSize, 8);
     const platform::FileVersion& v = index.version;
     for (uint64_t field :
          {v.device, v.inode, v.size, static_cast<uint64_t>(v.modifiedSeconds),
@@ -59,7 +60,7 @@ std::string EncodeIndex(const ArchiveIndex& index) {
     for (const IndexedSpan& span : index.spans) {
         Put(out, span.startBit, 6);
         Put(out, span.endBit, 6);
-        Put(out, span.restoredOffset, 4);
+        Put(out, span.restoredOffset, 8);
         out.append(reinterpret_cast<const char*>(span.lead), kDeltaLeadBytes);
         Put(out, span.blocksCrc, 4);
         Put(out, static_cast<uint8_t>(span.kind), 1);
@@ -80,7 +81,7 @@ bool DecodeIndex(const std::string& bytes, ArchiveIndex* index) {
     read.deltaMode = static_cast<uint8_t>(Get(p, 1));
     Get(p, 2);
     read.headerLength = static_cast<uint32_t>(Get(p, 4));
-    read.sourceSize = static_cast<uint32_t>(Get(p, 4));
+    read.sourceSize = Get(p, 8);
     platform::FileVersion& v = read.version;
     v.device = Get(p, 8);
     v.inode = Get(p, 8);
@@ -98,7 +99,7 @@ bool DecodeIndex(const std::string& bytes, ArchiveIndex* index) {
     for (IndexedSpan& span : read.spans) {
         span.startBit = Get(p, 6);
         span.endBit = Get(p, 6);
-        span.restoredOffset = Get(p, 4);
+        span.restoredOffset = Get(p, 8);
         std::memcpy(span.lead, p, kDeltaLeadBytes);
         p += kDeltaLeadBytes;
         span.blocksCrc = static_cast<uint32_t>(Get(p, 4));

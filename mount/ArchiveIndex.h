@@ -55,7 +55,7 @@ struct IndexedSpan {
 struct ArchiveIndex {
     platform::FileVersion version;  // the archive this index describes
     uint32_t headerLength = 0;      // where the payload starts
-    uint32_t sourceSize = 0;        // the restored file's size: the header's, checked
+    uint64_t sourceSize = 0;        // the restored file's size: the header's, checked
     uint8_t deltaMode = 1;          // the header's mode byte
     std::vector<IndexedSpan> spans;
 

@@ -49,7 +49,7 @@ constexpr int kServerThreads = 16;
 struct Handle {
     platform::FileHandle file = platform::kInvalidFile;  // a file shown as itself
     std::shared_ptr<OpenArchive> archive;                // a restored file
-    uint32_t restoredSize = 0;                           // its size, from its header
+    uint64_t restoredSize = 0;                           // its size, from its header
     ~Handle() { platform::CloseFile(file); }
 };
 
@@ -100,9 +100,11 @@ int Resolve(const char* path, ViewEntry* entry, std::string* realPath) {
 }
 
 // Attributes of a restored file: the archive's, with the restored size.
-void ShowRestored(struct stat* st, uint32_t size) {
-    st->st_size = size;
-    st->st_blocks = (static_cast<off_t>(size) + 511) / 512;
+void ShowRestored(struct stat* st, uint64_t size) {
+    // A header's size beyond what a file can have is damage, which the first read reports.
+    const auto shown = static_cast<off_t>(std::min<uint64_t>(size, INT64_MAX - 511));
+    st->st_size = shown;
+    st->st_blocks = (shown + 511) / 512;
     st->st_blksize = kViewBlockSize;
 }
 

@@ -19,7 +19,7 @@ struct OpenArchive {
     std::string path;
     platform::FileHandle file = platform::kInvalidFile;
     platform::FileVersion version;
-    uint32_t sourceSize = 0;  // the header's, read from the archive when it was opened
+    uint64_t sourceSize = 0;  // the header's, read from the archive when it was opened
     std::shared_ptr<ArchiveState> state;
     std::atomic<uint64_t> lastEnd{0};  // where the last read ended, for read-ahead
     // The index in use now and its generation; null when the archive failed its checks.

@@ -31,7 +31,7 @@ std::vector<std::string> ArchiveSpellings(const std::string& base) {
 }  // namespace
 
 Shown ReadRestoredName(const std::string& folder, const std::string& name, std::string* restored,
-                       uint32_t* size, int* error) {
+                       uint64_t* size, int* error) {
     if (!IsArchiveName(name)) return Shown::AsItself;
     errno = 0;
     platform::FileHandle file = platform::OpenShared(JoinPath(folder, name));
@@ -104,7 +104,7 @@ int FindInView(const std::string& folder, const std::string& name, ViewEntry* en
             for (const std::string& other : ArchiveSpellings(stem)) {
                 if (other == archive) continue;
                 std::string otherRestored;
-                uint32_t otherSize = 0;
+                uint64_t otherSize = 0;
                 const Shown shown =
                     ReadRestoredName(folder, other, &otherRestored, &otherSize, &error);
                 if (shown == Shown::Unknown) return error;
@@ -117,7 +117,7 @@ int FindInView(const std::string& folder, const std::string& name, ViewEntry* en
     if (platform::KindAt(JoinPath(folder, name)) != platform::EntryKind::Missing) {
         // A real entry: shown as itself unless it is an archive shown under its restored name.
         std::string restored;
-        uint32_t size = 0;
+        uint64_t size = 0;
         const Shown shown = ReadRestoredName(folder, name, &restored, &size, &error);
         if (shown == Shown::Unknown) return error;
         if (shown == Shown::Restored &&
@@ -134,7 +134,7 @@ int FindInView(const std::string& folder, const std::string& name, ViewEntry* en
     for (const std::string& stem : ArchiveStemsFor(name)) {
         for (const std::string& archive : ArchiveSpellings(stem)) {
             std::string restored;
-            uint32_t size = 0;
+            uint64_t size = 0;
             const Shown shown = ReadRestoredName(folder, archive, &restored, &size, &error);
             if (shown == Shown::Unknown) return error;
             if (shown == Shown::Restored && restored == name) {

@@ -31,7 +31,7 @@ struct ViewEntry {
     std::string name;      // in the view
     std::string realName;  // in the folder
     bool restored = false;
-    uint32_t restoredSize = 0;  // for a restored entry
+    uint64_t restoredSize = 0;  // for a restored entry
 };
 
 enum class Shown {
@@ -43,7 +43,7 @@ enum class Shown {
 // How the file folder/name is shown: Restored with its restored name and size when it is an
 // archive with a whole header and a safe type text.
 Shown ReadRestoredName(const std::string& folder, const std::string& name, std::string* restored,
-                       uint32_t* size, int* error = nullptr);
+                       uint64_t* size, int* error = nullptr);
 
 // The entries of the real folder as the view shows them. False, with errno set, when it cannot
 // be listed or an archive's header cannot be read now.

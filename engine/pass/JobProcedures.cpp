@@ -43,7 +43,7 @@ JobOutcome Outcome(const EngineContext& engine, JobResult result, DeltaMode mode
 
 // Writes the archive header through the job's sink. False when the write failed.
 bool WriteArchiveHeader(OutputSink& destination, const std::string& typeText, uint8_t deltaMode,
-                        uint32_t sourceSize) {
+                        uint64_t sourceSize) {
     const std::string header = EncodeArchiveHeader(typeText, deltaMode, sourceSize);
     return destination.Write(reinterpret_cast<const uint8_t*>(header.data()), header.size());
 }
@@ -62,28 +62,23 @@ JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source, Outpu
         engine.error = EngineError::InvalidRequest;
         return Outcome(engine, JobResult::Failed, mode);
     }
-    // A size the header cannot hold is refused before anything is written: a length stored
-    // modulo 2^32 would restore a truncated file.
+    // The header holds any size a file can have: the size is read for the Auto trial's
+    // length and again after it, for the header.
     uint64_t length = 0;
     if (!platform::GetFileSize(source, &length)) {
         engine.error = EngineError::ReadError;
         engine.systemError = errno;
         return Outcome(engine, JobResult::Failed, mode);
     }
-    if (length > kMaxSourceSize) {
-        engine.error = EngineError::SourceTooLarge;
-        return Outcome(engine, JobResult::Failed, mode);
-    }
 
     if (mode == DeltaMode::Auto) RunAutoTrial(engine);
 
-    if (!platform::GetFileSize(source, &length) || length > kMaxSourceSize) {
-        engine.error =
-            length > kMaxSourceSize ? EngineError::SourceTooLarge : EngineError::ReadError;
-        engine.systemError = length > kMaxSourceSize ? 0 : errno;
+    if (!platform::GetFileSize(source, &length)) {
+        engine.error = EngineError::ReadError;
+        engine.systemError = errno;
         return Outcome(engine, JobResult::Failed, engine.mode);
     }
-    const auto sourceSize = static_cast<uint32_t>(length);
+    const uint64_t sourceSize = length;
     engine.reader.budget = sourceSize;
 
     if (!WriteArchiveHeader(destination, typeText,
@@ -93,7 +88,7 @@ JobOutcome CompressJob(EngineContext& engine, platform::FileHandle source, Outpu
         engine.systemError = errno;
         return Outcome(engine, JobResult::Failed, engine.mode);
     }
-    observer.BeginProgress(sourceSize / kChunkSize + 1);
+    observer.BeginProgress(static_cast<uint32_t>(sourceSize / kChunkSize + 1));
     engine.Refill(true);
     bool ok = CompressPass(engine);
     engine.Flush();

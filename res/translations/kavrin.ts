@@ -374,13 +374,6 @@ Overwrite?</source>
         <translation type="unfinished"></translation>
     </message>
     <message>
-        <source>Can&apos;t compress this file:
-%1
-
-Reason: File too large (4 GiB or more).</source>
-        <translation type="unfinished"></translation>
-    </message>
-    <message>
         <source>Can&apos;t create file
 %1</source>
         <translation type="unfinished"></translation>

@@ -387,16 +387,6 @@ Overwrite?</source>
         <translation>Ungültiges Dateiformat</translation>
     </message>
     <message>
-        <source>Can&apos;t compress this file:
-%1
-
-Reason: File too large (4 GiB or more).</source>
-        <translation>Diese Datei kann nicht komprimiert werden:
-%1
-
-Grund: Datei zu groß (4 GiB oder mehr).</translation>
-    </message>
-    <message>
         <source>Can&apos;t create file
 %1</source>
         <translation>Datei kann nicht erstellt werden

@@ -302,9 +302,9 @@ TEST_F(BatchTest, NamesKeepTheirDotsAndNoArchiveOfAnotherFileIsReplacedSilently)
     EXPECT_TRUE(ReadFile(dir / "Piano.C5.mf.wav") == c5);
 }
 
-// A pipe on standard input is kept whole before the job starts: more than a source may hold is
-// refused, and a full temporary folder fails with the system's reason, before anything is
-// written to standard output.
+// A pipe on standard input is kept whole before the job starts: more than the temporary file
+// may hold (here a limit the test sets) and a full temporary folder fail with the system's
+// reason, before anything is written to standard output.
 TEST_F(BatchTest, APipeOnStandardInputIsKeptWholeOrRefused) {
     TempDir dir;
     struct Case {
@@ -314,7 +314,7 @@ TEST_F(BatchTest, APipeOnStandardInputIsKeptWholeOrRefused) {
         const char* message;
         int status;
     } cases[] = {
-        {"a pipe holding more than the limit", 4096, false, "-: too large", kExitFailed},
+        {"a pipe holding more than the limit", 4096, false, "File too large", kExitFailed},
         {"a full temporary folder", 1 << 20, true, "-: can't keep standard input in ", kExitRetry},
         {"a pipe that fits", 1 << 20, false, "", kExitOk},
     };

@@ -28,7 +28,7 @@ namespace {
 using namespace kavrin;
 
 // Where an index's version fields and its CRC lie in its file form (ArchiveIndex.cpp).
-constexpr size_t kVersionAt = 16;
+constexpr size_t kVersionAt = 20;
 
 void Write(const std::string& path, const std::string& bytes) {
     platform::DeleteFile(path);

@@ -196,7 +196,7 @@ int main(int argc, char** argv) {
         {"bad-empty-file.kvn", "filter-16.kvn", [](auto&) { return std::string(); }, notArchive},
         {"bad-magic-only-part.kvn", "filter-16.kvn", [](auto& a) { return a.substr(0, 3); },
          notArchive},
-        {"bad-magic.kvn", "filter-16.kvn", [](auto& a) { return "KVN2" + a.substr(4); },
+        {"bad-magic.kvn", "filter-16.kvn", [](auto& a) { return "KVN3" + a.substr(4); },
          notArchive},
         {"bad-header-cut.kvn", "filter-16.kvn", [](auto& a) { return a.substr(0, 12); }, headerCut},
         {"bad-type-past-end.kvn", "filter-16.kvn",

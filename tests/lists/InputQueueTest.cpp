@@ -72,9 +72,12 @@ TEST_F(InputQueueTest, RowsShowNameFolderTypeSizeRatioAndImage) {
         // Only the magic and part of the type text: listed, nothing known of type and ratio.
         {MakeBytes("short.kvn", std::string("KVN1\x05wa", 7)), {"", "7", "", "1"}},
         {MakeFile("\xff-latin1.wav", 1), {"wav", "1", "100%", "0"}},
-        // Beyond 32 bits: the true size, and a plain ratio (the job will refuse the file).
+        // Beyond 32 bits: the true size; an archive's ratio from its 64-bit header.
         {MakeFile("huge.wav", 4294967295ull), {"wav", "4194.304M", "100%", "0"}},
         {MakeFile("bigger.wav", 5000000000ull), {"wav", "4882.812M", "100%", "0"}},
+        // (Its size cut to 32 bits would be the archive's own, and the ratio 100%.)
+        {MakeArchive("bigger.kvn", "w64", (1ull << 32) + 1000000, 1000000),
+         {"w64", "976.6K", "0%", "1"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);

@@ -20,7 +20,7 @@ std::string QueueFixture::MakeFile(const std::string& name, uint64_t size) {
 }
 
 std::string QueueFixture::MakeArchive(const std::string& name, const std::string& type,
-                                      uint32_t sourceSize, uint64_t size) {
+                                      uint64_t sourceSize, uint64_t size) {
     std::string bytes = EncodeArchiveHeader(type, 3, sourceSize);
     bytes.resize(size, 'z');
     return MakeBytes(name, bytes);

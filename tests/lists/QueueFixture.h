@@ -50,7 +50,7 @@ protected:
     // Writes a file of `size` bytes (sparse when large) and returns its path.
     std::string MakeFile(const std::string& name, uint64_t size = 10);
     // Writes an archive: a header with `type` and `sourceSize`, padded to `size` bytes.
-    std::string MakeArchive(const std::string& name, const std::string& type, uint32_t sourceSize,
+    std::string MakeArchive(const std::string& name, const std::string& type, uint64_t sourceSize,
                             uint64_t size);
 
     TempDir dir;

@@ -20,7 +20,7 @@ TEST(ViewTreeTest, AHeaderTheMachineCouldNotReadIsNotGuessedAt) {
     test::TempDir dir;
     test::WriteFile(dir / "a.kvn", EncodeArchiveHeader("wav", 3, 1234) + "payload");
     std::string restored;
-    uint32_t size = 0;
+    uint64_t size = 0;
     ViewEntry entry;
     std::vector<ViewEntry> entries;
     for (int error : {EIO, ESTALE, ETIMEDOUT, EMFILE}) {

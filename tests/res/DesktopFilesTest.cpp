@@ -100,6 +100,11 @@ TEST(DesktopFilesTest, TheMimePackageNamesItsIconsAndOnlyTheActionsOfferSounds) 
                            "audio/x-w64:audio-x-generic"}));
     EXPECT_NE(ReadFile(dir / "mime/globs2").find("50:application/x-kavrin:*.kvn"),
               std::string::npos);
+    // Both archive headers are known by their magic, the 64-bit one of 4 GiB and more too.
+    const std::string magic = ReadFile(dir / "mime/magic");
+    const std::string kavrinMagic = "[50:application/x-kavrin]\n>0=" + std::string("\0\4", 2);
+    EXPECT_NE(magic.find(kavrinMagic + "KVN1\n>0=" + std::string("\0\4", 2) + "KVN2\n"),
+              std::string::npos);
 
     // Kavrin opens its own archives only: it never becomes the program of a sound type. The
     // file manager's actions offer it for sounds instead; each type they name is Kavrin's own

@@ -64,7 +64,7 @@ TEST(ArchiveFormatTest, ParsesOnlyWhatTheBytesHold) {
     } cases[] = {
         {"", HeaderField::Reserved, HeaderStatus::NotArchive},
         {"KVN", HeaderField::Reserved, HeaderStatus::NotArchive},
-        {"KVN2" + good.substr(4), HeaderField::Reserved, HeaderStatus::NotArchive},
+        {"KVN3" + good.substr(4), HeaderField::Reserved, HeaderStatus::NotArchive},
         {"kvn1" + good.substr(4), HeaderField::Reserved, HeaderStatus::NotArchive},
         {"KVN1", HeaderField::TypeText, HeaderStatus::Truncated},
         // A type length that runs past the end of the file.
@@ -87,18 +87,61 @@ TEST(ArchiveFormatTest, ParsesOnlyWhatTheBytesHold) {
     EXPECT_EQ(header.reserved, 0x7F000000u);
 }
 
+// The largest size of the 32-bit header keeps it; one byte more takes the 64-bit header, which
+// a reader of the 32-bit header alone (its rule copied here as published) refuses as no
+// archive rather than read a size cut to 32 bits.
+TEST(ArchiveFormatTest, SizesFrom4GiBOnTakeTheWideHeader) {
+    auto parse = [](const std::string& bytes, HeaderField last, ArchiveHeader* header) {
+        return ParseArchiveHeader(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(),
+                                  header, last);
+    };
+    auto narrowReaderAccepts = [](const std::string& bytes) {
+        return bytes.size() >= 5 && bytes.compare(0, 4, "KVN1") == 0 &&
+               bytes.size() >= 14u + static_cast<uint8_t>(bytes[4]);
+    };
+    const std::string narrow = EncodeArchiveHeader("wav", 3, 0xFFFFFFFFull);
+    EXPECT_EQ(Hex(narrow), "4B 56 4E 31 03 77 61 76 03 FF FF FF FF 00 00 00 00");
+    EXPECT_TRUE(narrowReaderAccepts(narrow));
+    const std::string wide = EncodeArchiveHeader("wav", 3, 0x100000000ull);
+    EXPECT_EQ(Hex(wide), "4B 56 4E 32 03 77 61 76 03 00 00 00 00 01 00 00 00 00 00 00 00");
+    EXPECT_FALSE(narrowReaderAccepts(wide));
+
+    ArchiveHeader header;
+    ASSERT_EQ(parse(narrow, HeaderField::Reserved, &header), HeaderStatus::Ok);
+    EXPECT_FALSE(header.wide);
+    EXPECT_EQ(header.sourceSize, 0xFFFFFFFFull);
+    EXPECT_EQ(header.headerLength, 17u);
+    const std::string big = EncodeArchiveHeader("w64", 5, 0x0123456789ABCDEFull);
+    ASSERT_EQ(parse(big + "payload", HeaderField::Reserved, &header), HeaderStatus::Ok);
+    EXPECT_TRUE(header.wide);
+    EXPECT_EQ(header.sourceSize, 0x0123456789ABCDEFull);
+    EXPECT_EQ(header.headerLength, 21u);
+    EXPECT_EQ(header.typeText, "w64");
+    EXPECT_EQ(header.deltaMode, 5);
+    // The wide header ends 4 bytes later: cut inside its size or its reserved field it is
+    // truncated.
+    EXPECT_EQ(parse(big.substr(0, 16), HeaderField::SourceSize, &header), HeaderStatus::Truncated);
+    EXPECT_EQ(parse(big.substr(0, 17), HeaderField::SourceSize, &header), HeaderStatus::Ok);
+    EXPECT_EQ(parse(big.substr(0, 20), HeaderField::Reserved, &header), HeaderStatus::Truncated);
+}
+
 TEST(ArchiveFormatTest, ReadsAFileTheSameWay) {
     test::TempDir dir;
     test::WriteFile(dir / "a.kvn", EncodeArchiveHeader("b.wav", 5, 123456) + "payload");
-    platform::FileHandle file = platform::OpenForRead(dir / "a.kvn");
+    test::WriteFile(dir / "big.kvn", EncodeArchiveHeader("b.wav", 5, 5ull << 30) + "payload");
+    for (const char* name : {"a.kvn", "big.kvn"}) {
+        platform::FileHandle file = platform::OpenForRead(dir / name);
+        ArchiveHeader header;
+        ASSERT_EQ(ReadArchiveHeader(file, &header), HeaderStatus::Ok);
+        EXPECT_EQ(header.typeText, "b.wav");
+        EXPECT_EQ(header.sourceSize, name[0] == 'a' ? 123456u : 5ull << 30);
+        char next = 0;
+        ASSERT_EQ(platform::ReadFull(file, &next, 1), 1);
+        EXPECT_EQ(next, 'p');  // left at the first payload byte
+        platform::CloseFile(file);
+    }
     ArchiveHeader header;
-    ASSERT_EQ(ReadArchiveHeader(file, &header), HeaderStatus::Ok);
-    EXPECT_EQ(header.typeText, "b.wav");
-    EXPECT_EQ(header.sourceSize, 123456u);
-    char next = 0;
-    ASSERT_EQ(platform::ReadFull(file, &next, 1), 1);
-    EXPECT_EQ(next, 'p');  // left at the first payload byte
-    platform::CloseFile(file);
+    platform::FileHandle file;
 
     test::WriteFile(dir / "short.kvn", std::string("KVN1\x03wa", 7));
     file = platform::OpenForRead(dir / "short.kvn");

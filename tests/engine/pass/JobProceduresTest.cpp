@@ -204,25 +204,5 @@ TEST(JobProceduresTest, ReadAndWriteFailuresEndFailedWithoutStaleBytes) {
     }
 }
 
-TEST(JobProceduresTest, RefusesSourcesOf4GiBBeforeWritingAnything) {
-    test::TempDir dir;
-    int fd = open((dir / "huge").c_str(), O_CREAT | O_WRONLY, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, 0x100000000ll), 0);  // sparse: takes no space
-    close(fd);
-    platform::FileHandle source = platform::OpenForRead(dir / "huge");
-    platform::FileHandle destination = platform::CreateNewForWrite(dir / "out");
-    auto engine = CreateEngineContext();
-    RecordingObserver observer;
-    FileSink sink(destination);
-    JobOutcome outcome = CompressJob(*engine, source, sink, DeltaMode::Auto, "raw", observer);
-    EXPECT_EQ(outcome.result, JobResult::Failed);
-    EXPECT_EQ(outcome.status.code(), EngineError::SourceTooLarge);
-    EXPECT_TRUE(observer.events.empty());
-    platform::CloseFile(source);
-    platform::CloseFile(destination);
-    EXPECT_EQ(test::ReadFile(dir / "out"), "");
-}
-
 }  // namespace
 }  // namespace kavrin
