@@ -28,6 +28,8 @@ packages=(
   libglib2.0-bin dbus-daemon  # the file managers' actions: gio launches them, gdbus notifies
   python3-nautilus gir1.2-nautilus-4.0  # loading the GNOME Files extension
   gettext                    # kvn's message catalogues (msgfmt, xgettext)
+  pybind11-dev python3-dev   # the Python module kavrin (python/)
+  python3-pytest python3-soundfile python3-numpy  # its tests
 )
 
 missing=()
