@@ -211,6 +211,45 @@ static void CheckFiles(const char* golden, const char* folder) {
     unlink(again);
 }
 
+// Streams: a pipe is read to its end before it is compressed or expanded, with the same result
+// as a file of the same bytes.
+static void CheckPipes(void) {
+    kavrin_error error;
+    unsigned char data[20000];
+    for (size_t i = 0; i < sizeof data; ++i) data[i] = (unsigned char)(i * i / 7);
+    int file = memfd_create("data", MFD_CLOEXEC), archive = memfd_create("archive", MFD_CLOEXEC);
+    int piped = memfd_create("piped", MFD_CLOEXEC), restored = memfd_create("out", MFD_CLOEXEC);
+    int ends[2];
+    if (write(file, data, sizeof data) != (ssize_t)sizeof data || pipe(ends) != 0 ||
+        write(ends[1], data, sizeof data) != (ssize_t)sizeof data) {
+        abort();
+    }
+    close(ends[1]);
+    CHECK(kavrin_compress_fd(file, archive, "raw", KAVRIN_MODE_AUTO, 1, &error) == KAVRIN_OK &&
+              kavrin_compress_fd(ends[0], piped, "raw", KAVRIN_MODE_AUTO, 1, &error) == KAVRIN_OK,
+          "compressing a pipe: %s", error.message);
+    close(ends[0]);
+    size_t a = 0, b = 0;
+    unsigned char* fromFile = Slurp(archive, &a);
+    unsigned char* fromPipe = Slurp(piped, &b);
+    CHECK(a == b && memcmp(fromFile, fromPipe, a) == 0, "a pipe compresses to other bytes");
+    if (pipe(ends) != 0 || write(ends[1], fromPipe, b) != (ssize_t)b) abort();
+    close(ends[1]);
+    CHECK(kavrin_expand_fd(ends[0], restored, 1, &error) == KAVRIN_OK, "expanding a pipe: %s",
+          error.message);
+    size_t c = 0;
+    unsigned char* back = Slurp(restored, &c);
+    CHECK(c == sizeof data && memcmp(back, data, c) == 0, "a pipe expands to other bytes");
+    free(fromFile);
+    free(fromPipe);
+    free(back);
+    close(ends[0]);
+    close(file);
+    close(archive);
+    close(piped);
+    close(restored);
+}
+
 int main(int argc, char** argv) {
     if (argc != 2) {
         fprintf(stderr, "usage: %s GOLDEN_FOLDER\n", argv[0]);
@@ -248,6 +287,7 @@ int main(int argc, char** argv) {
     fclose(lines);
     CheckNames();
     CheckFiles(argv[1], folder);
+    CheckPipes();
     kavrin_reader_free(reader);
     rmdir(folder);
     printf("%d archives, %d failures\n", archives, failures);
