@@ -15,6 +15,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <system_error>
 
 #include "engine/Engine.h"
 #include "engine/format/ArchiveFormat.h"

@@ -95,8 +95,9 @@ class ArchiveFile(io.RawIOBase):
         return self._archive.info()
 
     def close(self):
-        if not self.closed:
-            self._archive.close()
+        archive = getattr(self, "_archive", None)  # None when the open failed
+        if archive is not None and not self.closed:
+            archive.close()
         super().close()
 
 
