@@ -165,6 +165,7 @@ public:
     }
 
     void Header() {
+        if (options_.json && options_.jsonProgress) JsonProgressNow(0);
         if (options_.json || options_.quiet) return;
         Out(TableHeader(layout_ = LayoutFor(items_)));
     }
@@ -186,6 +187,7 @@ public:
             problem_ = problem_ || item.outcome.problem;
             permanent_ = permanent_ || (item.outcome.problem && !item.outcome.transient);
         }
+        if (options_.json && options_.jsonProgress) JsonProgressNow(settledHere);
         if (!showProgress_) return;
         Clock::time_point now = Clock::now();
         if (now - lastDraw_ < kProgressRefresh) return;
@@ -217,6 +219,21 @@ public:
     }
 
 private:
+    // A progress object when it says something new, at most every kJsonProgressRefresh.
+    void JsonProgressNow(uint64_t settledHere) {
+        const Clock::time_point now = Clock::now();
+        if (jsonShown_ && now - lastJson_ < kJsonProgressRefresh) return;
+        const uint64_t files = pool_.FilesDone() + settledHere;
+        const uint64_t bytes = pool_.BytesDone().load();
+        if (jsonShown_ && files == jsonFiles_ && bytes == jsonBytes_) return;
+        jsonShown_ = true;
+        lastJson_ = now;
+        jsonFiles_ = files;
+        jsonBytes_ = bytes;
+        const std::string current = next_ < items_.size() ? ShownName(items_[next_]) : "";
+        Out(JsonProgress(files, items_.size(), bytes, bytesTotal_, current));
+    }
+
     // Writes to the report; the first failure stops the batch and says why, once.
     void Out(const std::string& text) {
         if (reportLost_) return;
@@ -246,6 +263,10 @@ private:
     bool permanent_ = false;  // a problem running again would not mend
     bool reportLost_ = false;
     Clock::time_point lastDraw_{};
+    bool jsonShown_ = false;
+    Clock::time_point lastJson_{};
+    uint64_t jsonFiles_ = 0;
+    uint64_t jsonBytes_ = 0;
 };
 
 }  // namespace

@@ -39,9 +39,10 @@ struct BatchOptions {
     bool replaceAny = false;  // -f also replaces an archive that holds another file
     bool deleteSource = false;
     bool verify = false;
-    bool json = false;     // JSON objects instead of the table and totals line
-    bool quiet = false;    // only error messages
-    bool progress = true;  // the progress line, when stderr is a terminal
+    bool json = false;          // JSON objects instead of the table and totals line
+    bool quiet = false;         // only error messages
+    bool progress = true;       // the progress line, when stderr is a terminal
+    bool jsonProgress = false;  // --json-progress: progress objects among the JSON ones
     int64_t leftoverAgeSeconds = kLeftoverAgeSeconds;
     bool toStdout = false;     // -c: each result to standard output, one file at a time, no report
     bool hasTypeText = false;  // --type: the stored type of compressions (for standard input)

@@ -19,12 +19,13 @@ constexpr const char* kHeaders[] = {TrNoop("File"), TrNoop("Path"),     TrNoop("
                                     TrNoop("Opt"),  TrNoop("Old size"), TrNoop("New size"),
                                     TrNoop("Ratio")};
 
+constexpr const char* kActions[] = {
+    TrNoop("compressed"), TrNoop("expanded"), TrNoop("canceled"),
+    TrNoop("error"),      TrNoop("ERROR"),    TrNoop("skipped"),
+};
+
 // The table's word for an action (the JSON keeps the English one).
 const char* ActionText(const std::string& action) {
-    static constexpr const char* kActions[] = {
-        TrNoop("compressed"), TrNoop("expanded"), TrNoop("canceled"),
-        TrNoop("error"),      TrNoop("ERROR"),    TrNoop("skipped"),
-    };
     for (const char* known : kActions) {
         if (action == known) return Tr(known);
     }
@@ -36,14 +37,20 @@ std::string Pad(const std::string& text, size_t width) {
     return shown >= width ? text : text + std::string(width - shown, ' ');
 }
 
+std::string PadLeft(const std::string& text, size_t width) {
+    size_t shown = DisplayWidth(text);
+    return shown >= width ? text : std::string(width - shown, ' ') + text;
+}
+
+// Columns counted in what a terminal shows, not in bytes: "Größe" takes five.
 std::string Row(const ReportLayout& layout, const std::string& file, const std::string& path,
                 const std::string& action, const std::string& opt, const std::string& oldSize,
                 const std::string& newSize, const std::string& ratio) {
-    char sizes[64];
-    std::snprintf(sizes, sizeof sizes, "%-10s  %-6s  %9s  %9s  %5s", action.c_str(), opt.c_str(),
-                  oldSize.c_str(), newSize.c_str(), ratio.c_str());
-    std::string line =
-        Pad(file, layout.fileWidth) + "  " + Pad(path, layout.pathWidth) + "  " + sizes;
+    std::string line = Pad(file, layout.fileWidth) + "  " + Pad(path, layout.pathWidth) + "  " +
+                       Pad(action, layout.actionWidth) + "  " + Pad(opt, layout.optWidth) + "  " +
+                       PadLeft(oldSize, layout.sizeWidth) + "  " +
+                       PadLeft(newSize, layout.sizeWidth) + "  " +
+                       PadLeft(ratio, layout.ratioWidth);
     line.erase(line.find_last_not_of(' ') + 1);
     return line + "\n";
 }
@@ -153,6 +160,14 @@ ReportLayout LayoutFor(const std::vector<BatchItem>& items) {
     }
     layout.fileWidth = std::min(layout.fileWidth, kMaxNameColumn);
     layout.pathWidth = std::min(layout.pathWidth, kMaxNameColumn);
+    layout.actionWidth = std::max(layout.actionWidth, DisplayWidth(Tr(kHeaders[2])));
+    for (const char* action : kActions) {
+        layout.actionWidth = std::max(layout.actionWidth, DisplayWidth(Tr(action)));
+    }
+    layout.optWidth = std::max(layout.optWidth, DisplayWidth(Tr(kHeaders[3])));
+    layout.sizeWidth =
+        std::max({layout.sizeWidth, DisplayWidth(Tr(kHeaders[4])), DisplayWidth(Tr(kHeaders[5]))});
+    layout.ratioWidth = std::max(layout.ratioWidth, DisplayWidth(Tr(kHeaders[6])));
     return layout;
 }
 
@@ -166,7 +181,8 @@ std::string TableLine(const ReportLayout& layout, const BatchItem& item) {
     const bool sizes = outcome.hasSizes;
     return Row(layout, Printable(ShownName(item)), Printable(ShownFolder(item)),
                ActionText(outcome.action), sizes ? FormatModeBits(outcome.mode) : "",
-               sizes ? FormatSize(outcome.oldSize) : "", sizes ? FormatSize(outcome.newSize) : "",
+               sizes ? LocalDecimal(FormatSize(outcome.oldSize)) : "",
+               sizes ? LocalDecimal(FormatSize(outcome.newSize)) : "",
                sizes ? FormatRatio(outcome.newSize, outcome.oldSize) : "");
 }
 
@@ -174,7 +190,7 @@ std::string FormatRate(uint64_t bytes, double seconds) {
     if (seconds <= 0) return "-";
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / 1e6 / seconds);
-    return text;
+    return LocalDecimal(text);
 }
 
 std::string TotalsLine(const BatchTotals& totals) {
@@ -189,8 +205,8 @@ std::string TotalsLine(const BatchTotals& totals) {
                            "out%s; %s s, %s MB/s"),
                   {std::to_string(totals.files), std::to_string(totals.done),
                    std::to_string(totals.failed), std::to_string(totals.skipped),
-                   std::to_string(totals.canceled), FormatSize(totals.bytesIn),
-                   FormatSize(totals.bytesOut), ratio, seconds,
+                   std::to_string(totals.canceled), LocalDecimal(FormatSize(totals.bytesIn)),
+                   LocalDecimal(FormatSize(totals.bytesOut)), ratio, LocalDecimal(seconds),
                    FormatRate(totals.bytesIn, totals.seconds)}) +
            "\n";
 }
@@ -245,10 +261,24 @@ std::string JsonTotals(const BatchTotals& totals, int exitStatus) {
     return Dump(object);
 }
 
+std::string JsonProgress(uint64_t filesDone, uint64_t filesTotal, uint64_t bytesDone,
+                         uint64_t bytesTotal, const std::string& current) {
+    nlohmann::ordered_json object;
+    object["record"] = "progress";
+    object["files"] = filesTotal;
+    object["files_done"] = filesDone;
+    object["bytes"] = bytesTotal;
+    // A file read twice (a verification, a retried filter trial) never shows more than all.
+    object["bytes_done"] = std::min(bytesDone, bytesTotal);
+    if (!current.empty()) PutName(object, "file", current);
+    return Dump(object);
+}
+
 std::string ProgressLine(uint64_t filesDone, uint64_t filesTotal, uint64_t bytesDone,
                          uint64_t bytesTotal, double seconds, const std::string& current,
                          size_t columns) {
-    const std::string sizes = FormatSize(bytesDone) + "/" + FormatSize(bytesTotal);
+    const std::string sizes =
+        LocalDecimal(FormatSize(bytesDone)) + "/" + LocalDecimal(FormatSize(bytesTotal));
     std::string line =
         bytesTotal == 0
             ? Format(Tr("%s/%s files, %s"),

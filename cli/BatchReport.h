@@ -33,10 +33,15 @@ struct BatchTotals {
 };
 
 // The widths of the File and Path columns: the longest name and folder of the batch, within
-// limits, so that one very long name does not push every line far to the right.
+// limits, so that one very long name does not push every line far to the right. The other
+// columns are as wide as their header and their words in the user's language.
 struct ReportLayout {
     size_t fileWidth = 4;
     size_t pathWidth = 4;
+    size_t actionWidth = 10;
+    size_t optWidth = 6;
+    size_t sizeWidth = 9;
+    size_t ratioWidth = 5;
 };
 ReportLayout LayoutFor(const std::vector<BatchItem>& items);
 
@@ -50,6 +55,12 @@ std::string TotalsLine(const BatchTotals& totals);
 std::string JsonLine(const BatchItem& item);
 std::string JsonTotals(const BatchTotals& totals, int exitStatus);
 
+// {"record":"progress","files":128,"files_done":12,"bytes":N,"bytes_done":M,"file":"take.wav"}:
+// what ProgressLine shows, for a program (a file manager's action) to show in its own way.
+// "file" is the file being worked on, left out when there is none.
+std::string JsonProgress(uint64_t filesDone, uint64_t filesTotal, uint64_t bytesDone,
+                         uint64_t bytesTotal, const std::string& current);
+
 // "12/128 files, 30% 10.2M/33.0M, 7.9 MB/s, 0:04 left, take.wav": the bytes done in percent,
 // and the file being worked on, whose name is shortened in the middle so that the line takes at
 // most `columns` columns (0: any number).
@@ -61,7 +72,8 @@ std::string ProgressLine(uint64_t filesDone, uint64_t filesTotal, uint64_t bytes
 // it is longer.
 std::string ElideMiddle(const std::string& text, size_t columns);
 
-// The rate in megabytes (10^6 bytes) per second, "%.1f"; "-" when no time has passed.
+// The rate in megabytes (10^6 bytes) per second, "%.1f" with the language's decimal separator;
+// "-" when no time has passed.
 std::string FormatRate(uint64_t bytes, double seconds);
 
 }  // namespace kavrin::cli

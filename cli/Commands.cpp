@@ -161,8 +161,9 @@ int RunInfo(const std::vector<std::string>& archives, bool json) {
             continue;
         }
         std::printf("%-10s %6s %10s %10s %5s  %s\n", Printable(header.typeText).c_str(),
-                    bits.empty() ? "?" : bits.c_str(), FormatSize(header.sourceSize).c_str(),
-                    FormatSize(archiveSize).c_str(),
+                    bits.empty() ? "?" : bits.c_str(),
+                    LocalDecimal(FormatSize(header.sourceSize)).c_str(),
+                    LocalDecimal(FormatSize(archiveSize)).c_str(),
                     FormatRatio(archiveSize, header.sourceSize).c_str(), Printable(given).c_str());
     }
     return tally.Status();

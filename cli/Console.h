@@ -14,6 +14,8 @@ namespace kavrin::cli {
 // How often a progress line is redrawn: a sixth of a second keeps it readable and its cost
 // negligible.
 inline constexpr std::chrono::milliseconds kProgressRefresh{166};
+// Progress objects come less often: the programs that read them redraw a notification.
+inline constexpr std::chrono::milliseconds kJsonProgressRefresh{500};
 
 enum class OverwriteAnswer { Yes, No, Cancel, All };
 

@@ -40,6 +40,8 @@ constexpr const char* kTransferOptions = TrNoop(
     "      --shard K/N        take only share K of N of the files (by path), so\n"
     "                         that N machines given one list process each file once\n"
     "      --json             one JSON object per file and one for the totals\n"
+    "      --json-progress    with --json, also progress objects (the bytes read\n"
+    "                         of all files) at the start and about twice a second\n"
     "  -q, --quiet            print only error messages (and --json's objects)\n"
     "      --no-progress      no progress line on standard error\n"
     "  -h, --help             show this help\n");

@@ -325,7 +325,8 @@ void DefineTransferOptions(CommandLine& line, CLI::App* command) {
     CLI::Option* verifyFlag = command->add_flag("--verify", options.verify);
     CLI::Option* toStdout = command->add_flag("-c,--stdout", options.toStdout);
     toStdout->excludes(output);
-    command->add_flag("--json", options.json)->excludes(toStdout);
+    CLI::Option* json = command->add_flag("--json", options.json)->excludes(toStdout);
+    command->add_flag("--json-progress", options.jsonProgress)->needs(json);
     command->add_flag("-q,--quiet", options.quiet);
     // Nothing streamed is ever deleted or read back.
     deleteSourceFlag->excludes(toStdout);

@@ -53,6 +53,22 @@ const char* Tr(const char* text) {
     return dgettext(kDomain, text);
 }
 
+const char* TrContext(const char* context, const char* text) {
+    // As gettext's pgettext: the context and the text joined by EOT are the catalogue's key; a
+    // key without a translation comes back as it went in, and then the text stands.
+    const std::string key = std::string(context) + '\004' + text;
+    const char* found = dgettext(kDomain, key.c_str());
+    return found == key.c_str() ? text : found;
+}
+
+std::string LocalDecimal(std::string number) {
+    // TRANSLATORS: the decimal separator in numbers of the report ("40.896M", "1.5 s").
+    const std::string separator = TrContext("decimal separator", ".");
+    const size_t at = number.find('.');
+    if (at != std::string::npos && separator != ".") number.replace(at, 1, separator);
+    return number;
+}
+
 std::string Format(const char* format, std::initializer_list<std::string> values) {
     std::string out;
     auto next = values.begin();

@@ -2,8 +2,8 @@
 // kvn's texts in the user's language, through gettext and the catalogue "kvn"
 // (po/LANG.po, compiled to share/locale/LANG/LC_MESSAGES/kvn.mo). A text without a translation
 // stays English. Only messages, help, the question and the report table are translated: the
-// JSON objects, the exit statuses and every number stay as scripts read them (numbers keep
-// their decimal point whatever the language).
+// JSON objects and the exit statuses stay as scripts read them. Numbers in the human-readable
+// report take the language's decimal separator (LocalDecimal); JSON keeps the point.
 //
 // Texts are marked Tr("...") so that scripts/update-translations.sh finds them; a text that
 // holds values is a format with "%s" for each, filled in by Format. Looking a text up costs a
@@ -23,6 +23,14 @@ void SetUpTranslations();
 
 // `text` in the user's language.
 const char* Tr(const char* text);
+
+// `text` as translated in `context` (gettext's message context), for a short text that means
+// different things in different places.
+const char* TrContext(const char* context, const char* text);
+
+// A number written with a decimal point ("40.896M", "1.5") with the separator of the user's
+// language in its place (German: "40,896M"). For text people read; never for JSON.
+std::string LocalDecimal(std::string number);
 
 // Marks a text kept in a constant for the catalogue; Tr translates it where it is used.
 constexpr const char* TrNoop(const char* text) {

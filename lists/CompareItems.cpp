@@ -1,14 +1,22 @@
 // SPDX-License-Identifier: MIT
 #include "lists/CompareItems.h"
 
-#include <cstdlib>
-#include <string>
-
 namespace kavrin {
 
 double SortValue(std::string_view text) {
-    const std::string terminated(text);
-    double value = std::atof(terminated.c_str());
+    // Read here rather than by atof, whose decimal separator is the C library's locale: the
+    // lists write the one of the user's language ("12,5K" in German).
+    double value = 0;
+    size_t at = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        value = value * 10 + (text[at] - '0');
+    }
+    if (at < text.size() && (text[at] == '.' || text[at] == ',')) {
+        double scale = 0.1;
+        for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at, scale /= 10) {
+            value += (text[at] - '0') * scale;
+        }
+    }
     if (text.find('K') != std::string_view::npos) {
         value *= 1024;
     } else if (text.find('M') != std::string_view::npos) {

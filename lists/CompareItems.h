@@ -2,9 +2,9 @@
 // The order a click on a column header sorts a list in, ascending, always the same way:
 // - the row whose job runs (negative item data) comes last, whatever the column;
 // - File, Path and Type or Action (columns 0 to 2) compare as bytes, as strcmp does;
-// - every later column compares as the number its text starts with ("12.5K" is 12.5, "73%" 73,
-//   "16-bit" 16, an empty text 0), times 1024 when the text holds a 'K' and 1024000 when it
-//   holds an 'M' (the sizes' units);
+// - every later column compares as the number its text starts with ("12.5K" and "12,5K" are
+//   12.5, "73%" 73, "16-bit" 16, an empty text 0), times 1024 when the text holds a 'K' and 1024000
+//   when it holds an 'M' (the sizes' units);
 // - equal keys keep the row added earlier (the smaller item data) first.
 // Sizes compare by their shown, rounded texts, not by the exact byte counts.
 //

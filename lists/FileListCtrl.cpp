@@ -8,6 +8,7 @@
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLocale>
 #include <QMimeData>
 #include <QPaintEvent>
 #include <QPainter>
@@ -23,6 +24,16 @@
 #include "lists/RowImages.h"
 
 namespace kavrin {
+
+std::string LocalDecimal(std::string number) {
+    const QString separator = QLocale().decimalPoint();
+    const size_t at = number.find('.');
+    if (at != std::string::npos && separator != ".") {
+        number.replace(at, 1, separator.toStdString());
+    }
+    return number;
+}
+
 namespace {
 
 // The text alignment of each column, by list kind: names left, the short type or action text

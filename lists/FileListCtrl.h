@@ -40,6 +40,10 @@ class CImageList;
 
 enum class ListKind : int32_t { Queue = 0, Report = 1 };
 
+// A number written with a decimal point ("40.896M") with the separator of the user's language
+// (QLocale's: "40,896M" in German), as the lists show sizes.
+std::string LocalDecimal(std::string number);
+
 // A column: its header (a source text of the "CFileListCtrl" context, shown translated) and its
 // share of the list's width, in thirtieths.
 struct ListColumn {

@@ -203,7 +203,7 @@ bool CInputQueue::AddFile(const std::string& path) {
 
     m_list.InsertRowAtTop(path, image, m_nNextQueueId++);
     m_list.SetRowText(0, 2, type);
-    m_list.SetRowText(0, 3, FormatSize(size));
+    m_list.SetRowText(0, 3, LocalDecimal(FormatSize(size)));
     m_list.SetRowText(0, 4, ratio);
 
     ++m_nQueued;

@@ -57,8 +57,8 @@ void CReportList::AddReportRow(int queueRow, const std::string& action, DeltaMod
         0, 2, QCoreApplication::translate("CReportList", action.c_str()).toUtf8().toStdString());
     if (oldSize == kNoSize || newSize == kNoSize) return;
     m_report.SetRowText(0, 3, FormatModeBits(mode));
-    m_report.SetRowText(0, 4, FormatSize(oldSize));
-    m_report.SetRowText(0, 5, FormatSize(newSize));
+    m_report.SetRowText(0, 4, LocalDecimal(FormatSize(oldSize)));
+    m_report.SetRowText(0, 5, LocalDecimal(FormatSize(newSize)));
     m_report.SetRowText(0, 6, FormatRatio(newSize, oldSize));
 }
 

@@ -141,13 +141,18 @@ for file in /usr/bin/kavrin /usr/share/applications/kavrin.desktop \
   /usr/share/kio/servicemenus/kavrin-compress.desktop \
   /usr/share/kio/servicemenus/kavrin-expand.desktop \
   /usr/share/nautilus-python/extensions/kavrin.py \
-  /usr/share/metainfo/io.kavrin.Kavrin.metainfo.xml /usr/libexec/kavrin/kavrin-file-action; do
+  /usr/share/metainfo/io.kavrin.Kavrin.metainfo.xml /usr/libexec/kavrin/kavrin-file-action \
+  /usr/share/locale/de/LC_MESSAGES/kavrin-desktop.mo; do
   [ -e "$file" ] || fail "missing after installing kavrin: $file"
 done
 grep -q '^Exec=/usr/libexec/kavrin/kavrin-file-action compress %F$' \
   /usr/share/kio/servicemenus/kavrin-compress.desktop || fail "the service menu runs no helper"
 grep -q '^HELPER = "/usr/libexec/kavrin/kavrin-file-action"$' \
   /usr/share/nautilus-python/extensions/kavrin.py || fail "the Nautilus extension runs no helper"
+grep -q '^LOCALE_DIR = "/usr/share/locale"$' \
+  /usr/share/nautilus-python/extensions/kavrin.py || fail "the Nautilus extension has no catalogues"
+[ "$(LANGUAGE=de LC_ALL=C.UTF-8 TEXTDOMAIN=kavrin-desktop gettext 'Expand here')" = "Hier entpacken" ] ||
+  fail "the desktop's German catalogue is not where the helper looks"
 desktop-file-validate /usr/share/applications/kavrin.desktop
 appstreamcli validate --no-net --strict /usr/share/metainfo/io.kavrin.Kavrin.metainfo.xml >/dev/null
 grep -qx "application/x-kavrin:application-x-kavrin" /usr/share/mime/icons ||

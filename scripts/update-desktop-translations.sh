@@ -3,7 +3,9 @@
 # The translations of the desktop files (the desktop entry, the KDE service menus, the MIME
 # types' comments, the AppStream name and summary) come from the catalogues po/desktop/LANG.po:
 # msgfmt --desktop and --xml write each language's entries into the files of res/, after the
-# English ones. po/desktop/kavrin-desktop.pot is their template, taken from the English texts.
+# English ones. The same catalogues hold the texts of the file managers' helper and of the
+# GNOME Files extension, which read them at run time (compiled to kavrin-desktop.mo by the
+# build). po/desktop/kavrin-desktop.pot is their template, taken from the English texts.
 #   scripts/update-desktop-translations.sh          updates the template, merges it into every
 #                                                   catalogue and rewrites the files of res/
 #   scripts/update-desktop-translations.sh --check  changes nothing, and fails when a file is not
@@ -29,6 +31,10 @@ mkdir -p "$work/en/res" "$work/out/res" "$work/po"
 for file in "${desktop_files[@]}" "${xml_files[@]}"; do english "$file" >"$work/en/$file"; done
 (cd "$work/en" && xgettext --from-code=UTF-8 --omit-header --sort-by-file --add-location=file \
   -o "$work/kavrin-desktop.pot" "${desktop_files[@]}" "${xml_files[@]}")
+xgettext --join-existing --language=Shell --from-code=UTF-8 --omit-header --sort-by-file \
+  --add-location=file -o "$work/kavrin-desktop.pot" res/kavrin-file-action
+xgettext --join-existing --language=Python --from-code=UTF-8 --omit-header --sort-by-file \
+  --add-location=file -o "$work/kavrin-desktop.pot" res/kavrin-nautilus.py.in
 languages=()
 for catalogue in "$catalogues"/*.po; do
   language=$(basename "$catalogue" .po)

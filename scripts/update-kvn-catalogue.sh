@@ -14,7 +14,8 @@ command -v xgettext >/dev/null || bash scripts/setup.sh
 # Writes the template and the languages into $1.
 update() {
   local into=$1
-  xgettext --language=C++ --from-code=UTF-8 --keyword=Tr --keyword=TrNoop --no-location \
+  xgettext --language=C++ --from-code=UTF-8 --keyword=Tr --keyword=TrNoop --keyword=TrContext:1c,2 \
+    --add-comments=TRANSLATORS: --no-location \
     --sort-output --package-name=kvn --msgid-bugs-address=kavrin@example.org \
     --omit-header -o "$into/kvn.pot" cli/*.cpp
   for file in po/*.po; do

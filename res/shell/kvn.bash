@@ -26,8 +26,8 @@ _kvn() {
     fi
 
     local transfer="-o --output -r --keep-tree -j --jobs -f --force -n --no-clobber
-        --delete-source --verify --replace-any -c --stdout --json -q --quiet --no-progress
-        -T --threads --files-from -0 --null --base --shard -h --help"
+        --delete-source --verify --replace-any -c --stdout --json --json-progress -q --quiet
+        --no-progress -T --threads --files-from -0 --null --base --shard -h --help"
     local options files=any
     case $command in
         process | p | compress) options="-m --mode --type $transfer" ;;

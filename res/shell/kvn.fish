@@ -47,6 +47,7 @@ complete -c kvn -n "__fish_seen_subcommand_from $transfer" -l verify -d 'Compare
 complete -c kvn -n "__fish_seen_subcommand_from $transfer" -l replace-any -d 'Replace an archive that holds another file'
 complete -c kvn -n "__fish_seen_subcommand_from $transfer" -s c -l stdout -d 'Write results to standard output'
 complete -c kvn -n "__fish_seen_subcommand_from $transfer info test" -l json -d 'Print JSON lines'
+complete -c kvn -n "__fish_seen_subcommand_from $transfer" -l json-progress -d 'With --json, also print progress lines'
 complete -c kvn -n "__fish_seen_subcommand_from $transfer" -s q -l quiet -d 'Print only errors'
 complete -c kvn -n "__fish_seen_subcommand_from $transfer test mount" -l no-progress -d 'Show no progress line'
 complete -c kvn -n "__fish_seen_subcommand_from $transfer test mount" -s T -l threads -x -d 'Threads per file (0: every core)'

@@ -57,6 +57,11 @@ TEST_F(TranslationTest, TheWindowShowsItsTextsInGerman) {
     EXPECT_EQ(prompt.shown[0],
               "Diese Datei kann nicht zur Eingabewarteschlange hinzugefügt werden:\n"
               "/no/such/täke.wav\n\nGrund: Unzulässiges Dateiattribut.");
+    // Sizes in the lists as German writes them.
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German));
+    EXPECT_EQ(LocalDecimal("40.896M"), "40,896M");
+    QLocale::setDefault(before);
 }
 
 }  // namespace

@@ -258,18 +258,30 @@ TEST(KvnTest, JsonReportForScripts) {
     WriteFile(dir / "\xfe.wav", wav);
     WriteFile(dir / "fake.kvn", "nope");
     // English whatever the user's language, paths spelled plainly.
-    ProgramResult run =
-        test::RunProgram({"/bin/sh", "-c",
-                          "LANGUAGE=de LC_ALL=C.UTF-8 " + std::string(KVN_PATH) +
-                              " process -q --json --verify -m 8 ./\xfe.wav fake.kvn"},
-                         "", dir.path());
+    ProgramResult run = test::RunProgram(
+        {"/bin/sh", "-c",
+         "LANGUAGE=de LC_ALL=C.UTF-8 " + std::string(KVN_PATH) +
+             " process -q --json --json-progress --verify -m 8 ./\xfe.wav fake.kvn"},
+        "", dir.path());
     EXPECT_EQ(run.status, 1);
-    std::vector<nlohmann::json> objects;
+    std::vector<nlohmann::json> objects, progress;
     std::istringstream lines(run.out);
     for (std::string line; std::getline(lines, line);) {
-        objects.push_back(nlohmann::json::parse(line));
+        nlohmann::json object = nlohmann::json::parse(line);
+        (object["record"] == "progress" ? progress : objects).push_back(object);
     }
     ASSERT_EQ(objects.size(), 3u) << run.out;
+    // Progress objects: the first before any work, the bytes read never past what all hold.
+    ASSERT_FALSE(progress.empty()) << run.out;
+    EXPECT_EQ(progress[0]["files"], 2);
+    EXPECT_EQ(progress[0]["files_done"], 0);
+    EXPECT_EQ(progress[0]["bytes"], wav.size() + 4);
+    EXPECT_EQ(progress[0]["bytes_done"], 0);
+    EXPECT_EQ(progress[0]["file_hex"], "fe2e776176");
+    for (const nlohmann::json& step : progress) {
+        EXPECT_LE(step["bytes_done"].get<uint64_t>(), wav.size() + 4);
+    }
+    EXPECT_EQ(Kvn({"compress", "--json-progress", "x.wav"}, dir.path()).status, 2);
     const std::string payload = test::PayloadOf(ReadFile(dir / "\xfe.kvn"));
     EXPECT_EQ(objects[0]["record"], "file");
     EXPECT_EQ(objects[0]["file_hex"], "fe2e776176");
@@ -570,6 +582,12 @@ TEST(KvnTest, SpeaksGermanFromTheCatalogue) {
               "Mehr dazu mit »kvn --help«.\n");
     EXPECT_EQ(german("info -k x.kvn").err,
               "kvn: unbekannte Option »-k«\nMehr dazu mit »kvn info --help«.\n");
+    // The table writes numbers as German does; JSON keeps the point (JsonReportForScripts).
+    TempDir dir;
+    WriteFile(dir / "a.raw", std::string(1536, 'x'));
+    ProgramResult table = german("compress --no-progress -m none " + (dir / "a.raw"));
+    EXPECT_EQ(table.status, 0) << table.err;
+    EXPECT_NE(table.out.find(" 1,5K "), std::string::npos) << table.out;
 }
 
 // Lists of files as tar -T and rsync --files-from take them: one per line, or NUL-separated for

@@ -52,6 +52,8 @@ TEST(CompareItemsTest, OrdersOfEachKindOfColumn) {
     EXPECT_EQ(CompareItems(3, busy, "", "", 4), -1);
     EXPECT_DOUBLE_EQ(SortValue("12.5K"), 12800);
     EXPECT_DOUBLE_EQ(SortValue("2.000M"), 2048000);
+    EXPECT_DOUBLE_EQ(SortValue("12,5K"), 12800);  // as German writes it, whatever the C locale
+    EXPECT_DOUBLE_EQ(SortValue("100%"), 100);
 }
 
 class SortAndDrawTest : public test::QueueFixture {

@@ -163,7 +163,7 @@ void MakeHelperPath(const TempDir& dir) {
     test::MakeFolders(dir / "bin");
     ASSERT_EQ(symlink(KVN_PATH, (dir / "bin/kvn").c_str()), 0);
     for (const char* tool :
-         {"awk", "cat", "find", "grep", "head", "iconv", "mktemp", "rm", "sed", "sleep", "stat"}) {
+         {"awk", "cat", "grep", "head", "iconv", "mktemp", "rm", "sed", "sleep", "tail"}) {
         for (const char* folder : {"/usr/bin/", "/bin/"}) {
             if (symlink((std::string(folder) + tool).c_str(), (dir / "bin/" + tool).c_str()) == 0 &&
                 access((dir / "bin/" + tool).c_str(), X_OK) == 0) {
@@ -187,24 +187,28 @@ TEST(DesktopFilesTest, TheHelperTellsHowItWentWithoutANotificationService) {
     test::MakeFolders(dir / "work/sub");
     WriteFile(dir / "work/a.wav", "RIFF....WAVE some sound");
     WriteFile(dir / "work/b.wav", "another sound");
-    WriteFile(dir / "work/b.kvn", "an earlier result");  // refused: nobody to ask
+    WriteFile(dir / "work/b.kvn", "an earlier result");  // kept: nobody to ask
     WriteFile(dir / "work/sub/c.raw", "more");
     const std::string helper = kRes + "/kavrin-file-action";
     auto run = [&] {
         return RunProgram({"/usr/bin/env", "PATH=" + dir / "bin", helper, "compress",
-                           dir / "work/a.wav", dir / "work/b.wav", dir / "work/sub"});
+                           dir / "work/a.wav", dir / "work/b.wav", dir / "work/sub",
+                           dir / "work/gone.wav"});
     };
 
     // Without any notifier nor terminal: the report on standard output.
     test::ProgramResult result = run();
     EXPECT_EQ(result.status, 1);
-    EXPECT_NE(result.out.find("3 files: 2 done, 1 failed"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("\nAlready there, kept as it was: b.kvn\n"
+                              "4 files: 2 done, 1 failed, 1 skipped"),
+              std::string::npos)
+        << result.out;
     EXPECT_TRUE(test::Exists(dir / "work/a.kvn"));
     EXPECT_TRUE(test::Exists(dir / "work/sub/c.kvn"));
     EXPECT_EQ(ReadFile(dir / "work/b.kvn"), "an earlier result");
 
-    // With notify-send: one notification, urgent since a file failed, with kvn's message and
-    // its totals.
+    // With notify-send: one notification, urgent since a file failed, with kvn's message, the
+    // result kept, and the totals.
     AddNotifier(dir);
     std::remove((dir / "work/a.kvn").c_str());
     std::remove((dir / "work/sub/c.kvn").c_str());
@@ -216,7 +220,8 @@ TEST(DesktopFilesTest, TheHelperTellsHowItWentWithoutANotificationService) {
     EXPECT_NE(notified.find("\nKavrin: not everything was done\nkvn: "), std::string::npos)
         << notified;
     EXPECT_NE(notified.find("b.kvn"), std::string::npos) << notified;
-    EXPECT_NE(notified.find("\n3 files: 2 done, 1 failed"), std::string::npos) << notified;
+    EXPECT_NE(notified.find("\n4 files: 2 done, 1 failed, 1 skipped"), std::string::npos)
+        << notified;
 
     // Anything but compress or expand is a usage error that touches nothing.
     result = RunProgram({"/usr/bin/env", "PATH=" + dir / "bin", helper, "process", dir / "work"});

@@ -1,9 +1,10 @@
 # SPDX-License-Identifier: MIT
 """The file managers' helper (res/kavrin-file-action) against a notification service on a
 D-Bus session bus of its own: the progress notification with its Cancel button, a Cancel that
-stops kvn, and the end told in that same notification.
+stops kvn, results already there kept and named, and the end told in that same notification,
+in English and in German.
 
-Run with KVN set to the kvn program. Also the service itself: file_action_test.py --serve LOG
+Run with KVN set to the kvn program and KAVRIN_LOCALE_DIR to the compiled catalogues. Also the service itself: file_action_test.py --serve LOG
 [--cancel] notes each Notify call as a JSON line in LOG and, with --cancel, presses Cancel on
 the first notification that offers it and shows some progress."""
 
@@ -107,17 +108,20 @@ class FileActionTest(unittest.TestCase):
         with open(self.log) as lines:
             return [json.loads(line) for line in lines]
 
-    def run_helper(self, *paths):
-        env = dict(self.env, PATH=self.bin + os.pathsep + self.env["PATH"])
+    def run_helper(self, *paths, language=None):
+        env = dict(self.env, PATH=self.bin + os.pathsep + self.env["PATH"],
+                   TEXTDOMAINDIR=os.environ["KAVRIN_LOCALE_DIR"])
+        if language:
+            env.update(LANGUAGE=language, LC_ALL="C.UTF-8")
         result = subprocess.run(["sh", HELPER, "compress", *paths], env=env,
                                 stdin=subprocess.DEVNULL, capture_output=True, text=True)
         return result, [note for note in self.notes() if note != "ready"]
 
-    def check_one_notification(self, notes):
+    def check_one_notification(self, notes, summary="Kavrin: compressing", cancel="Cancel"):
         first = notes[0]
-        self.assertEqual(first["summary"], "Kavrin: compressing")
+        self.assertEqual(first["summary"], summary)
         self.assertEqual(first["replaces"], 0)
-        self.assertEqual(first["actions"], ["cancel", "Cancel"])
+        self.assertEqual(first["actions"], ["cancel", cancel])
         self.assertEqual(first["hints"]["value"], 0)
         self.assertEqual(first["timeout"], 0)  # stays until the work is done
         for note in notes[1:]:
@@ -134,27 +138,36 @@ class FileActionTest(unittest.TestCase):
             with open(os.path.join(self.dir, name), "wb") as out:
                 out.write(data)
 
-        result, notes = self.run_helper(sound, os.path.join(self.dir, "R&B.wav"))
+        result, notes = self.run_helper(sound, os.path.join(self.dir, "R&B.wav"),
+                                        os.path.join(self.dir, "gone.wav"))
         self.assertEqual(result.returncode, 1, result)
         self.assertTrue(os.path.exists(os.path.join(self.dir, "Kick 01.kvn")))
+        with open(os.path.join(self.dir, "R&B.kvn"), "rb") as kept:
+            self.assertEqual(kept.read(), b"an earlier result")
         last = self.check_one_notification(notes)
         values = [note["hints"]["value"] for note in notes[:-1]]
         self.assertEqual(values, sorted(values))
         self.assertLessEqual(values[-1], 99)
-        # Failed: urgent, with kvn's message (its name escaped for the service's markup).
+        # A file failed: urgent, with kvn's message; the result that was there is named (escaped
+        # for the service's markup), not reported as a failure.
         self.assertEqual(last["summary"], "Kavrin: not everything was done")
         self.assertEqual(last["hints"]["urgency"], 2)
         self.assertEqual(last["actions"], [])
-        self.assertIn("R&amp;B.kvn", last["body"])
-        self.assertIn("2 files: 1 done, 1 failed, 0 skipped, 0 canceled", last["body"])
+        self.assertIn("gone.wav", last["body"])
+        self.assertIn("Already there, kept as it was: R&amp;B.kvn", last["body"])
+        self.assertIn("3 files: 1 done, 1 failed, 1 skipped, 0 canceled", last["body"])
 
-    def test_progress_and_cancel(self):
-        # A kvn that has done the first file and works on until it is stopped, as kvn reports.
+    def test_byte_progress_and_cancel_in_german(self):
+        # A kvn a quarter into the bytes of the first of two files, working on until it is
+        # stopped, as kvn reports; it notes what it was asked.
         kvn = os.path.join(self.bin, "kvn")
+        asked = os.path.join(self.dir, "asked")
         with open(kvn, "w") as out:
-            out.write("""#!/bin/sh
-trap 'echo "{\\"type\\":\\"totals\\",\\"files\\":2,\\"done\\":1,\\"failed\\":0,\\"skipped\\":0,\\"canceled\\":1}"; exit 143' TERM
-echo '{"type":"file","file":"a.wav","result":"done","old_size":100}'
+            out.write(f"""#!/bin/sh
+printf '%s\\n' "$@" > "{asked}"
+trap 'echo "{{\\"record\\":\\"totals\\",\\"files\\":2,\\"done\\":0,\\"failed\\":0,\\"skipped\\":0,\\"canceled\\":2}}"; exit 143' TERM
+echo '{{"record":"progress","files":2,"files_done":0,"bytes":400,"bytes_done":0}}'
+echo '{{"record":"progress","files":2,"files_done":0,"bytes":400,"bytes_done":100,"file":"a.wav"}}'
 while :; do sleep 0.1; done
 """)
         os.chmod(kvn, 0o755)
@@ -162,18 +175,23 @@ while :; do sleep 0.1; done
             with open(os.path.join(self.dir, name), "wb") as out:
                 out.write(bytes(size))
         self.start_service(cancel=True)
-        result, notes = self.run_helper(os.path.join(self.dir, "a.wav"),
-                                        os.path.join(self.dir, "b.wav"))
+        paths = [os.path.join(self.dir, "a.wav"), os.path.join(self.dir, "b.wav")]
+        result, notes = self.run_helper(*paths, language="de")
         self.assertEqual(result.returncode, 143, result)
-        last = self.check_one_notification(notes)
-        # The share of the bytes done, as a hint and in words, with the Cancel button.
+        with open(asked) as lines:
+            self.assertEqual(lines.read().splitlines(),
+                             ["compress", "--no-clobber", "--json", "--json-progress",
+                              "--no-progress", "--"] + paths)
+        last = self.check_one_notification(notes, "Kavrin: Komprimieren", "Abbrechen")
+        # The share of the bytes read, though no file is done yet, as a hint and in words.
         self.assertIn({"value": 25, "category": "transfer"}, [note["hints"] for note in notes])
         progress = [note for note in notes if note["hints"].get("value") == 25][0]
-        self.assertEqual(progress["body"], "25%, 1 of 2 files done")
-        self.assertEqual(progress["actions"], ["cancel", "Cancel"])
-        self.assertEqual(last["summary"], "Kavrin: canceled")
+        self.assertEqual(progress["body"], "25 %, 0 von 2 Dateien fertig")
+        self.assertEqual(progress["actions"], ["cancel", "Abbrechen"])
+        self.assertEqual(last["summary"], "Kavrin: abgebrochen")
         self.assertEqual(last["hints"]["urgency"], 1)
-        self.assertIn("2 files: 1 done, 0 failed, 0 skipped, 1 canceled", last["body"])
+        self.assertIn("2 Dateien: 0 fertig, 0 fehlgeschlagen, 0 übersprungen, 2 abgebrochen",
+                      last["body"])
 
 
 if __name__ == "__main__":

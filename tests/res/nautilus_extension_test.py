@@ -75,18 +75,11 @@ class NautilusExtensionTest(unittest.TestCase):
                       f'mv "{cls.noted}.part" "{cls.noted}"\n')
         os.chmod(helper, 0o755)
         with open(os.path.join(RES, "kavrin-nautilus.py.in")) as source:
-            code = source.read().replace("@KAVRIN_FILE_ACTION@", helper)
+            code = source.read().replace("@KAVRIN_FILE_ACTION@", helper).replace(
+                "@KAVRIN_LOCALE_DIR@", os.environ["KAVRIN_LOCALE_DIR"])
         with open(os.path.join(scratch, "kavrin.py"), "w") as out:
             out.write(code)
-        spec = importlib.util.spec_from_file_location("kavrin", os.path.join(scratch, "kavrin.py"))
-        module = importlib.util.module_from_spec(spec)
-        spec.loader.exec_module(module)
-        # As the loader does: every class of the module that provides menus.
-        providers = [value for value in vars(module).values()
-                     if isinstance(value, type) and issubclass(value, Nautilus.MenuProvider)
-                     and value is not Nautilus.MenuProvider]
-        assert len(providers) == 1, providers
-        cls.provider = providers[0]()
+        cls.provider = cls.load(language="en")
 
         cls.files = os.path.join(scratch, "files")
         os.makedirs(os.path.join(cls.files, "Loops and takes é"))
@@ -105,6 +98,27 @@ class NautilusExtensionTest(unittest.TestCase):
         for name, data in contents.items():
             with open(os.path.join(cls.files, name), "wb") as out:
                 out.write(data)
+
+    @classmethod
+    def load(cls, language):
+        """The extension as the loader takes it, in the user's `language`: the provider of the
+        one class of the module that provides menus."""
+        spec = importlib.util.spec_from_file_location("kavrin", os.path.join(scratch, "kavrin.py"))
+        module = importlib.util.module_from_spec(spec)
+        saved = os.environ.get("LANGUAGE")
+        os.environ["LANGUAGE"] = language
+        try:
+            spec.loader.exec_module(module)
+        finally:
+            if saved is None:
+                del os.environ["LANGUAGE"]
+            else:
+                os.environ["LANGUAGE"] = saved
+        providers = [value for value in vars(module).values()
+                     if isinstance(value, type) and issubclass(value, Nautilus.MenuProvider)
+                     and value is not Nautilus.MenuProvider]
+        assert len(providers) == 1, providers
+        return providers[0]()
 
     @classmethod
     def tearDownClass(cls):
@@ -132,6 +146,14 @@ class NautilusExtensionTest(unittest.TestCase):
             with self.subTest(names=names):
                 self.assertEqual([item.props.label for item in self.items(*names)], labels)
         self.assertEqual(self.provider.get_background_items(File(self.files)), [])
+
+    def test_speaks_the_users_language(self):
+        german = self.load(language="de")
+        items = german.get_file_items([File(os.path.join(self.files, n))
+                                       for n in ("Kick.01.wav", "take.kvn")])
+        self.assertEqual([(item.props.label, item.props.tip) for item in items], [
+            ("Mit Kavrin komprimieren", "Die Auswahl in .kvn-Archive daneben komprimieren"),
+            ("Hier entpacken", "Die Archive der Auswahl daneben wiederherstellen")])
 
     def test_an_action_runs_the_helper_on_the_selection(self):
         for label, command, names in [
