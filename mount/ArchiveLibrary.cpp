@@ -51,12 +51,14 @@ std::shared_ptr<OpenArchive> ArchiveLibrary::OpenFile(const std::string& path,
 }
 
 std::shared_ptr<OpenArchive> ArchiveLibrary::Open(const std::string& path, int* error,
-                                                  const std::function<bool()>& wanted) {
+                                                  const std::function<bool()>& wanted,
+                                                  Status* why) {
     ArchiveHeader header;
     Status failure;
     std::shared_ptr<OpenArchive> archive = OpenFile(path, &header, &failure);
     if (!archive) {
         *error = failure.systemError();  // the archive is not there to say anything of
+        if (why) *why = failure;
         return nullptr;
     }
     if (failure.ok()) {
@@ -67,6 +69,7 @@ std::shared_ptr<OpenArchive> ArchiveLibrary::Open(const std::string& path, int* 
     }
     if (!failure.ok()) {
         *error = log_.OpenFailed(path, archive->version, failure);
+        if (why) *why = failure;
         return nullptr;
     }
     archive->sourceSize = header.sourceSize;
@@ -87,16 +90,21 @@ bool ArchiveLibrary::EnsureStored(const std::string& path, EngineObserver& obser
 }
 
 int64_t ArchiveLibrary::Read(const std::shared_ptr<OpenArchive>& handle, uint8_t* out,
-                             size_t length, uint64_t offset) {
+                             size_t length, uint64_t offset, std::string* why) {
     OpenArchive& archive = *handle;
     bool sequential = false;
     for (int attempt = 0;; ++attempt) {
         uint64_t generation = 0;
         const std::shared_ptr<const ArchiveIndex> index = archive.Index(&generation);
-        if (!index) return -EIO;
+        if (!index) {
+            if (why) *why = archive.path + ": can't be read (it failed its checks)";
+            return -EIO;
+        }
         if (!StillTheSame(archive)) {
-            log_.Once(FaultLog::Key("changed", archive.path, archive.version),
-                      archive.path + ": changed or removed while open; reads of it give EIO");
+            const std::string line =
+                archive.path + ": changed or removed while open; reads of it give EIO";
+            log_.Once(FaultLog::Key("changed", archive.path, archive.version), line);
+            if (why) *why = line;
             return -EIO;
         }
         if (offset >= index->sourceSize || length == 0) return 0;
@@ -104,12 +112,15 @@ int64_t ArchiveLibrary::Read(const std::shared_ptr<OpenArchive>& handle, uint8_t
         if (attempt == 0) sequential = archive.lastEnd.exchange(end) == offset;
         size_t last = 0;
         const int status =
-            ReadThrough(archive, index, generation, out, offset, end, attempt == 0, &last);
+            ReadThrough(archive, index, generation, out, offset, end, attempt == 0, &last, why);
         if (status > 0) continue;
         if (status < 0) return status;
         if (sequential && last + 1 < index->spans.size()) ahead_.After(handle, last + 1);
         // Another check after decoding: bytes of an archive that changed meanwhile are not given.
-        if (!StillTheSame(archive)) return -EIO;
+        if (!StillTheSame(archive)) {
+            if (why) *why = archive.path + ": changed or removed while it was read";
+            return -EIO;
+        }
         return static_cast<int64_t>(end - offset);
     }
 }
@@ -117,7 +128,7 @@ int64_t ArchiveLibrary::Read(const std::shared_ptr<OpenArchive>& handle, uint8_t
 int ArchiveLibrary::ReadThrough(OpenArchive& archive,
                                 const std::shared_ptr<const ArchiveIndex>& index,
                                 uint64_t generation, uint8_t* out, uint64_t offset, uint64_t end,
-                                bool rebuild, size_t* last) {
+                                bool rebuild, size_t* last, std::string* why) {
     size_t j = index->SpanAt(offset);
     for (uint64_t at = offset; at < end; ++j) {
         const uint64_t spanStart = index->spans[j].restoredOffset;
@@ -129,13 +140,19 @@ int ArchiveLibrary::ReadThrough(OpenArchive& archive,
                 builds_.RebuildOnce(archive, index)) {
                 return 1;
             }
-            if (span.status == BlockStatus::NoMemory) return -ENOMEM;
+            if (span.status == BlockStatus::NoMemory) {
+                if (why) *why = "out of memory";
+                return -ENOMEM;
+            }
+            const std::string line = archive.path + ": " + Range(spanStart, index->SpanEnd(j)) +
+                                     " can't be read (" +
+                                     (span.inconsistent ? "they disagree with the archive's index"
+                                                        : DescribeBlockStatus(span.status)) +
+                                     "); reads of them give EIO";
             log_.Once(
                 FaultLog::Key("span", archive.path, archive.version) + "/" + std::to_string(j),
-                archive.path + ": " + Range(spanStart, index->SpanEnd(j)) + " can't be read (" +
-                    (span.inconsistent ? "they disagree with the archive's index"
-                                       : DescribeBlockStatus(span.status)) +
-                    "); reads of them give EIO");
+                line);
+            if (why) *why = line;
             return -EIO;
         }
         span.entry->form.Read(at - spanStart, to - spanStart, out + (at - offset));

@@ -65,14 +65,17 @@ public:
     // Opens the archive at `path` (a regular file with the archive magic) for reading its
     // restored bytes. Null with `*error` an errno value when it cannot be opened: EIO when it
     // fails its checks, EINTR when `wanted` (asked now and then while the open waits for a
-    // build) turned false, or the errno of what the machine lacked.
+    // build) turned false, or the errno of what the machine lacked. `why`, when given, gets
+    // the failure itself (its kind and message).
     std::shared_ptr<OpenArchive> Open(const std::string& path, int* error,
-                                      const std::function<bool()>& wanted = {});
+                                      const std::function<bool()>& wanted = {},
+                                      Status* why = nullptr);
 
     // Reads restored bytes [offset, offset + length) into `out`: the bytes read (fewer only at
-    // the end of the file), or -EIO (-ENOMEM when memory was short).
+    // the end of the file), or -EIO (-ENOMEM when memory was short). `why`, when given, gets
+    // the fault's line on a failure, as the log words it.
     int64_t Read(const std::shared_ptr<OpenArchive>& archive, uint8_t* out, size_t length,
-                 uint64_t offset);
+                 uint64_t offset, std::string* why = nullptr);
 
     // Ends builds in progress (they fail as stopped); later opens build nothing.
     void Stop() { stopping_ = true; }
@@ -99,7 +102,7 @@ private:
     // index built anew (`rebuild`: a failed span may have it built). `*last`: the last span.
     int ReadThrough(OpenArchive& archive, const std::shared_ptr<const ArchiveIndex>& index,
                     uint64_t generation, uint8_t* out, uint64_t offset, uint64_t end, bool rebuild,
-                    size_t* last);
+                    size_t* last, std::string* why);
 
     LibraryOptions options_;
     std::atomic<bool> stopping_{false};

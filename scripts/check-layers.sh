@@ -3,12 +3,15 @@
 # Checks the layers' include rules (doc/architecture.md draws them):
 #
 #   platform/ <- engine/ rooms <- engine/ face <- jobs/ <- mount/, cli/, lists/ <- app/
+#                                                           mount/ <- lib/ <- python/
 #
 # Inside engine/, each room is a layer of its own: format/ and codec/ stand on platform/ alone;
 # decode/ and encode/ on codec/ (the decoder never sees the compression side, nor the other way
 # round); pass/ on every room and the face. The face is the headers directly in engine/; its
 # leaf engine/Status.h (the failure type) may be used by every room. Folders above the engine see
 # its face and format/ only; mount/ also sees the codec/ and decode/ pieces it reads blocks with.
+# lib/ is libkavrin, the C face over the mount's reader and the job pipeline; python/ the Python
+# module, which sees lib/'s kavrin.h alone (the C interface, as any other program sees it).
 # res/ holds the window's pictures; tools/ the sample generator. Tests and benchmarks may look
 # at anything.
 #
@@ -32,6 +35,8 @@ declare -A below=(
   [jobs]="jobs engine/format $engine_face"
   [mount]="mount jobs engine/format engine/codec engine/decode $engine_face"
   [cli]="cli mount jobs engine/format $engine_face"
+  [lib]="lib mount jobs engine/format $engine_face"
+  [python]="python lib"
   [lists]="lists res jobs engine/format $engine_face"
   [app]="app lists res jobs engine/format $engine_face"
   [res]="res"
@@ -40,8 +45,8 @@ declare -A below=(
 # Folders whose files may include anything of the project's.
 free=" tests bench "
 # The project's own top folders: an include whose first part is one of these is ours.
-project=" platform engine jobs mount cli lists app res tools tests bench "
-qt_free=" platform engine jobs mount cli "
+project=" platform engine jobs mount lib python cli lists app res tools tests bench "
+qt_free=" platform engine jobs mount lib python cli "
 
 # The layer an include or a file belongs to: engine's rooms by their folder, the rest by their
 # top folder.

@@ -2,12 +2,15 @@
 # SPDX-License-Identifier: MIT
 # Builds the Debian packages from debian/ with dpkg-buildpackage, in a copy of the source tree
 # under build-deb/ (so the tree itself stays clean): kvn (the command-line tool and its mount,
-# without Qt), kavrin (the window and the desktop files), their -dbgsym packages and the source
-# package. Checks them with lintian (no error, no warning), the programs' hardening with readelf,
+# without Qt), kavrin (the window and the desktop files), libkavrin1, libkavrin-dev and
+# python3-kavrin (the library, its development files and the Python module), the -dbgsym
+# packages and the source package. Checks them with lintian (no error, no warning), the programs' hardening with readelf,
 # and the AppStream metainfo with appstreamcli.
 #
 # With --smoke it then installs kvn alone on this machine, checks that it links no Qt, X or GL
-# library and works, installs kavrin beside it, runs both programs, and removes them again.
+# library and works, installs kavrin beside it, runs both programs, then the library, its
+# development files and the Python module: builds the C example of doc/library.md through
+# pkg-config and CMake and runs it and the Python module on kvn's archive; and removes them all.
 #   scripts/package.sh [--smoke]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -44,13 +47,15 @@ echo "Building the packages of Kavrin $version"
   { tail -n 40 "$out/build.log"; fail "dpkg-buildpackage failed (build-deb/build.log)"; }
 arch=$(dpkg --print-architecture)
 changes="$out/kavrin_${version}_$arch.changes"
-for package in kvn kavrin kvn-dbgsym kavrin-dbgsym; do
+for package in kvn kavrin kvn-dbgsym kavrin-dbgsym libkavrin1 libkavrin-dev python3-kavrin \
+  libkavrin1-dbgsym; do
   deb="$out/${package}_${version}_$arch.deb"
   [ -f "$deb" ] || fail "missing: $deb"
   echo "Built $(basename "$deb"): $(dpkg-deb -f "$deb" Installed-Size) KiB installed"
 done
 dpkg-deb -f "$out/kvn_${version}_$arch.deb" Depends Recommends
 dpkg-deb -f "$out/kavrin_${version}_$arch.deb" Depends Recommends
+dpkg-deb -f "$out/python3-kavrin_${version}_$arch.deb" Depends
 
 echo "lintian:"
 lintian --fail-on error,warning "$changes" || fail "lintian reports errors or warnings"
@@ -78,6 +83,19 @@ for cited in $(grep -ohE '/usr/share/doc/[a-z]+/[A-Za-z0-9_./-]+[A-Za-z0-9]' "$r
 done
 [ -f "$unpacked/usr/share/doc/kvn/examples/Containerfile" ] || fail "kvn lacks the Containerfile"
 
+# The library: its SONAME, hardening, and the format's description beside it.
+for package in libkavrin1 libkavrin-dev python3-kavrin; do
+  dpkg-deb -x "$out/${package}_${version}_$arch.deb" "$unpacked"
+done
+library=$(find "$unpacked/usr/lib" -name 'libkavrin.so.1.*' -type f)
+headers=$(readelf -W --program-headers --dynamic "$library")
+grep -q 'Library soname: \[libkavrin.so.1\]' <<<"$headers" || fail "libkavrin has another SONAME"
+grep -q 'GNU_RELRO' <<<"$headers" || fail "libkavrin has no read-only relocations"
+grep -qE 'BIND_NOW|FLAGS_1.*NOW' <<<"$headers" || fail "libkavrin is not bound now"
+for doc in libkavrin-dev/archive_format.md libkavrin-dev/library.md python3-kavrin/library.md; do
+  [ -f "$unpacked/usr/share/doc/$doc" ] || fail "missing: /usr/share/doc/$doc"
+done
+
 appstreamcli validate --no-net --strict "$unpacked/usr/share/metainfo/io.kavrin.Kavrin.metainfo.xml" ||
   fail "the AppStream metainfo does not validate"
 
@@ -85,7 +103,7 @@ appstreamcli validate --no-net --strict "$unpacked/usr/share/metainfo/io.kavrin.
 
 # Installed as users install them: kvn alone first.
 apt_get() { DEBIAN_FRONTEND=noninteractive $sudo apt-get -y -qq "$@" >/dev/null; }
-remove() { apt_get purge kavrin kvn 2>/dev/null || true; }
+remove() { apt_get purge python3-kavrin libkavrin-dev libkavrin1 kavrin kvn 2>/dev/null || true; }
 remove
 trap remove EXIT
 apt_get install "$out/kvn_${version}_$arch.deb"
@@ -146,7 +164,24 @@ HOME="$scratch" XDG_CONFIG_HOME="$scratch/config" XDG_DATA_HOME="$scratch/data" 
 # The installed program leaves the package's desktop files to serve: nothing is written per user.
 [ ! -e "$scratch/data/applications/kavrin.desktop" ] || fail "kavrin registered per user"
 
+# Then the library, as a program that uses it builds against it, and the Python module.
+apt_get install "$out/libkavrin1_${version}_$arch.deb" "$out/libkavrin-dev_${version}_$arch.deb" \
+  "$out/python3-kavrin_${version}_$arch.deb"
+awk '/^```c$/ {keep=1; next} /^```$/ {keep=0} keep' "$root/doc/library.md" >"$scratch/example.c"
+cc -std=c11 -Wall -Werror "$scratch/example.c" $(pkg-config --cflags --libs kavrin) \
+  -o "$scratch/example"
+"$scratch/example" "$scratch/take.kvn" | grep -q '300000 bytes restored' ||
+  fail "the C example did not read kvn's archive"
+/usr/bin/python3 -c 'import sys, kavrin; sys.exit(kavrin.open(sys.argv[1]).read() != open(sys.argv[2], "rb").read())' \
+  "$scratch/take.kvn" "$scratch/take.orig" || fail "the Python module did not read kvn's archive"
+printf '%s\n' 'cmake_minimum_required(VERSION 3.25)' 'project(uses_kavrin C)' \
+  'find_package(Kavrin REQUIRED)' 'add_executable(example example.c)' \
+  'target_link_libraries(example PRIVATE Kavrin::kavrin)' >"$scratch/CMakeLists.txt"
+cmake -S "$scratch" -B "$scratch/cmake" >/dev/null && cmake --build "$scratch/cmake" >/dev/null ||
+  fail "a CMake project can't build against libkavrin-dev"
+
 remove
 trap 'rm -rf "$scratch"' EXIT
 [ ! -e /usr/bin/kvn ] && [ ! -e /usr/bin/kavrin ] || fail "the packages did not remove cleanly"
+[ ! -e /usr/include/kavrin.h ] || fail "libkavrin-dev did not remove cleanly"
 echo "The packages install, work and remove cleanly."

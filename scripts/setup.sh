@@ -23,11 +23,13 @@ packages=(
   parallel                   # runs the sharding recipe of doc/sharding.md in the tests
   timgm6mb-soundfont freepats alsa-utils  # real sound banks and sounds for those tests
   clang-format               # the format check (scripts/check-format.sh)
-  build-essential dpkg-dev debhelper lintian appstream  # the Debian packages and their checks
+  build-essential dpkg-dev debhelper dh-python lintian appstream  # the Debian packages and their checks
   bash-completion zsh fish   # loading and running kvn's shell completions
   libglib2.0-bin dbus-daemon  # the file managers' actions: gio launches them, gdbus notifies
   python3-nautilus gir1.2-nautilus-4.0  # loading the GNOME Files extension
   gettext                    # kvn's message catalogues (msgfmt, xgettext)
+  pybind11-dev python3-dev   # the Python module kavrin (python/)
+  python3-pytest python3-soundfile python3-numpy  # its tests
 )
 
 missing=()
