@@ -138,11 +138,8 @@ int Rewound(int fd, int* spooled, kavrin_error* error) {
     if (lseek(fd, 0, SEEK_SET) == 0) return fd;
     if (errno != ESPIPE) return FailSystem(error, errno, "can't read the input");
     const int copy = kavrin::platform::SpoolToUnnamedFile(fd, kavrin::platform::TemporaryFolder(),
-                                                          kavrin::kMaxSourceSize);
+                                                          UINT64_MAX);
     if (copy == kavrin::platform::kInvalidFile) {
-        if (errno == EFBIG) {
-            return Fail(error, Status::Engine(kavrin::EngineError::SourceTooLarge));
-        }
         return FailSystem(error, errno, "can't keep the input");
     }
     *spooled = copy;
@@ -187,8 +184,6 @@ std::string PrepareText(const kavrin::PrepareResult& result, const kavrin::Prepa
             return "the file ends inside the archive's header";
         case PrepareStatus::UnsafeTypeText:
             return "the archive's type text would name a file elsewhere";
-        case PrepareStatus::SourceTooLarge:
-            return "too large: archives hold files below 4 GiB";
         case PrepareStatus::TypeTextTooLong:
             return "the extension is longer than 255 bytes";
         case PrepareStatus::NoResultFolder:
