@@ -47,7 +47,7 @@ enum kavrin_status {
     KAVRIN_OK = 0,
     KAVRIN_ERROR_DAMAGED = -1, /* the data is wrong (damaged, cut or not an archive): the same
                                   input fails again */
-    KAVRIN_ERROR_REFUSED = -2, /* the request cannot be served as asked (an invalid argument, a
+    KAVRIN_ERROR_REFUSED = -2, /* the request cannot be served as asked (an invalid argument,
                                   an existing result, no such file) */
     KAVRIN_ERROR_MACHINE = -3, /* the machine lacked something (memory, descriptors, room, an
                                   I/O error) or the file changed: worth trying again */
