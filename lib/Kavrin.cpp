@@ -137,8 +137,8 @@ int Rewound(int fd, int* spooled, kavrin_error* error) {
     *spooled = -1;
     if (lseek(fd, 0, SEEK_SET) == 0) return fd;
     if (errno != ESPIPE) return FailSystem(error, errno, "can't read the input");
-    const int copy = kavrin::platform::SpoolToUnnamedFile(fd, kavrin::platform::TemporaryFolder(),
-                                                          UINT64_MAX);
+    const int copy =
+        kavrin::platform::SpoolToUnnamedFile(fd, kavrin::platform::TemporaryFolder(), UINT64_MAX);
     if (copy == kavrin::platform::kInvalidFile) {
         return FailSystem(error, errno, "can't keep the input");
     }
