@@ -15,6 +15,9 @@
 #include "tests/support/Bzip2Reference.h"
 #include "tests/support/EngineHarness.h"
 
+// libbz2's own table builder, exported by the library though not declared in its header.
+extern "C" void BZ2_hbMakeCodeLengths(unsigned char* len, int* freq, int alphaSize, int maxLen);
+
 namespace kavrin {
 namespace {
 
@@ -130,6 +133,38 @@ TEST(BlockCodingTest, VectorMoveToFrontMatchesPortable) {
         ASSERT_EQ(na, nb);
         EXPECT_TRUE(std::equal(a.begin(), a.begin() + na, b.begin())) << inUse;
         EXPECT_TRUE(std::equal(freqA, freqA + kMaxAlphabet, freqB)) << inUse;
+    }
+}
+
+TEST(BlockCodingTest, CodeLengthsMatchTheLibraryAlsoWhenCodesGrowTooLong) {
+    std::mt19937 random(17);
+    for (int round = 0; round < 400; ++round) {
+        const int alphaSize = 3 + static_cast<int>(random() % 256);
+        std::vector<uint32_t> freq(static_cast<size_t>(alphaSize));
+        for (int v = 0; v < alphaSize; ++v) {
+            // Flat, sparse with zeros and ties, or growing like Fibonacci numbers (trees
+            // deeper than 17, which the rescaling must cut); never more than a block holds.
+            switch (round % 3) {
+                case 0:
+                    freq[v] = static_cast<uint32_t>(random() % 1000);
+                    break;
+                case 1:
+                    freq[v] = random() % 4 == 0 ? 0 : static_cast<uint32_t>(random() % 3);
+                    break;
+                default:
+                    // Fibonacci numbers up to a block's worth, then a tail of rare symbols.
+                    freq[v] = v < 2 ? 1 : v < 27 ? freq[v - 1] + freq[v - 2] : random() % 3;
+                    break;
+            }
+        }
+        std::shuffle(freq.begin(), freq.end(), random);
+        std::vector<int> theirFreq(freq.begin(), freq.end());
+        std::vector<uint8_t> ours(static_cast<size_t>(alphaSize));
+        std::vector<uint8_t> theirs(static_cast<size_t>(alphaSize));
+        MakeCodeLengths(ours.data(), freq.data(), alphaSize, 17);
+        BZ2_hbMakeCodeLengths(theirs.data(), theirFreq.data(), alphaSize, 17);
+        ASSERT_EQ(ours, theirs) << "round " << round;
+        EXPECT_LE(*std::max_element(ours.begin(), ours.end()), 17);
     }
 }
 
