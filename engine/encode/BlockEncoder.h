@@ -56,8 +56,8 @@ private:
     std::vector<uint8_t> block_;  // the run-length stage's output
     size_t fill_ = 0;             // bytes of block_ in use
     bool overflow_ = false;
-    uint32_t crc_ = 0;        // the running CRC register over the input
-    uint32_t runByte_ = 256;  // the byte of the pending run; 256 before the first byte
+    uint32_t crc_ = 0xFFFFFFFFu;  // the running CRC register over the input (kCrcStart)
+    uint32_t runByte_ = 256;      // the byte of the pending run; 256 before the first byte
     uint32_t runLength_ = 0;
 
     std::vector<uint8_t> rotated_;   // the block turned to its least rotation

@@ -152,8 +152,8 @@ std::vector<std::string> EncoderStreams(const std::string& data, size_t piece) {
     thread_local BlockEncoder encoder;
     std::vector<std::string> streams;
     std::vector<uint8_t> stream;
+    // No Begin: a new encoder and one after Finish both start a block.
     for (const std::string& block : CutBlocks(data)) {
-        encoder.Begin();
         const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
         for (size_t at = 0; at < block.size();) {
             const size_t length = std::min(piece, block.size() - at);
