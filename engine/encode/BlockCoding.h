@@ -46,28 +46,44 @@ size_t MoveToFrontAvx2(const uint8_t* indices, size_t count, int inUse, uint16_t
 // weight is halved, plus one, and the tree built again).
 void MakeCodeLengths(uint8_t* lengths, const uint32_t* freq, int alphaSize, int maxLength);
 
-// Writes bits most significant first into a growing byte vector.
+// Writes bits most significant first, appending to a byte vector. The vector grows in large
+// steps while bits are written; Flush pads the last byte and trims it to the bytes written,
+// and must come last.
 class BitWriter {
 public:
-    explicit BitWriter(std::vector<uint8_t>& out) : out_(out) {}
+    explicit BitWriter(std::vector<uint8_t>& out) : out_(out), size_(out.size()) {}
     // Appends the low `count` (at most 32) bits of `value`.
     void Put(unsigned count, uint32_t value) {
         buffer_ = (buffer_ << count) | (value & ((uint64_t{1} << count) - 1));
         pending_ += count;
-        while (pending_ >= 8) {
-            pending_ -= 8;
-            out_.push_back(static_cast<uint8_t>(buffer_ >> pending_));
+        if (pending_ >= 32) {
+            if (out_.size() < size_ + 4) out_.resize(out_.size() + (out_.size() >> 1) + 65536);
+            pending_ -= 32;
+            const auto word = static_cast<uint32_t>(buffer_ >> pending_);
+            uint8_t* at = out_.data() + size_;
+            at[0] = static_cast<uint8_t>(word >> 24);
+            at[1] = static_cast<uint8_t>(word >> 16);
+            at[2] = static_cast<uint8_t>(word >> 8);
+            at[3] = static_cast<uint8_t>(word);
+            size_ += 4;
         }
     }
-    // Pads with zero bits to a whole byte.
+    // Pads with zero bits to a whole byte and trims the vector to the bytes written.
     void Flush() {
-        if (pending_ > 0) Put(8 - pending_, 0);
+        if (pending_ % 8 != 0) Put(8 - pending_ % 8, 0);
+        out_.resize(size_ + pending_ / 8);
+        for (unsigned i = 0; i < pending_ / 8; ++i) {
+            out_[size_ + i] = static_cast<uint8_t>(buffer_ >> (pending_ - 8 * (i + 1)));
+        }
+        size_ += pending_ / 8;
+        pending_ = 0;
     }
 
 private:
     std::vector<uint8_t>& out_;
+    size_t size_;  // bytes written
     uint64_t buffer_ = 0;
-    unsigned pending_ = 0;
+    unsigned pending_ = 0;  // bits in buffer_ not yet written, below 32
 };
 
 // Writes a block's body after its origin pointer: the in-use map, the number of tables, the

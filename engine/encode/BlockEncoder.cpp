@@ -121,6 +121,7 @@ bool BlockEncoder::Finish(std::vector<uint8_t>& stream) {
         bits.Put(24, static_cast<uint32_t>(kEndMagic >> 24));
         bits.Put(24, static_cast<uint32_t>(kEndMagic & 0xffffff));
         bits.Put(32, 0);
+        bits.Flush();
     } else {
         order_.resize(n);
         const uint8_t* block = block_.data();
