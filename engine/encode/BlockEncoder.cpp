@@ -89,6 +89,7 @@ void BlockEncoder::FlushRun() {
 }
 
 void BlockEncoder::Feed(const uint8_t* data, size_t length) {
+    const auto started = std::chrono::steady_clock::now();
     if (block_.size() < kBlockRoom) block_.resize(kBlockRoom);
     crc_ = UpdateBlockCrc(crc_, data, length);
     for (size_t i = 0; i < length; ++i) {
@@ -101,6 +102,7 @@ void BlockEncoder::Feed(const uint8_t* data, size_t length) {
         runByte_ = byte;
         runLength_ = 1;
     }
+    times_.runs += std::chrono::steady_clock::now() - started;
 }
 
 bool BlockEncoder::Finish(std::vector<uint8_t>& stream) {
@@ -123,6 +125,12 @@ bool BlockEncoder::Finish(std::vector<uint8_t>& stream) {
         bits.Put(32, 0);
         bits.Flush();
     } else {
+        auto mark = std::chrono::steady_clock::now();
+        auto lap = [&mark](std::chrono::nanoseconds& stage) {
+            const auto now = std::chrono::steady_clock::now();
+            stage += now - mark;
+            mark = now;
+        };
         order_.resize(n);
         const uint8_t* block = block_.data();
         if (IsPeriodic(block, n, order_.data())) {
@@ -139,6 +147,8 @@ bool BlockEncoder::Finish(std::vector<uint8_t>& stream) {
                 Begin();
                 return false;
             }
+            lap(times_.sort);
+            ++times_.sortedBlocks;
             bool inUse[256] = {};
             for (size_t i = 0; i < n; ++i) inUse[block[i]] = true;
             uint8_t index[256] = {};
@@ -161,6 +171,7 @@ bool BlockEncoder::Finish(std::vector<uint8_t>& stream) {
             symbols_.resize(n + 1);
             uint32_t freq[kMaxAlphabet];
             const size_t count = MoveToFront(last_.data(), n, used, symbols_.data(), freq);
+            lap(times_.mtf);
 
             stream.reserve(n + n / 8 + 1024);
             BitWriter bits(stream);
@@ -175,6 +186,7 @@ bool BlockEncoder::Finish(std::vector<uint8_t>& stream) {
             bits.Put(24, static_cast<uint32_t>(kEndMagic & 0xffffff));
             bits.Put(32, CombineBlockCrc(0, blockCrc));
             bits.Flush();
+            lap(times_.tables);
         }
     }
     Begin();

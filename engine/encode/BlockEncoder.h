@@ -18,6 +18,7 @@
 // Threads: one thread at a time per encoder; encoders on different threads are independent.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -25,6 +26,15 @@
 #include "engine/encode/CodecMemory.h"
 
 namespace kavrin {
+
+// Time spent in each stage, summed over the blocks an encoder has finished (for measurement).
+struct EncoderStageTimes {
+    std::chrono::nanoseconds runs{0};    // run-length stage and CRC, as input is fed
+    std::chrono::nanoseconds sort{0};    // period test, least rotation, suffix sort
+    std::chrono::nanoseconds mtf{0};     // last column, move-to-front, zero runs
+    std::chrono::nanoseconds tables{0};  // tables, selectors and bits
+    uint64_t sortedBlocks = 0;
+};
 
 class BlockEncoder {
 public:
@@ -48,6 +58,7 @@ public:
     // from the remembered one without compressing again (for tests and measurement).
     uint64_t periodicBlocks() const { return periodicBlocks_; }
     uint64_t repeatedBlocks() const { return repeatedBlocks_; }
+    const EncoderStageTimes& stageTimes() const { return times_; }
 
 private:
     void FlushRun();
@@ -70,6 +81,7 @@ private:
     CodecMemory memory_;
     uint64_t periodicBlocks_ = 0;
     uint64_t repeatedBlocks_ = 0;
+    EncoderStageTimes times_;
 };
 
 }  // namespace kavrin
