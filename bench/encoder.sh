@@ -33,7 +33,7 @@ for file in "${files[@]}"; do
   name=$(basename "$file")
   src="$work/src.${name##*.}"
   cp "$file" "$src"
-  out="$work/out"
+  out="$work/out-$name"
   mkdir -p "$out"
   rec="$work/rec-$name"
   mkdir -p "$rec"
