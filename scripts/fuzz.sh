@@ -10,7 +10,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(header expand roundtrip index mount decode library)
+[ ${#targets[@]} -gt 0 ] || targets=(header expand roundtrip index mount decode library encoder)
 
 bash "$root/scripts/setup.sh"
 for package in clang libclang-rt-14-dev; do

@@ -7,6 +7,7 @@ set -euo pipefail
 packages=(
   g++ cmake ninja-build pkg-config
   libbz2-dev bzip2           # the codec, and the reference program the tests compare with
+  libdivsufsort-dev          # the block encoder's sort
   lbzip2 pbzip2              # parallel bzip2 programs whose streams the tests expand
   libcli11-dev               # kvn's option parser
   nlohmann-json3-dev         # kvn's JSON report

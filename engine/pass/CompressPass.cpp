@@ -1,68 +1,81 @@
 // SPDX-License-Identifier: MIT
 #include "engine/pass/CompressPass.h"
 
-#include <bzlib.h>
-
+#include <new>
 #include <optional>
+#include <vector>
 
+#include "engine/codec/BlockCrc.h"
+#include "engine/codec/StreamBits.h"
+#include "engine/encode/BlockBoundary.h"
+#include "engine/encode/BlockEncoder.h"
 #include "engine/pass/ParallelCompress.h"
 
 namespace kavrin {
 namespace {
 
-constexpr int kBlockSize100k = 9;
+// The block fed so far, coded and appended bit by bit after the blocks before it.
+bool EndBlock(EngineContext& engine, BlockEncoder& encoder, std::vector<uint8_t>& encoded,
+              BitAppender& appender, std::vector<uint8_t>& staging, uint32_t& combinedCrc) {
+    OneBlock block;
+    if (!encoder.Finish(encoded) || !ParseOneBlockStream(encoded.data(), encoded.size(), &block)) {
+        engine.NoteError(EngineError::CodecError);
+        return false;
+    }
+    staging.resize(block.blockBits / 8 + 2);
+    const size_t length =
+        appender.Append(encoded.data(), kHeaderBits, block.blockBits, staging.data());
+    combinedCrc = CombineBlockCrc(combinedCrc, block.blockCrc);
+    ++engine.passStats.blocks;
+    engine.PutBytes(staging.data(), length);
+    return true;
+}
 
 }  // namespace
 
 bool CompressStream(EngineContext& engine) {
-    bz_stream stream{};
-    if (BZ2_bzCompressInit(&stream, kBlockSize100k, 0, 0) != BZ_OK) {
+    try {
+        BlockEncoder encoder;
+        BlockBoundaryScanner scanner;
+        BitAppender appender;
+        std::vector<uint8_t> encoded;
+        std::vector<uint8_t> staging;
+        uint32_t combinedCrc = 0;
+        bool pending = false;  // the current block has input
+        // Blocks end where libbz2 would end them (BlockBoundary.h), so the payload is the one
+        // stream the library would make of the whole input.
+        for (uint32_t span = engine.InputSpan(); span > 0; span = engine.InputSpan()) {
+            const uint8_t* bytes = engine.reader.buffer + engine.reader.pos;
+            size_t fed = 0;
+            size_t scanned = 0;
+            while (scanned < span) {
+                const size_t start = scanned + scanner.Scan(bytes + scanned, span - scanned);
+                if (start == span) break;
+                encoder.Feed(bytes + fed, start - fed);
+                if (!EndBlock(engine, encoder, encoded, appender, staging, combinedCrc)) {
+                    return false;
+                }
+                fed = start;
+                scanned = start + 1;
+            }
+            encoder.Feed(bytes + fed, span - fed);
+            pending = true;
+            engine.Advance(span);
+            if (engine.Halted()) return true;
+        }
+        if (pending && !EndBlock(engine, encoder, encoded, appender, staging, combinedCrc)) {
+            return false;
+        }
+        uint8_t end[16];
+        size_t length = appender.AppendValue(kEndMagic, kMagicBits, end);
+        length += appender.AppendValue(combinedCrc, kCrcBits, end + length);
+        length += appender.Finish(end + length);
+        engine.PutBytes(end, length);
+        return true;
+    } catch (const std::bad_alloc&) {
         engine.NoteError(EngineError::CodecMemory);
         return false;
     }
-    // The first four output bytes are the stream header "BZh9", which archives leave out.
-    char streamHeader[4];
-    uint32_t headerLeft = sizeof streamHeader;
-    auto run = [&](int action) {
-        char* out = headerLeft > 0
-                        ? streamHeader + (sizeof streamHeader - headerLeft)
-                        : reinterpret_cast<char*>(engine.writer.buffer) + engine.writer.fill;
-        uint32_t room = headerLeft > 0 ? headerLeft : kChunkSize - engine.writer.fill;
-        stream.next_out = out;
-        stream.avail_out = room;
-        int result = BZ2_bzCompress(&stream, action);
-        uint32_t written = room - stream.avail_out;
-        if (headerLeft > 0) {
-            headerLeft -= written;
-        } else {
-            engine.AcceptOutput(written);
-        }
-        return result;
-    };
-
-    bool ok = true;
-    // Every span goes in with BZ_RUN and the stream is finished with no input in the call: the
-    // output then does not depend on how the input was cut into spans.
-    for (uint32_t span = engine.InputSpan(); ok && span > 0; span = engine.InputSpan()) {
-        stream.next_in = reinterpret_cast<char*>(engine.reader.buffer) + engine.reader.pos;
-        stream.avail_in = span;
-        while (stream.avail_in > 0) {
-            if (run(BZ_RUN) != BZ_RUN_OK) {
-                ok = false;
-                break;
-            }
-        }
-        engine.Advance(span - stream.avail_in);
-    }
-    stream.avail_in = 0;
-    while (ok) {
-        int result = run(BZ_FINISH);
-        if (result == BZ_STREAM_END) break;
-        if (result != BZ_FINISH_OK) ok = false;
-    }
-    BZ2_bzCompressEnd(&stream);
-    if (!ok) engine.NoteError(EngineError::CodecError);
-    return ok;
 }
 
 bool CompressPass(EngineContext& engine) {

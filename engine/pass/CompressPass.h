@@ -9,7 +9,8 @@
 
 namespace kavrin {
 
-// The whole input through one libbz2 stream on the job's thread. Requires the first chunk
+// The whole input as one stream on the job's thread, each block coded by a BlockEncoder as
+// libbz2 would code it. Requires the first chunk
 // loaded (Refill(true)). False only when the codec cannot start or fails (engine.error says
 // why); a failed read or write ends the input early and shows in the reader and writer.
 bool CompressStream(EngineContext& engine);

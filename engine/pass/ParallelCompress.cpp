@@ -1,41 +1,37 @@
 // SPDX-License-Identifier: MIT
 #include "engine/pass/ParallelCompress.h"
 
-#include <bzlib.h>
-
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
+#include <new>
 #include <vector>
 
 #include "engine/codec/BlockCrc.h"
 #include "engine/codec/ByteBuffer.h"
 #include "engine/codec/StreamBits.h"
 #include "engine/encode/BlockBoundary.h"
-#include "engine/encode/CodecMemory.h"
+#include "engine/encode/BlockEncoder.h"
 #include "engine/pass/WorkerThreads.h"
 
 // The job's thread does what the one-thread pass does with its input: it takes the chunks in
 // order through Refill (reading, delta filter, progress, lamps, the stop check) and counts
 // `consumed` as it goes. It also replays libbz2's run-length stage (BlockBoundary.h) to know
-// where libbz2 would end each block, and hands each block's input to a worker, which
-// compresses it as a one-block stream of its own. libbz2 codes a block from its contents
-// alone, so the job's thread can join the blocks bit by bit in input order, mix their CRCs
-// into the stream CRC and end the stream, giving byte for byte the one-thread payload.
+// where libbz2 would end each block, and hands each block's input to a worker, whose
+// BlockEncoder makes it the one-block stream libbz2 would write for it. A block is coded from
+// its contents alone, so the job's thread can join the blocks bit by bit in input order, mix their
+// CRCs into the stream CRC and end the stream, giving byte for byte the one-thread payload.
 
 namespace kavrin {
 namespace {
 
-constexpr int kBlockSize100k = 9;
 constexpr size_t kPieceSize = 64 * 1024;
 // Input pieces per block in flight: a plain block's input (a little over 900 000 bytes) fits,
 // so only blocks of long runs make the reading wait for their worker.
 constexpr size_t kPiecesPerBlock = 16;
-// A one-block stream is at most about 1% larger than its block; it grows if ever needed.
-constexpr size_t kStreamRoom = 1024 * 1024;
 
 struct Piece {
     std::unique_ptr<uint8_t[]> bytes;
@@ -71,8 +67,7 @@ private:
     // Workers.
     void Worker();
     Segment* FirstUntaken();
-    void CompressSegment(Segment& segment, CodecMemory& memory);
-    bool Step(bz_stream& stream, int action, Segment& segment, int* result);
+    void CompressSegment(Segment& segment, BlockEncoder& encoder, std::vector<uint8_t>& encoded);
 
     // The job's thread.
     void Pump();
@@ -141,7 +136,8 @@ Segment* ParallelCompressor::FirstUntaken() {
 }
 
 void ParallelCompressor::Worker() {
-    CodecMemory memory;
+    BlockEncoder encoder;
+    std::vector<uint8_t> encoded;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         Segment* segment = nullptr;
@@ -149,91 +145,60 @@ void ParallelCompressor::Worker() {
         if (abort_) return;
         segment->taken = true;
         lock.unlock();
-        CompressSegment(*segment, memory);
+        CompressSegment(*segment, encoder, encoded);
         lock.lock();
         segment->finished = true;
         jobWake_.notify_one();
     }
 }
 
-bool ParallelCompressor::Step(bz_stream& stream, int action, Segment& segment, int* result) {
-    ByteBuffer& out = segment.stream;
-    if (out.room() == 0 && !out.Grow(out.capacity() + 1)) {
-        segment.error = EngineError::CodecMemory;
-        return false;
-    }
-    const auto room = static_cast<unsigned>(std::min<size_t>(out.room(), 1u << 30));
-    stream.next_out = reinterpret_cast<char*>(out.data() + out.size());
-    stream.avail_out = room;
-    *result = BZ2_bzCompress(&stream, action);
-    out.Commit(room - stream.avail_out);
-    return true;
-}
-
-void ParallelCompressor::CompressSegment(Segment& segment, CodecMemory& memory) {
+void ParallelCompressor::CompressSegment(Segment& segment, BlockEncoder& encoder,
+                                         std::vector<uint8_t>& encoded) {
     segment.stream.Clear();
-    if (!segment.stream.Reserve(kStreamRoom)) {
-        segment.error = EngineError::CodecMemory;
-        return;
-    }
-    bz_stream stream{};
-    memory.Attach(stream);
-    if (BZ2_bzCompressInit(&stream, kBlockSize100k, 0, 0) != BZ_OK) {
-        segment.error = EngineError::CodecMemory;
-        return;
-    }
+    encoder.Begin();
     bool ok = true;
-    bool aborted = false;
-    // Every piece goes in with BZ_RUN and the stream is finished with no input, exactly as
-    // the one-thread pass feeds the library.
     for (;;) {
         Piece* piece = nullptr;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             workersWake_.wait(lock,
                               [&] { return abort_ || !segment.pending.empty() || segment.closed; });
-            if (abort_) {
-                aborted = true;
-                break;
-            }
+            if (abort_) return;
             if (segment.pending.empty()) break;  // closed, and every piece given
             piece = segment.pending.front();
             segment.pending.pop_front();
         }
-        stream.next_in = reinterpret_cast<char*>(piece->bytes.get());
-        stream.avail_in = static_cast<unsigned>(piece->length);
-        int result = BZ_RUN_OK;
-        while (ok && stream.avail_in > 0) {
-            ok = Step(stream, BZ_RUN, segment, &result) && result == BZ_RUN_OK;
+        if (ok) {
+            try {
+                encoder.Feed(piece->bytes.get(), piece->length);
+            } catch (const std::bad_alloc&) {
+                ok = false;
+            }
         }
         {
             std::lock_guard<std::mutex> lock(mutex_);
             sparePieces_.push_back(piece);
         }
         jobWake_.notify_one();
-        if (!ok) break;
     }
-    if (ok && !aborted) {
-        stream.avail_in = 0;
-        for (;;) {
-            int result = BZ_FINISH_OK;
-            if (!Step(stream, BZ_FINISH, segment, &result)) {
-                ok = false;
-                break;
-            }
-            if (result == BZ_STREAM_END) break;
-            if (result != BZ_FINISH_OK) {
-                ok = false;
-                break;
-            }
+    EngineError error = EngineError::None;
+    try {
+        if (!ok || !encoder.Finish(encoded))
+            error = ok ? EngineError::CodecError : EngineError::CodecMemory;
+    } catch (const std::bad_alloc&) {
+        error = EngineError::CodecMemory;
+    }
+    if (error == EngineError::None && !segment.stream.Reserve(encoded.size())) {
+        error = EngineError::CodecMemory;
+    }
+    if (error == EngineError::None) {
+        std::memcpy(segment.stream.data(), encoded.data(), encoded.size());
+        segment.stream.Commit(encoded.size());
+        if (!ParseOneBlockStream(segment.stream.data(), segment.stream.size(), &segment.block)) {
+            error = EngineError::CodecError;
         }
     }
-    BZ2_bzCompressEnd(&stream);
-    if (aborted) return;
-    if (ok && !ParseOneBlockStream(segment.stream.data(), segment.stream.size(), &segment.block)) {
-        ok = false;
-    }
-    if (!ok && segment.error == EngineError::None) segment.error = EngineError::CodecError;
+    segment.error = error;
 }
 
 void ParallelCompressor::Pump() {

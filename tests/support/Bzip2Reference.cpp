@@ -3,11 +3,14 @@
 
 #include <bzlib.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "engine/codec/BlockCrc.h"
 #include "engine/codec/StreamBits.h"
 #include "engine/decode/StreamDecoder.h"
+#include "engine/encode/BlockBoundary.h"
+#include "engine/encode/BlockEncoder.h"
 #include "engine/encode/CodecMemory.h"
 
 namespace kavrin::test {
@@ -126,6 +129,41 @@ std::string JoinBlocks(const std::vector<std::string>& oneBlockStreams, int copi
     length += appender.Finish(out + length);
     joined.resize(length);
     return joined;
+}
+
+std::vector<std::string> CutBlocks(const std::string& data) {
+    std::vector<std::string> blocks;
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+    BlockBoundaryScanner scanner;
+    size_t start = 0;
+    size_t scanned = 0;
+    while (scanned < data.size()) {
+        const size_t cut = scanned + scanner.Scan(bytes + scanned, data.size() - scanned);
+        if (cut == data.size()) break;
+        blocks.push_back(data.substr(start, cut - start));
+        start = cut;
+        scanned = cut + 1;
+    }
+    if (start < data.size() || blocks.empty()) blocks.push_back(data.substr(start));
+    return blocks;
+}
+
+std::vector<std::string> EncoderStreams(const std::string& data, size_t piece) {
+    thread_local BlockEncoder encoder;
+    std::vector<std::string> streams;
+    std::vector<uint8_t> stream;
+    // No Begin: a new encoder and one after Finish both start a block.
+    for (const std::string& block : CutBlocks(data)) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(block.data());
+        for (size_t at = 0; at < block.size();) {
+            const size_t length = std::min(piece, block.size() - at);
+            encoder.Feed(bytes + at, length);
+            at += length;
+        }
+        if (!encoder.Finish(stream)) abort();
+        streams.emplace_back(stream.begin(), stream.end());
+    }
+    return streams;
 }
 
 }  // namespace kavrin::test

@@ -33,4 +33,11 @@ LibraryResult EngineDecode(const std::string& stream, size_t piece = SIZE_MAX);
 // first stream. `copies` repeats the whole list. Aborts when a stream is not one block.
 std::string JoinBlocks(const std::vector<std::string>& oneBlockStreams, int copies = 1);
 
+// `data` cut where libbz2 ends its blocks at level 9 (BlockBoundaryScanner).
+std::vector<std::string> CutBlocks(const std::string& data);
+
+// Each block of `data`, as libbz2 cuts it, made a one-block stream by the engine's
+// BlockEncoder, fed in pieces of `piece` bytes. Aborts when the encoder fails.
+std::vector<std::string> EncoderStreams(const std::string& data, size_t piece = SIZE_MAX);
+
 }  // namespace kavrin::test
