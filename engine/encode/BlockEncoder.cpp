@@ -20,8 +20,11 @@ namespace {
 constexpr size_t kBlockRoom = kBlockFillLimit + 5;
 
 // The start of the least rotation of `s`, by comparing two candidate starts and discarding
-// the one that loses along with every start it covers.
-size_t LeastRotation(const uint8_t* s, size_t n) {
+// the one that loses along with every start it covers. A start is discarded only when a
+// rotation is strictly smaller than it, so a least rotation is never discarded: when `s` is a
+// repetition of a shorter string (its rotations are not all distinct) it has two least
+// rotations, and the two candidates end on them, equal over all n bytes. `periodic` says so.
+size_t LeastRotation(const uint8_t* s, size_t n, bool& periodic) {
     size_t i = 0;
     size_t j = 1;
     size_t k = 0;
@@ -42,22 +45,8 @@ size_t LeastRotation(const uint8_t* s, size_t n) {
         if (i == j) ++j;
         k = 0;
     }
+    periodic = k >= n;
     return std::min(i, j);
-}
-
-// Whether `s` is a repetition of a shorter string, which is when its rotations are not all
-// distinct. `table` needs n entries.
-bool IsPeriodic(const uint8_t* s, size_t n, int32_t* table) {
-    if (n < 2) return false;
-    table[0] = 0;
-    int32_t matched = 0;
-    for (size_t i = 1; i < n; ++i) {
-        while (matched > 0 && s[i] != s[matched]) matched = table[matched - 1];
-        if (s[i] == s[matched]) ++matched;
-        table[i] = matched;
-    }
-    const size_t period = n - static_cast<size_t>(table[n - 1]);
-    return period < n && n % period == 0;
 }
 
 }  // namespace
@@ -131,15 +120,16 @@ bool BlockEncoder::Finish(std::vector<uint8_t>& stream) {
             stage += now - mark;
             mark = now;
         };
-        order_.resize(n);
         const uint8_t* block = block_.data();
-        if (IsPeriodic(block, n, order_.data())) {
+        bool periodic = false;
+        const size_t shift = LeastRotation(block, n, periodic);
+        if (periodic) {
             ok = EncodePeriodic(stream);
         } else {
             // Turned to its least rotation, the block is a word smaller than each of its
             // proper rotations, and for such a word the order of the suffixes is the order of
             // the rotations.
-            const size_t shift = LeastRotation(block, n);
+            order_.resize(n);
             rotated_.resize(n);
             std::memcpy(rotated_.data(), block + shift, n - shift);
             std::memcpy(rotated_.data() + n - shift, block, shift);
