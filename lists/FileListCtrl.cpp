@@ -17,6 +17,7 @@
 #include <QUrl>
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "jobs/Naming.h"
 #include "lists/CompareItems.h"
@@ -302,9 +303,24 @@ void CFileListCtrl::InsertColumns(std::span<const ListColumn> columns) {
     setHeaderLabels(headers);
     const int width =
         contentsRect().width() - style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    // Each column gets its share of the room, but never less than its header needs (a
+    // translated header may be longer than the English one); what that costs comes out of the
+    // widest column.
+    std::vector<int> widths(columns.size());
+    size_t widest = 0;
+    int extra = 0;
     for (size_t i = 0; i < columns.size(); ++i) {
-        setColumnWidth(static_cast<int>(i), width * columns[i].share / 30);
+        widths[i] = width * columns[i].share / 30;
+        if (columns[i].share > columns[widest].share) widest = i;
+        const int least = header()->sectionSizeHint(static_cast<int>(i));
+        if (widths[i] < least) {
+            extra += least - widths[i];
+            widths[i] = least;
+        }
     }
+    widths[widest] = std::max(header()->sectionSizeHint(static_cast<int>(widest)),
+                              widths[widest] - extra);
+    for (size_t i = 0; i < columns.size(); ++i) setColumnWidth(static_cast<int>(i), widths[i]);
 }
 
 void CFileListCtrl::SetImageList(const CImageList* images) {

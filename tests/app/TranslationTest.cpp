@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QLocale>
+#include <QHeaderView>
 #include <QTranslator>
 
 #include "app/ArchiverDlg.h"
@@ -50,6 +51,14 @@ TEST_F(TranslationTest, TheWindowShowsItsTextsInGerman) {
     CArchiverDlg window(&prompt);
     auto* queue = static_cast<CFileListCtrl*>(window.GetDlgItem(IDC_QUEUE_LIST));
     EXPECT_EQ(queue->headerItem()->text(2), QStringLiteral("Typ"));
+    // Every German header fits its column ("Verhältnis" is longer than "Ratio").
+    for (int id : {IDC_QUEUE_LIST, IDC_REPORT_LIST}) {
+        auto* list = static_cast<CFileListCtrl*>(window.GetDlgItem(id));
+        for (int column = 0; column < list->columnCount(); ++column) {
+            EXPECT_GE(list->columnWidth(column), list->header()->sectionSizeHint(column))
+                << id << " " << list->headerItem()->text(column).toStdString();
+        }
+    }
     EXPECT_EQ(window.GetDlgItem(IDC_DELETE_SOURCE)->toolTip(), QStringLiteral("Quelle löschen"));
     // Refusals of the queue say why in German, and name the file as it is.
     window.AddToQueue("/no/such/täke.wav");
