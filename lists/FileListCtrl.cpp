@@ -318,8 +318,8 @@ void CFileListCtrl::InsertColumns(std::span<const ListColumn> columns) {
             widths[i] = least;
         }
     }
-    widths[widest] = std::max(header()->sectionSizeHint(static_cast<int>(widest)),
-                              widths[widest] - extra);
+    widths[widest] =
+        std::max(header()->sectionSizeHint(static_cast<int>(widest)), widths[widest] - extra);
     for (size_t i = 0; i < columns.size(); ++i) setColumnWidth(static_cast<int>(i), widths[i]);
 }
 

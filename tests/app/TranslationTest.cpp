@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QLocale>
 #include <QHeaderView>
+#include <QLocale>
 #include <QTranslator>
 
 #include "app/ArchiverDlg.h"
