@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Move-to-front with the 256-entry list held in up to eight AVX2 registers (as many as the
-// bytes in use need): the symbol is found by comparing whole registers, and the entries before
-// it move up one place, each register taking the last entry of the register below. Compiled with
-// AVX2; runs only where CanRun(VectorUnit::Avx2).
+// Move-to-front kept as each byte's place in the list, in up to eight AVX2 registers (as many as
+// the bytes in use need), rather than as the list itself: the found byte's place is read from
+// memory, where the registers were last stored, and every register is updated at once without a
+// search (places before the found one move up one, the found one becomes 0). Compiled with AVX2;
+// runs only where CanRun(VectorUnit::Avx2).
 #include "engine/encode/BlockCoding.h"
 
 #if defined(__AVX2__)
@@ -14,18 +15,11 @@ namespace kavrin {
 
 namespace {
 
-// `x` moved up one byte, its first byte taken from the last byte of `below`.
-inline __m256i ShiftUp(__m256i x, __m256i below) {
-    const __m256i joined = _mm256_permute2x128_si256(x, below, 0x03);
-    return _mm256_alignr_epi8(x, joined, 15);
-}
-
-// The loop for a list of `kRegisters` registers (the bytes in use fit in them), so the list
-// lives in registers: each step compares and moves every register without a branch; an entry
-// moves when its place is at most the found one (the found one itself takes the entry below).
+// The loop for a list of `kRegisters` registers (the bytes in use fit in them). Bytes that are
+// not in use keep places at or above the count in use, which no step reaches.
 template <int kRegisters>
 size_t MoveToFrontIn(const uint8_t* indices, size_t count, uint16_t* out, uint32_t* freq) {
-    __m256i list[kRegisters];
+    alignas(32) uint8_t placeOf[32 * kRegisters];
     __m256i places[kRegisters];
 #pragma GCC unroll 8
     for (int k = 0; k < kRegisters; ++k) {
@@ -33,7 +27,7 @@ size_t MoveToFrontIn(const uint8_t* indices, size_t count, uint16_t* out, uint32
             _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19,
                              20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31),
             _mm256_set1_epi8(static_cast<char>(32 * k)));
-        list[k] = places[k];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(placeOf) + k, places[k]);
     }
     size_t written = 0;
     uint32_t zeros = 0;
@@ -48,23 +42,16 @@ size_t MoveToFrontIn(const uint8_t* indices, size_t count, uint16_t* out, uint32
             written += PutZeroRun(zeros, out + written, freq);
             zeros = 0;
         }
-        const __m256i wanted = _mm256_set1_epi8(static_cast<char>(symbol));
-        uint32_t position = 0;
-#pragma GCC unroll 8
-        for (int k = kRegisters - 1; k >= 0; --k) {
-            const auto mask =
-                static_cast<uint32_t>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(list[k], wanted)));
-            if (mask != 0) position = 32 * static_cast<uint32_t>(k) + __builtin_ctz(mask);
-        }
+        const uint8_t position = placeOf[symbol];
         const __m256i found = _mm256_set1_epi8(static_cast<char>(position));
-        __m256i below = wanted;
 #pragma GCC unroll 8
         for (int k = 0; k < kRegisters; ++k) {
-            const __m256i old = list[k];
-            const __m256i moves =
-                _mm256_cmpeq_epi8(_mm256_max_epu8(places[k], found), found);  // place <= found
-            list[k] = _mm256_blendv_epi8(old, ShiftUp(old, below), moves);
-            below = old;
+            const __m256i place = places[k];
+            const __m256i atMost = _mm256_cmpeq_epi8(_mm256_min_epu8(place, found), place);
+            const __m256i same = _mm256_cmpeq_epi8(place, found);
+            // Subtracting -1 adds one place; the found byte's place becomes 0.
+            places[k] = _mm256_andnot_si256(same, _mm256_sub_epi8(place, atMost));
+            _mm256_store_si256(reinterpret_cast<__m256i*>(placeOf) + k, places[k]);
         }
         front = symbol;
         const auto value = static_cast<uint16_t>(position + 1);
