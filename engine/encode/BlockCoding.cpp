@@ -172,11 +172,15 @@ void WriteBlockBody(BitWriter& bits, const bool inUse[256], const uint16_t* symb
 
     const int selectorCount = (total + kGroupSize - 1) / kGroupSize;
     std::vector<uint8_t> selector(static_cast<size_t>(selectorCount));
-    static thread_local uint32_t tableFreq[kMaxTables][kMaxAlphabet];
+    // Each table's counts are kept in four copies, a symbol counted in copy i % 4: runs of one
+    // symbol (RUNA, RUNB) then add to four counters in turn, not to one over and over.
+    static thread_local uint32_t tableFreq[kMaxTables][4][kMaxAlphabet];
     static thread_local uint64_t packed[kMaxAlphabet][2];
 
     for (int pass = 0; pass < kRefinements; ++pass) {
-        for (int t = 0; t < tables; ++t) std::fill(tableFreq[t], tableFreq[t] + alphaSize, 0u);
+        for (int t = 0; t < tables; ++t) {
+            for (auto& copy : tableFreq[t]) std::fill(copy, copy + alphaSize, 0u);
+        }
         // Each group of 50 symbols takes the table that codes it in the fewest bits, the
         // lowest-numbered on a tie; the tables are then rebuilt from the groups they took.
         // A symbol's lengths in all tables, four to a word in 16-bit lanes: a group of 50
@@ -208,11 +212,23 @@ void WriteBlockBody(BitWriter& bits, const bool inUse[256], const uint16_t* symb
                 if (cost[t] < cost[best]) best = t;
             }
             selector[static_cast<size_t>(group)] = static_cast<uint8_t>(best);
-            uint32_t* counts = tableFreq[best];
-            for (int i = start; i < end; ++i) ++counts[symbols[i]];
+            auto& counts = tableFreq[best];
+            int i = start;
+            for (; i + 4 <= end; i += 4) {
+                ++counts[0][symbols[i]];
+                ++counts[1][symbols[i + 1]];
+                ++counts[2][symbols[i + 2]];
+                ++counts[3][symbols[i + 3]];
+            }
+            for (; i < end; ++i) ++counts[0][symbols[i]];
         }
         for (int t = 0; t < tables; ++t) {
-            MakeCodeLengths(length[t], tableFreq[t], alphaSize, kMaxCodeLength);
+            uint32_t sum[kMaxAlphabet];
+            for (int v = 0; v < alphaSize; ++v) {
+                sum[v] = tableFreq[t][0][v] + tableFreq[t][1][v] + tableFreq[t][2][v] +
+                         tableFreq[t][3][v];
+            }
+            MakeCodeLengths(length[t], sum, alphaSize, kMaxCodeLength);
         }
     }
 
