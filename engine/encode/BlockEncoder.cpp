@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "engine/codec/BlockCrc.h"
 #include "engine/codec/StreamBits.h"
@@ -49,7 +51,39 @@ size_t LeastRotation(const uint8_t* s, size_t n, bool& periodic) {
     return std::min(i, j);
 }
 
+std::mutex poolMutex;
+std::vector<std::unique_ptr<BlockEncoder>>& IdleEncoders() {
+    static auto* idle = new std::vector<std::unique_ptr<BlockEncoder>>();  // lives to the end
+    return *idle;
+}
+
 }  // namespace
+
+PooledBlockEncoder::PooledBlockEncoder() {
+    {
+        std::lock_guard<std::mutex> lock(poolMutex);
+        auto& idle = IdleEncoders();
+        if (!idle.empty()) {
+            encoder_ = std::move(idle.back());
+            idle.pop_back();
+        }
+    }
+    if (!encoder_) encoder_ = std::make_unique<BlockEncoder>();
+    encoder_->Begin();
+}
+
+PooledBlockEncoder::~PooledBlockEncoder() {
+    const size_t keep = std::max(1u, std::thread::hardware_concurrency());
+    std::lock_guard<std::mutex> lock(poolMutex);
+    auto& idle = IdleEncoders();
+    if (idle.size() < keep) {
+        try {
+            idle.push_back(std::move(encoder_));
+        } catch (const std::bad_alloc&) {
+            // Not kept: the encoder is freed with this object.
+        }
+    }
+}
 
 void BlockEncoder::Begin() {
     fill_ = 0;

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "engine/encode/CodecMemory.h"
@@ -82,6 +83,24 @@ private:
     uint64_t periodicBlocks_ = 0;
     uint64_t repeatedBlocks_ = 0;
     EncoderStageTimes times_;
+};
+
+// An encoder borrowed for one pass (or one worker of a pass) and given back when it goes, so
+// its working memory serves the next file instead of being allocated, zeroed and faulted in
+// again for every file of a batch and every filter of Auto's trial. It comes started (Begin).
+// The pool keeps at most as many idle encoders as the machine has processors; thread-safe.
+class PooledBlockEncoder {
+public:
+    PooledBlockEncoder();
+    ~PooledBlockEncoder();
+    PooledBlockEncoder(const PooledBlockEncoder&) = delete;
+    PooledBlockEncoder& operator=(const PooledBlockEncoder&) = delete;
+
+    BlockEncoder& operator*() { return *encoder_; }
+    BlockEncoder* operator->() { return encoder_.get(); }
+
+private:
+    std::unique_ptr<BlockEncoder> encoder_;
 };
 
 }  // namespace kavrin

@@ -35,7 +35,8 @@ bool EndBlock(EngineContext& engine, BlockEncoder& encoder, std::vector<uint8_t>
 
 bool CompressStream(EngineContext& engine) {
     try {
-        BlockEncoder encoder;
+        PooledBlockEncoder pooled;
+        BlockEncoder& encoder = *pooled;
         BlockBoundaryScanner scanner;
         BitAppender appender;
         std::vector<uint8_t> encoded;

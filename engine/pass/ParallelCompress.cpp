@@ -8,6 +8,7 @@
 #include <deque>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "engine/codec/BlockCrc.h"
@@ -67,7 +68,7 @@ private:
     // Workers.
     void Worker();
     Segment* FirstUntaken();
-    void CompressSegment(Segment& segment, BlockEncoder& encoder, std::vector<uint8_t>& encoded);
+    void CompressSegment(Segment& segment, BlockEncoder* encoder, std::vector<uint8_t>& encoded);
 
     // The job's thread.
     void Pump();
@@ -136,7 +137,13 @@ Segment* ParallelCompressor::FirstUntaken() {
 }
 
 void ParallelCompressor::Worker() {
-    BlockEncoder encoder;
+    // Without an encoder (no memory for one) every block this worker takes fails as memory.
+    std::optional<PooledBlockEncoder> pooled;
+    try {
+        pooled.emplace();
+    } catch (const std::bad_alloc&) {
+    }
+    BlockEncoder* encoder = pooled ? &**pooled : nullptr;
     std::vector<uint8_t> encoded;
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
@@ -152,11 +159,11 @@ void ParallelCompressor::Worker() {
     }
 }
 
-void ParallelCompressor::CompressSegment(Segment& segment, BlockEncoder& encoder,
+void ParallelCompressor::CompressSegment(Segment& segment, BlockEncoder* encoder,
                                          std::vector<uint8_t>& encoded) {
     segment.stream.Clear();
-    encoder.Begin();
-    bool ok = true;
+    if (encoder != nullptr) encoder->Begin();
+    bool ok = encoder != nullptr;
     for (;;) {
         Piece* piece = nullptr;
         {
@@ -170,7 +177,7 @@ void ParallelCompressor::CompressSegment(Segment& segment, BlockEncoder& encoder
         }
         if (ok) {
             try {
-                encoder.Feed(piece->bytes.get(), piece->length);
+                encoder->Feed(piece->bytes.get(), piece->length);
             } catch (const std::bad_alloc&) {
                 ok = false;
             }
@@ -183,7 +190,7 @@ void ParallelCompressor::CompressSegment(Segment& segment, BlockEncoder& encoder
     }
     EngineError error = EngineError::None;
     try {
-        if (!ok || !encoder.Finish(encoded))
+        if (!ok || !encoder->Finish(encoded))
             error = ok ? EngineError::CodecError : EngineError::CodecMemory;
     } catch (const std::bad_alloc&) {
         error = EngineError::CodecMemory;
