@@ -334,7 +334,7 @@ kavrin_archive* OpenChecked(kavrin_reader* reader, const std::string& path,
     FillInfo(header, archive->version.size, &archive->info);
     archive->stream = std::make_unique<kavrin::SequentialReader>(
         archive->file, header, archive->version.size - header.headerLength,
-        reader->library.decoders());
+        reader->library.decoderSource(), reader->library.decoders() >= 2);
     Succeed(error);
     return archive.release();
 }

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <system_error>
+#include <utility>
 
 #include "engine/Engine.h"
 #include "engine/codec/BlockCrc.h"
@@ -25,12 +27,22 @@ Status ReadFailure() {
 }  // namespace
 
 SequentialReader::SequentialReader(platform::FileHandle file, const ArchiveHeader& header,
-                                   uint64_t payloadBytes, DecoderSource& decoders)
+                                   uint64_t payloadBytes, DecoderSource& decoders, bool ahead)
     : file_(file),
       header_(header),
       payloadBytes_(payloadBytes),
       decoders_(decoders),
+      ahead_(ahead),
       delta_(static_cast<DeltaMode>(header.deltaMode), header.sourceSize, 0, kNoLead) {}
+
+SequentialReader::~SequentialReader() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable()) thread_.join();
+}
 
 int64_t SequentialReader::Read(uint8_t* out, size_t length, Status* failure) {
     if (!failure_.ok()) {
@@ -41,8 +53,7 @@ int64_t SequentialReader::Read(uint8_t* out, size_t length, Status* failure) {
     while (given < length) {
         if (left_ == 0) {
             if (ended_) break;
-            errno = 0;
-            if (Status next = Next(); !next.ok()) {
+            if (Status next = Fetch(); !next.ok()) {
                 failure_ = next;
                 if (given > 0) break;
                 *failure = failure_;
@@ -51,7 +62,8 @@ int64_t SequentialReader::Read(uint8_t* out, size_t length, Status* failure) {
             continue;
         }
         const size_t room = static_cast<size_t>(std::min<uint64_t>(length - given, left_));
-        const size_t n = ExpandRuns(compact_.data(), compactLength_, cursor_, out + given, room);
+        const size_t n =
+            ExpandRuns(current_.compact.data(), current_.length, cursor_, out + given, room);
         if (n == 0) {  // the decoder's restored length and the runs disagree
             failure_ = Status::Engine(EngineError::StreamDamaged);
             if (given > 0) break;
@@ -66,19 +78,60 @@ int64_t SequentialReader::Read(uint8_t* out, size_t length, Status* failure) {
     return static_cast<int64_t>(given);
 }
 
-Status SequentialReader::Next() {
+Status SequentialReader::Fetch() {
+    if (ahead_ && !thread_.joinable()) {
+        try {
+            thread_ = std::thread([this] { Produce(); });
+        } catch (const std::system_error&) {
+            ahead_ = false;  // decoded here instead
+        }
+    }
+    if (ahead_) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return full_; });
+        std::swap(current_, slot_);
+        full_ = false;
+        lock.unlock();
+        changed_.notify_all();
+    } else {
+        errno = 0;
+        current_.status = Next(current_);
+    }
+    if (!current_.status.ok()) return current_.status;
+    cursor_ = RunCursor{};
+    left_ = current_.restored;
+    ended_ = current_.last;
+    return Status();
+}
+
+void SequentialReader::Produce() {
+    Block next;
+    for (;;) {
+        errno = 0;
+        next.status = Next(next);
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return !full_ || stopping_; });
+        if (stopping_) return;
+        std::swap(slot_, next);
+        full_ = true;
+        const bool done = !slot_.status.ok() || slot_.last;
+        lock.unlock();
+        changed_.notify_all();
+        if (done) return;
+    }
+}
+
+Status SequentialReader::Next(Block& out) {
+    out.restored = 0;
+    out.last = false;
     for (;;) {
         if (!Cover(bit_)) return ReadFailure();
         if (!Holds(bit_, kTrailerBits)) return Status::Engine(EngineError::StreamTruncated);
         const uint64_t magic = Bits(bit_, kMagicBits);
-        if (magic == kBlockMagic) return TakeBlock();
+        if (magic == kBlockMagic) return TakeBlock(out);
         if (magic != kEndMagic) return Status::Engine(EngineError::StreamDamaged);
-        bool ended = false;
-        if (Status status = EndStream(&ended); !status.ok()) return status;
-        if (ended) {
-            ended_ = true;
-            return Status();
-        }
+        if (Status status = EndStream(&out.last); !status.ok()) return status;
+        if (out.last) return Status();
     }
 }
 
@@ -108,7 +161,7 @@ Status SequentialReader::EndStream(bool* ended) {
     return Status();
 }
 
-Status SequentialReader::TakeBlock() {
+Status SequentialReader::TakeBlock(Block& out) {
     const uint64_t size = header_.sourceSize;
     if (decoded_ == size) return Status::SizeLong(size);
     BlockDecoder* decoder = decoders_.Take();
@@ -139,17 +192,16 @@ Status SequentialReader::TakeBlock() {
                 return Status::Engine(EngineError::StreamDamaged);
         }
     }
-    compactLength_ = block->length;
+    out.length = block->length;
     const size_t kept = std::max<size_t>(block->bytes.size(), block->length);
-    compact_.resize(kept);
-    std::memcpy(compact_.data(), block->compact(), kept);
+    out.compact.resize(kept);
+    std::memcpy(out.compact.data(), block->compact(), kept);
     const uint64_t restored = block->restoredLength;
     const uint32_t crc = block->storedCrc;
     bit_ = block->endBit;
     decoders_.Give(decoder);
     streamCrc_ = CombineBlockCrc(streamCrc_, crc);
     decoded_ += restored;
-    cursor_ = RunCursor{};
     // What follows is looked at before any of the block's bytes are given: at its stream's end,
     // that stream's CRC, and at the payload's end, the restored size and nothing after it.
     if (!Cover(bit_)) return ReadFailure();
@@ -158,11 +210,11 @@ Status SequentialReader::TakeBlock() {
     if (magic == kBlockMagic) {
         if (decoded_ == size) return Status::SizeLong(size);
     } else if (magic == kEndMagic) {
-        if (Status status = EndStream(&ended_); !status.ok()) return status;
+        if (Status status = EndStream(&out.last); !status.ok()) return status;
     } else {
         return Status::Engine(EngineError::StreamDamaged);
     }
-    left_ = restored;
+    out.restored = restored;
     return Status();
 }
 

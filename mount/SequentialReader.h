@@ -11,13 +11,18 @@
 // a damaged end gives an error, not the last block's bytes. The checks are those of an index
 // build's walk (PayloadWalker.h).
 //
-// It holds a window of the payload (kWalkWindow) and one block's compact form (kSequentialBytes
-// in all); a decoder is taken from `decoders` only while a block is decoded.
+// With `ahead`, a thread of its own decodes the next block while the current one is given, one
+// block ahead at most. It holds a window of the payload (kWalkWindow) and at most three blocks'
+// compact forms (kSequentialBytes in all); a decoder is taken from `decoders` only while a block
+// is decoded.
 //
-// One thread at a time.
+// One thread at a time (besides its own).
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "engine/Status.h"
@@ -31,14 +36,18 @@
 namespace kavrin {
 
 // The memory a sequential reader holds while it reads, at most.
-inline constexpr uint64_t kSequentialBytes = kWalkWindow + (1 << 20) + (1 << 19);
+inline constexpr uint64_t kSequentialBytes = kWalkWindow + (3 << 20);
 
 class SequentialReader {
 public:
     // Reads the payload of the archive open as `file`, whose header is `header` and whose
-    // payload holds `payloadBytes`.
+    // payload holds `payloadBytes`; `ahead`: decodes ahead on a thread of its own.
     SequentialReader(platform::FileHandle file, const ArchiveHeader& header, uint64_t payloadBytes,
-                     DecoderSource& decoders);
+                     DecoderSource& decoders, bool ahead);
+    // Stops and joins its thread.
+    ~SequentialReader();
+    SequentialReader(const SequentialReader&) = delete;
+    SequentialReader& operator=(const SequentialReader&) = delete;
 
     // Gives the next up to `length` restored bytes: their count (0 at the end, once the end's
     // checks passed), or -1 with `*failure`. Bytes checked before a failure are given first;
@@ -52,12 +61,25 @@ public:
     bool failed() const { return !failure_.ok(); }
 
 private:
-    // Decodes the next block, going past stream ends; at the last block, checks the end too.
-    Status Next();
+    // A decoded block, checked with what follows it; or why there is none.
+    struct Block {
+        Status status;
+        std::vector<uint8_t> compact;
+        uint32_t length = 0;    // compact bytes
+        uint64_t restored = 0;  // what it restores to (0: an empty payload's end)
+        bool last = false;      // the payload ends after it, checked
+    };
+
+    // The consumer's next block, from the thread or decoded now.
+    Status Fetch();
+    // The decoding side: the thread's loop, and the next block (past stream ends), with what
+    // follows it checked.
+    void Produce();
+    Status Next(Block& out);
     // At an end magic: checks the stream's CRC, then ends (`*ended`) where the restored size is
     // reached, with nothing after that stream, or goes on with the next stream.
     Status EndStream(bool* ended);
-    Status TakeBlock();
+    Status TakeBlock(Block& out);
     bool Load(uint64_t bit);
     bool Cover(uint64_t bit);
     bool Holds(uint64_t bit, uint64_t bits) const {
@@ -65,23 +87,34 @@ private:
     }
     uint64_t Bits(uint64_t bit, unsigned count) const;
 
+    // The decoding side's.
     platform::FileHandle file_;
     ArchiveHeader header_;
     uint64_t payloadBytes_;
     DecoderSource& decoders_;
-    DeltaResume delta_;
     ByteBuffer window_;
     uint64_t base_ = 0;  // payload byte of window_[0]
     uint64_t bit_ = 0;   // the next magic
     uint32_t level_ = 9;
     uint32_t streamCrc_ = 0;
     uint64_t decoded_ = 0;  // restored bytes of the blocks decoded so far
-    bool ended_ = false;
-    std::vector<uint8_t> compact_;  // the current block's compact form
-    uint32_t compactLength_ = 0;
+
+    // The hand-over between the two sides.
+    bool ahead_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    Block slot_;
+    bool full_ = false;
+    bool stopping_ = false;
+    std::thread thread_;
+
+    // The consumer's.
+    Block current_;
+    DeltaResume delta_;
     RunCursor cursor_;
     uint64_t left_ = 0;  // of the current block, still to give
     uint64_t position_ = 0;
+    bool ended_ = false;
     Status failure_;
 };
 
