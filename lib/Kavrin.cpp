@@ -40,20 +40,43 @@ struct kavrin_archive {
     std::string path;
     kavrin::platform::FileHandle file = kavrin::platform::kInvalidFile;
     kavrin::platform::FileVersion version;
+    kavrin::ArchiveHeader header;
     kavrin_info info{};
     uint64_t position = 0;
 
     std::mutex mutex;  // guards the members below; held while the stream decodes
     std::unique_ptr<kavrin::SequentialReader> stream;
-    bool holding = false;     // the stream's working memory is taken from the reader's bound
+    uint64_t held = 0;        // the stream's working memory, taken from the reader's bound
+    bool streamed = false;    // a stream was started (it is not started again)
     bool checkedEnd = false;  // the stream checked the whole archive
     std::shared_ptr<kavrin::OpenArchive> indexed;
 
+    // Whether a read at `offset` goes on with the stream, starting it at offset 0 when the
+    // reader's bound has room for it (ahead, with two or more decoders, else in step). `mutex`
+    // held.
+    bool StreamAt(uint64_t offset) {
+        if (stream) return stream->position() == offset;
+        if (streamed || offset != 0) return false;
+        kavrin::ArchiveLibrary& library = reader->library;
+        bool ahead = library.decoders() >= 2;
+        if (ahead && library.HoldWorkingMemory(kavrin::kAheadBytes)) {
+            held = kavrin::kAheadBytes;
+        } else if (library.HoldWorkingMemory(kavrin::kSequentialBytes)) {
+            held = kavrin::kSequentialBytes;
+            ahead = false;
+        } else {
+            return false;
+        }
+        stream = std::make_unique<kavrin::SequentialReader>(
+            file, header, version.size - header.headerLength, library.decoderSource(), ahead);
+        streamed = true;
+        return true;
+    }
     // Ends the stream and gives its memory back. `mutex` held.
     void DropStream() {
         stream.reset();
-        if (holding) reader->library.ReleaseWorkingMemory(kavrin::kSequentialBytes);
-        holding = false;
+        if (held != 0) reader->library.ReleaseWorkingMemory(held);
+        held = 0;
     }
     ~kavrin_archive() {
         DropStream();
@@ -325,16 +348,12 @@ kavrin_archive* OpenChecked(kavrin_reader* reader, const std::string& path,
              "the descriptor's file is not the one its name leads to");
         return nullptr;
     }
-    kavrin::ArchiveHeader header;
-    const Status read = kavrin::ReadArchiveHeaderAt(archive->file, &header);
+    const Status read = kavrin::ReadArchiveHeaderAt(archive->file, &archive->header);
     if (!read.ok()) {
         Fail(error, read);
         return nullptr;
     }
-    FillInfo(header, archive->version.size, &archive->info);
-    archive->stream = std::make_unique<kavrin::SequentialReader>(
-        archive->file, header, archive->version.size - header.headerLength,
-        reader->library.decoderSource(), reader->library.decoders() >= 2);
+    FillInfo(archive->header, archive->version.size, &archive->info);
     Succeed(error);
     return archive.release();
 }
@@ -531,14 +550,7 @@ int64_t kavrin_pread(kavrin_archive* archive, void* buffer, size_t length, uint6
                 if (archive->checkedEnd && offset >= archive->info.restored_size) {
                     return Succeed(error);
                 }
-                kavrin::SequentialReader* stream = archive->stream.get();
-                const bool atStream = stream && stream->position() == offset && length > 0;
-                // Its memory comes out of the reader's bound; without room, the index serves.
-                if (atStream && !archive->holding) {
-                    archive->holding =
-                        archive->reader->library.HoldWorkingMemory(kavrin::kSequentialBytes);
-                }
-                if (atStream && archive->holding) {
+                if (length > 0 && archive->StreamAt(offset)) {
                     const int64_t got = ReadStreaming(*archive, out, length, error);
                     if (got >= 0) Succeed(error);
                     return got;

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <system_error>
-#include <utility>
 
 #include "engine/Engine.h"
 #include "engine/codec/BlockCrc.h"
@@ -22,6 +21,28 @@ constexpr uint8_t kNoLead[kDeltaLeadBytes] = {};
 
 Status ReadFailure() {
     return Status::Engine(EngineError::ReadError, errno != 0 ? errno : EIO);
+}
+
+// Reads the symbols of the block whose magic is at payload bit `startBit`, from `bytes` (which
+// start at that bit's byte and hold the payload below bit `endBit`); `*blockEnd`: the bit after
+// the block.
+BlockVerdict ReadSymbols(CompactBlockDecoder& decoder, const uint8_t* bytes, uint64_t startBit,
+                         uint64_t endBit, uint32_t level, uint64_t* blockEnd) {
+    BlockSymbolReader& reader = decoder.reader();
+    reader.Start(BlockSymbolReader::Expect::Block, level);
+    const uint64_t base = 8 * (startBit / 8);
+    BitInput in{bytes, startBit - base, endBit - base};
+    switch (reader.Read(in)) {
+        case BlockSymbolReader::Status::NeedBits:
+            return BlockVerdict::Truncated;
+        case BlockSymbolReader::Status::BlockReady:
+            *blockEnd = in.bit + base;
+            return BlockVerdict::Ok;
+        case BlockSymbolReader::Status::NoMemory:
+            return BlockVerdict::NoMemory;
+        default:
+            return BlockVerdict::Damaged;
+    }
 }
 
 }  // namespace
@@ -63,8 +84,8 @@ int64_t SequentialReader::Read(uint8_t* out, size_t length, Status* failure) {
         }
         const size_t room = static_cast<size_t>(std::min<uint64_t>(length - given, left_));
         const size_t n =
-            ExpandRuns(current_.compact.data(), current_.length, cursor_, out + given, room);
-        if (n == 0) {  // the decoder's restored length and the runs disagree
+            ExpandRuns(current_.compact(), current_.length, cursor_, out + given, room);
+        if (n == 0) {  // the block's restored length and its runs disagree
             failure_ = Status::Engine(EngineError::StreamDamaged);
             if (given > 0) break;
             *failure = failure_;
@@ -81,71 +102,122 @@ int64_t SequentialReader::Read(uint8_t* out, size_t length, Status* failure) {
 Status SequentialReader::Fetch() {
     if (ahead_ && !thread_.joinable()) {
         try {
+            own_[0] = std::make_unique<CompactBlockDecoder>();
+            own_[1] = std::make_unique<CompactBlockDecoder>();
+            free_ = {own_[0].get(), own_[1].get()};
             thread_ = std::thread([this] { Produce(); });
+        } catch (const std::bad_alloc&) {
+            ahead_ = false;  // decoded in step instead
         } catch (const std::system_error&) {
-            ahead_ = false;  // decoded here instead
+            ahead_ = false;
+        }
+        if (!ahead_) {
+            free_.clear();
+            own_[0].reset();
+            own_[1].reset();
         }
     }
-    if (ahead_) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return full_; });
-        std::swap(current_, slot_);
-        full_ = false;
-        lock.unlock();
-        changed_.notify_all();
-    } else {
+    if (!ahead_) {
+        BlockDecoder* borrowed = decoders_.Take();
+        Item item;
         errno = 0;
-        current_.status = Next(current_);
+        item.status = Step(borrowed->compact(), item);
+        const Status accepted = Accept(item);
+        decoders_.Give(borrowed);
+        return accepted;
     }
-    if (!current_.status.ok()) return current_.status;
-    cursor_ = RunCursor{};
-    left_ = current_.restored;
-    ended_ = current_.last;
-    return Status();
+    Item item;
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return !ready_.empty(); });
+        item = ready_.front();
+        ready_.pop_front();
+    }
+    const Status accepted = Accept(item);
+    if (item.decoder != nullptr) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            free_.push_back(item.decoder);
+        }
+        changed_.notify_all();
+    }
+    return accepted;
 }
 
 void SequentialReader::Produce() {
-    Block next;
     for (;;) {
+        CompactBlockDecoder* decoder = nullptr;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [&] { return !free_.empty() || stopping_; });
+            if (stopping_) return;
+            decoder = free_.front();
+            free_.pop_front();
+        }
+        Item item;
         errno = 0;
-        next.status = Next(next);
-        std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return !full_ || stopping_; });
-        if (stopping_) return;
-        std::swap(slot_, next);
-        full_ = true;
-        const bool done = !slot_.status.ok() || slot_.last;
-        lock.unlock();
+        item.status = Step(*decoder, item);
+        const bool done = !item.status.ok() || item.last;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (item.decoder == nullptr) free_.push_back(decoder);
+            ready_.push_back(item);
+        }
         changed_.notify_all();
         if (done) return;
     }
 }
 
-Status SequentialReader::Next(Block& out) {
-    out.restored = 0;
-    out.last = false;
+Status SequentialReader::Step(CompactBlockDecoder& decoder, Item& out) {
     for (;;) {
         if (!Cover(bit_)) return ReadFailure();
         if (!Holds(bit_, kTrailerBits)) return Status::Engine(EngineError::StreamTruncated);
         const uint64_t magic = Bits(bit_, kMagicBits);
-        if (magic == kBlockMagic) return TakeBlock(out);
-        if (magic != kEndMagic) return Status::Engine(EngineError::StreamDamaged);
-        if (Status status = EndStream(&out.last); !status.ok()) return status;
-        if (out.last) return Status();
+        if (magic == kEndMagic) {
+            if (Status status = EndStream(out); !status.ok() || out.last) return status;
+            continue;  // an empty stream, another one after it
+        }
+        if (magic != kBlockMagic) return Status::Engine(EngineError::StreamDamaged);
+        uint64_t end = 0;
+        BlockVerdict verdict = ReadSymbols(decoder, window_.data() + (bit_ / 8 - base_), bit_,
+                                           8 * (base_ + window_.size()), level_, &end);
+        // A block longer than the window ahead of it: once more from its own start.
+        if (verdict == BlockVerdict::Truncated && base_ != bit_ / 8 &&
+            base_ + window_.size() < payloadBytes_) {
+            if (!Load(bit_)) return ReadFailure();
+            verdict = ReadSymbols(decoder, window_.data(), bit_, 8 * (base_ + window_.size()),
+                                  level_, &end);
+        }
+        switch (verdict) {
+            case BlockVerdict::Ok:
+                break;
+            case BlockVerdict::NoMemory:
+                return Status::System(ENOMEM, "can't decode a block");
+            case BlockVerdict::Truncated:
+                return Status::Engine(EngineError::StreamTruncated);
+            default:
+                return Status::Engine(EngineError::StreamDamaged);
+        }
+        out.decoder = &decoder;
+        streamCrc_ = CombineBlockCrc(streamCrc_, decoder.reader().storedCrc());
+        bit_ = end;
+        // What follows: another block, or the stream's end.
+        if (!Cover(bit_)) return ReadFailure();
+        if (!Holds(bit_, kTrailerBits)) return Status::Engine(EngineError::StreamTruncated);
+        const uint64_t next = Bits(bit_, kMagicBits);
+        if (next == kBlockMagic) return Status();
+        if (next == kEndMagic) return EndStream(out);
+        return Status::Engine(EngineError::StreamDamaged);
     }
 }
 
-Status SequentialReader::EndStream(bool* ended) {
-    const uint64_t size = header_.sourceSize;
+Status SequentialReader::EndStream(Item& out) {
     if (Bits(bit_ + kMagicBits, kCrcBits) != streamCrc_) {
         return Status::Engine(EngineError::StreamDamaged);
     }
     const uint64_t next = (bit_ + kTrailerBits + 7) / 8;
-    if (decoded_ == size) {
-        if (next < payloadBytes_) return Status::TrailingBytes(payloadBytes_ - next);
-        *ended = true;
-        return Status();
-    }
+    out.streamEnd = true;
+    out.payloadLeft = payloadBytes_ - std::min(next, payloadBytes_);
     // Another stream may follow at the next byte, with its own "BZh1".."BZh9".
     uint8_t head[4];
     const bool inWindow = next >= base_ && next + 4 <= base_ + window_.size();
@@ -153,7 +225,8 @@ Status SequentialReader::EndStream(bool* ended) {
     if (next + 4 > payloadBytes_ ||
         (!inWindow && platform::ReadAt(file_, head, 4, header_.headerLength + next) != 4) ||
         StreamHeaderLevel(head) == 0) {
-        return Status::SizeShort(decoded_, size);
+        out.last = true;
+        return Status();
     }
     level_ = StreamHeaderLevel(head);
     bit_ = 8 * (next + 4);
@@ -161,60 +234,34 @@ Status SequentialReader::EndStream(bool* ended) {
     return Status();
 }
 
-Status SequentialReader::TakeBlock(Block& out) {
-    const uint64_t size = header_.sourceSize;
-    if (decoded_ == size) return Status::SizeLong(size);
-    BlockDecoder* decoder = decoders_.Take();
-    const CompactBlock* block = nullptr;
-    BlockVerdict verdict = decoder->DecodeBlock(window_.data() + (bit_ / 8 - base_), bit_,
-                                                8 * (base_ + window_.size()), &block, level_);
-    // A block longer than the window ahead of it: once more from its own start.
-    if (verdict == BlockVerdict::Truncated && base_ != bit_ / 8 &&
-        base_ + window_.size() < payloadBytes_) {
-        if (!Load(bit_)) {
-            const Status failure = ReadFailure();
-            decoders_.Give(decoder);
-            return failure;
-        }
-        verdict = decoder->DecodeBlock(window_.data(), bit_, 8 * (base_ + window_.size()), &block,
-                                       level_);
-    }
-    if (verdict != BlockVerdict::Ok || block->restoredLength > size - decoded_) {
-        decoders_.Give(decoder);
-        switch (verdict) {
+Status SequentialReader::Accept(const Item& item) {
+    if (!item.status.ok()) return item.status;
+    uint64_t restored = 0;
+    if (item.decoder != nullptr) {
+        switch (item.decoder->Finish(&current_)) {
+            case BlockVerdict::Ok:
+                break;
             case BlockVerdict::NoMemory:
                 return Status::System(ENOMEM, "can't decode a block");
-            case BlockVerdict::Truncated:
-                return Status::Engine(EngineError::StreamTruncated);
-            case BlockVerdict::Ok:
-                return Status::SizeLong(size);
             default:
                 return Status::Engine(EngineError::StreamDamaged);
         }
+        restored = current_.restoredLength;
     }
-    out.length = block->length;
-    const size_t kept = std::max<size_t>(block->bytes.size(), block->length);
-    out.compact.resize(kept);
-    std::memcpy(out.compact.data(), block->compact(), kept);
-    const uint64_t restored = block->restoredLength;
-    const uint32_t crc = block->storedCrc;
-    bit_ = block->endBit;
-    decoders_.Give(decoder);
-    streamCrc_ = CombineBlockCrc(streamCrc_, crc);
+    // The sizes, as the walk checks them: no block past the header's size, and the payload's
+    // end exactly where that size is reached.
+    const uint64_t size = header_.sourceSize;
+    if (restored > size - decoded_) return Status::SizeLong(size);
     decoded_ += restored;
-    // What follows is looked at before any of the block's bytes are given: at its stream's end,
-    // that stream's CRC, and at the payload's end, the restored size and nothing after it.
-    if (!Cover(bit_)) return ReadFailure();
-    if (!Holds(bit_, kTrailerBits)) return Status::Engine(EngineError::StreamTruncated);
-    const uint64_t magic = Bits(bit_, kMagicBits);
-    if (magic == kBlockMagic) {
-        if (decoded_ == size) return Status::SizeLong(size);
-    } else if (magic == kEndMagic) {
-        if (Status status = EndStream(&out.last); !status.ok()) return status;
-    } else {
-        return Status::Engine(EngineError::StreamDamaged);
+    if (decoded_ == size) {
+        if (!item.streamEnd) return Status::SizeLong(size);
+        if (!item.last || item.payloadLeft > 0) return Status::TrailingBytes(item.payloadLeft);
+    } else if (item.last) {
+        return Status::SizeShort(decoded_, size);
     }
-    out.restored = restored;
+    cursor_ = RunCursor{};
+    left_ = restored;
+    ended_ = item.last;
     return Status();
 }
 
