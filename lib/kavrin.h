@@ -96,7 +96,9 @@ typedef struct kavrin_reader kavrin_reader;
 typedef struct kavrin_archive kavrin_archive;
 
 /* A reader whose decoded spans and working memory stay within `memory_bytes` (0: 64 MiB) and
- * that decodes on up to `threads` threads (0: 2). NULL on failure. Any thread. */
+ * that decodes on up to `threads` threads (0: 2); with two or more, an archive read from its
+ * start decodes ahead on one thread of its own while it is read through. NULL on failure. Any
+ * thread. */
 KAVRIN_API kavrin_reader* kavrin_reader_new(uint64_t memory_bytes, unsigned threads,
                                             kavrin_error* error);
 /* Frees a reader. Every archive opened through it must be closed first, and no call on it may
