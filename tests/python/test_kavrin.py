@@ -77,6 +77,10 @@ def test_seek_and_read_at_random_offsets(tmp_path):
         assert f.read(100) == expected[50:150]
         f.seek(70000)
         assert f.read() == expected[70000:]
+    # A reader's bound with room for a read ahead, for one in step, or for none (the index).
+    for memory in [64 << 20, 5 << 20, 2 << 20]:
+        with kavrin.Reader(memory, 2).open(archive) as f:
+            assert f.read() == expected
     with kavrin.open(archive) as f:
         assert f.seekable() and f.readable() and not f.writable()
         for _ in range(200):
