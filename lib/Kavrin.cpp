@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The C face of the engine (engine/Engine.h), the job pipeline (jobs/JobPipeline.h) and the
-// mount's reader (mount/ArchiveLibrary.h). Nothing here decides about bytes: every check is
-// theirs, and this file only turns their answers into the C interface's statuses and texts.
+// mount's readers (mount/ArchiveLibrary.h, and mount/SequentialReader.h for reads from the
+// start). Nothing here decides about bytes: every check is theirs, and this file only chooses
+// the reader and turns their answers into the C interface's statuses and texts.
 #include "lib/kavrin.h"
 
 #include <fcntl.h>
