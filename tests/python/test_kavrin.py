@@ -2,6 +2,7 @@
 """The Python module kavrin: archives read in place by wave, soundfile and numpy; seeks and reads
 at random offsets; eight threads at once; damage raises; the documentation's example runs."""
 
+import errno
 import os
 import pathlib
 import random
@@ -172,6 +173,9 @@ def test_damage_raises(tmp_path):
         data[len(data) // 2] ^= 0x10
         with open(copy, "r+b") as out:
             out.write(data)
+        with pytest.raises(kavrin.Error) as raised:  # on from the start
+            f.read(100000)
+        assert raised.value.errno == errno.ESTALE
         f.seek(len(data) // 2)
         with pytest.raises(kavrin.Error):
             f.read(100000)
