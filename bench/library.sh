@@ -11,7 +11,7 @@
 #
 # Default FILE: FluidR3_GM.sf2 (Debian's fluid-soundfont-gm, 148 MB). Both random runs read the
 # same offsets (SEED 17) after their index is there: the mount's kept from a first open, the
-# library's built by its open (timed apart). ROUNDS=N sets the sequential rounds (default 3),
+# library's built by its first read away from the start (timed apart, with the open). ROUNDS=N sets the sequential rounds (default 3),
 # READS=N the random reads (default 200). BUILD=DIR uses a build folder that already holds kvn,
 # libkavrin, the Python module and the benchmark programs instead of building build-release.
 # Needs /dev/fuse. Run it on a quiet machine; the load is printed.
@@ -81,7 +81,7 @@ done
 printf '\n%s (%s bytes, archive %s bytes); sequential: median of %s rounds\n' "$name" \
   "$(stat -c %s "$file")" "$(stat -c %s "$archive")" "$rounds"
 row() { printf '  %-52s %10s\n' "$1" "$2"; }
-row "library open, index built (ms)" "$(ms "$(cat "$rec/open")")"
+row "library open and index built (ms)" "$(ms "$(cat "$rec/open")")"
 row "random 64 KiB read through the library, median (ms)" "$(ms "$(med library)")"
 row "random 64 KiB read through kvn mount, median (ms)" "$(ms "$(med mount)")"
 row "kavrin.open read in Python (s)" "$(seconds python)"

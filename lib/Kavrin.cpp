@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The C face of the engine (engine/Engine.h), the job pipeline (jobs/JobPipeline.h) and the
-// mount's reader (mount/ArchiveLibrary.h). Nothing here decides about bytes: every check is
-// theirs, and this file only turns their answers into the C interface's statuses and texts.
+// mount's readers (mount/ArchiveLibrary.h, and mount/SequentialReader.h for reads from the
+// start). Nothing here decides about bytes: every check is theirs, and this file only chooses
+// the reader and turns their answers into the C interface's statuses and texts.
 #include "lib/kavrin.h"
 
 #include <fcntl.h>
@@ -23,6 +24,7 @@
 #include "jobs/Leftovers.h"
 #include "jobs/Naming.h"
 #include "mount/ArchiveLibrary.h"
+#include "mount/SequentialReader.h"
 #include "platform/File.h"
 #include "platform/SharedFile.h"
 
@@ -31,11 +33,56 @@ struct kavrin_reader {
     kavrin::ArchiveLibrary library;
 };
 
+// An open archive. Reads from the start go through `stream`, which decodes each block once and
+// checks the archive's end before its last bytes; any other read goes through the reader's
+// index (`indexed`, opened at the first such read).
 struct kavrin_archive {
     kavrin_reader* reader = nullptr;
-    std::shared_ptr<kavrin::OpenArchive> open;
+    std::string path;
+    kavrin::platform::FileHandle file = kavrin::platform::kInvalidFile;
+    kavrin::platform::FileVersion version;
+    kavrin::ArchiveHeader header;
     kavrin_info info{};
     uint64_t position = 0;
+
+    std::mutex mutex;  // guards the members below; held while the stream decodes
+    std::unique_ptr<kavrin::SequentialReader> stream;
+    uint64_t held = 0;        // the stream's working memory, taken from the reader's bound
+    bool streamed = false;    // a stream was started (it is not started again)
+    bool checkedEnd = false;  // the stream checked the whole archive
+    std::shared_ptr<kavrin::OpenArchive> indexed;
+
+    // Whether a read at `offset` goes on with the stream, starting it at offset 0 when the
+    // reader's bound has room for it (ahead, with two or more decoders, else in step). `mutex`
+    // held.
+    bool StreamAt(uint64_t offset) {
+        if (stream) return stream->position() == offset;
+        if (streamed || offset != 0) return false;
+        kavrin::ArchiveLibrary& library = reader->library;
+        bool ahead = library.decoders() >= 2;
+        if (ahead && library.HoldWorkingMemory(kavrin::kAheadBytes)) {
+            held = kavrin::kAheadBytes;
+        } else if (library.HoldWorkingMemory(kavrin::kSequentialBytes)) {
+            held = kavrin::kSequentialBytes;
+            ahead = false;
+        } else {
+            return false;
+        }
+        stream = std::make_unique<kavrin::SequentialReader>(
+            file, header, version.size - header.headerLength, library.decoderSource(), ahead);
+        streamed = true;
+        return true;
+    }
+    // Ends the stream and gives its memory back. `mutex` held.
+    void DropStream() {
+        stream.reset();
+        if (held != 0) reader->library.ReleaseWorkingMemory(held);
+        held = 0;
+    }
+    ~kavrin_archive() {
+        DropStream();
+        kavrin::platform::CloseFile(file);
+    }
 };
 
 namespace {
@@ -289,22 +336,110 @@ kavrin_archive* OpenChecked(kavrin_reader* reader, const std::string& path,
         return nullptr;
     }
     archive->reader = reader;
-    int systemError = 0;
-    Status why;
-    archive->open = reader->library.Open(path, &systemError, {}, &why);
-    if (!archive->open) {
-        if (why.ok()) why = Status::System(systemError, "can't open the archive");
-        Fail(error, why);
+    archive->path = path;
+    errno = 0;
+    archive->file = kavrin::platform::OpenShared(path);
+    if (archive->file == kavrin::platform::kInvalidFile ||
+        !kavrin::platform::VersionOf(archive->file, &archive->version)) {
+        FailSystem(error, errno, "can't open the archive");
         return nullptr;
     }
-    if (expected && !(archive->open->version == *expected)) {
+    if (expected && !(archive->version == *expected)) {
         Fail(error, KAVRIN_ERROR_REFUSED, ENOENT,
              "the descriptor's file is not the one its name leads to");
         return nullptr;
     }
-    if (HeaderOf(archive->open->file, &archive->info, error) != KAVRIN_OK) return nullptr;
+    const Status read = kavrin::ReadArchiveHeaderAt(archive->file, &archive->header);
+    if (!read.ok()) {
+        Fail(error, read);
+        return nullptr;
+    }
+    FillInfo(archive->header, archive->version.size, &archive->info);
     Succeed(error);
     return archive.release();
+}
+
+// Whether the archive's file is still the version opened, through its descriptor and its name.
+bool Unchanged(const kavrin_archive& archive) {
+    kavrin::platform::FileVersion open, named;
+    return kavrin::platform::VersionOf(archive.file, &open) && open == archive.version &&
+           kavrin::platform::VersionAt(archive.path, &named) && named == archive.version;
+}
+
+int FailChanged(kavrin_error* error, const kavrin_archive& archive) {
+    return Fail(error, KAVRIN_ERROR_MACHINE, ESTALE,
+                archive.path + ": changed or removed while open; reads of it give EIO");
+}
+
+// Reads from the stream's position: the count, or a negative status. `mutex` held.
+int64_t ReadStreaming(kavrin_archive& archive, uint8_t* out, size_t length, kavrin_error* error) {
+    if (!Unchanged(archive)) return FailChanged(error, archive);
+    Status why;
+    const int64_t got = archive.stream->Read(out, length, &why);
+    if (got < 0) {
+        archive.DropStream();
+        // A file changed under the reader may look damaged: the change is what to report.
+        if (!Unchanged(archive)) return FailChanged(error, archive);
+        const int status = StatusOfKind(why.kind());
+        const int systemError =
+            why.systemError() != 0 ? why.systemError() : (status == KAVRIN_ERROR_DAMAGED ? EIO : 0);
+        return Fail(error, status, systemError, archive.path + ": " + why.message());
+    }
+    // Bytes of an archive that changed meanwhile are not given.
+    if (!Unchanged(archive)) {
+        archive.DropStream();
+        return FailChanged(error, archive);
+    }
+    if (archive.stream->checkedToEnd()) archive.checkedEnd = true;
+    if (archive.stream->checkedToEnd() &&
+        archive.stream->position() == archive.info.restored_size) {
+        archive.DropStream();
+    }
+    return got;
+}
+
+// Reads through the reader's index, opening the archive there first: the count, or a negative
+// status.
+int64_t ReadIndexed(kavrin_archive& archive, uint8_t* out, size_t length, uint64_t offset,
+                    kavrin_error* error) {
+    if (length == 0) return 0;
+    std::shared_ptr<kavrin::OpenArchive> indexed;
+    {
+        std::lock_guard<std::mutex> lock(archive.mutex);
+        if (!archive.indexed) {
+            int systemError = 0;
+            Status why;
+            std::shared_ptr<kavrin::OpenArchive> opened =
+                archive.reader->library.Open(archive.path, &systemError, {}, &why);
+            if (!opened) {
+                if (!Unchanged(archive)) return FailChanged(error, archive);
+                if (why.ok()) why = Status::System(systemError, "can't open the archive");
+                return Fail(error, why);
+            }
+            if (!(opened->version == archive.version)) return FailChanged(error, archive);
+            archive.indexed = std::move(opened);
+        }
+        indexed = archive.indexed;
+    }
+    // The mount's reads are bounded by what one answer can hold; longer ones go in pieces.
+    constexpr size_t kPiece = size_t{1} << 30;
+    int64_t total = 0;
+    while (length > 0) {
+        const size_t piece = std::min(length, kPiece);
+        std::string why;
+        const int64_t got = archive.reader->library.Read(indexed, out + total, piece, offset, &why);
+        if (got < 0) {
+            if (got == -ENOMEM) return Fail(error, KAVRIN_ERROR_MACHINE, ENOMEM, why);
+            const bool changed = !kavrin::StillTheSame(*indexed);
+            return Fail(error, changed ? KAVRIN_ERROR_MACHINE : KAVRIN_ERROR_DAMAGED,
+                        changed ? ESTALE : EIO, why);
+        }
+        total += got;
+        offset += static_cast<uint64_t>(got);
+        length -= static_cast<size_t>(got);
+        if (static_cast<size_t>(got) < piece) break;
+    }
+    return total;
 }
 
 }  // namespace
@@ -406,32 +541,29 @@ int64_t kavrin_pread(kavrin_archive* archive, void* buffer, size_t length, uint6
     if (!archive || (!buffer && length > 0)) {
         return Fail(error, KAVRIN_ERROR_REFUSED, EINVAL, "invalid argument");
     }
-    // The mount's reads are bounded by what one answer can hold; longer ones go in pieces.
-    constexpr size_t kPiece = size_t{1} << 30;
     auto* out = static_cast<uint8_t*>(buffer);
-    int64_t total = 0;
     try {
-        while (length > 0) {
-            const size_t piece = std::min(length, kPiece);
-            std::string why;
-            const int64_t got =
-                archive->reader->library.Read(archive->open, out + total, piece, offset, &why);
-            if (got < 0) {
-                if (got == -ENOMEM) return Fail(error, KAVRIN_ERROR_MACHINE, ENOMEM, why);
-                const bool changed = !kavrin::StillTheSame(*archive->open);
-                return Fail(error, changed ? KAVRIN_ERROR_MACHINE : KAVRIN_ERROR_DAMAGED,
-                            changed ? ESTALE : EIO, why);
+        {
+            // A read where the stream stands goes on with it, unless another thread reads
+            // through it now.
+            std::unique_lock<std::mutex> lock(archive->mutex, std::try_to_lock);
+            if (lock.owns_lock()) {
+                if (archive->checkedEnd && offset >= archive->info.restored_size) {
+                    return Succeed(error);
+                }
+                if (length > 0 && archive->StreamAt(offset)) {
+                    const int64_t got = ReadStreaming(*archive, out, length, error);
+                    if (got >= 0) Succeed(error);
+                    return got;
+                }
             }
-            total += got;
-            offset += static_cast<uint64_t>(got);
-            length -= static_cast<size_t>(got);
-            if (static_cast<size_t>(got) < piece) break;
         }
+        const int64_t got = ReadIndexed(*archive, out, length, offset, error);
+        if (got >= 0) Succeed(error);
+        return got;
     } catch (const std::bad_alloc&) {
         return Fail(error, KAVRIN_ERROR_MACHINE, ENOMEM, "out of memory");
     }
-    Succeed(error);
-    return total;
 }
 
 int64_t kavrin_read(kavrin_archive* archive, void* buffer, size_t length, kavrin_error* error) {

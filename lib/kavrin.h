@@ -7,10 +7,12 @@
  * what `kvn expand` restores, and fails exactly where it fails.
  *
  * Reading: a kavrin_reader holds the decoded spans, the decoders and the memory bound shared
- * by every archive opened through it. kavrin_open checks the archive whole (its index is built
- * from a full decode, or taken from memory); reads at any offset then decode only the blocks
- * they need. A damaged archive gives an error at the open or at the read that meets the damage,
- * never bytes that were not checked.
+ * by every archive opened through it. kavrin_open checks the archive's header. Reads from the
+ * start on through the file decode each block once, in order; the end's checks (stream CRCs, the
+ * restored size, nothing after the payload) pass before a byte of the last block is given. A
+ * read elsewhere builds the archive's index at its first use (a full check) and then decodes
+ * only the blocks it needs. A damaged archive gives an error at the open (its header) or at the
+ * read that meets the damage, never bytes that were not checked.
  *
  * Errors: every function that can fail returns a negative kavrin_status (or NULL) and, when
  * `error` is not NULL, fills it with the status, the errno behind it and one English sentence.
@@ -94,14 +96,17 @@ typedef struct kavrin_reader kavrin_reader;
 typedef struct kavrin_archive kavrin_archive;
 
 /* A reader whose decoded spans and working memory stay within `memory_bytes` (0: 64 MiB) and
- * that decodes on up to `threads` threads (0: 2). NULL on failure. Any thread. */
+ * that decodes on up to `threads` threads (0: 2); with two or more, an archive read from its
+ * start decodes ahead on one thread of its own while it is read through. NULL on failure. Any
+ * thread. */
 KAVRIN_API kavrin_reader* kavrin_reader_new(uint64_t memory_bytes, unsigned threads,
                                             kavrin_error* error);
 /* Frees a reader. Every archive opened through it must be closed first, and no call on it may
  * be running. NULL is allowed. */
 KAVRIN_API void kavrin_reader_free(kavrin_reader* reader);
 
-/* Opens the archive at `path` and checks it whole. NULL on failure. Any thread. */
+/* Opens the archive at `path` and checks its header; the reads check the rest. NULL on
+ * failure. Any thread. */
 KAVRIN_API kavrin_archive* kavrin_open(kavrin_reader* reader, const char* path,
                                        kavrin_error* error);
 /* Opens the archive an open descriptor reads: a regular file that still has its name (the

@@ -77,6 +77,13 @@ public:
     int64_t Read(const std::shared_ptr<OpenArchive>& archive, uint8_t* out, size_t length,
                  uint64_t offset, std::string* why = nullptr);
 
+    // For a reader of its own (SequentialReader.h): the decoders to borrow (decoders() of them),
+    // and `bytes` of the memory bound to hold while it reads (false, without waiting, when there
+    // is no room).
+    DecoderSource& decoderSource() { return decoders_; }
+    bool HoldWorkingMemory(uint64_t bytes) { return cache_.TryHold(bytes); }
+    void ReleaseWorkingMemory(uint64_t bytes) { cache_.Release(bytes); }
+
     // Ends builds in progress (they fail as stopped); later opens build nothing.
     void Stop() { stopping_ = true; }
 

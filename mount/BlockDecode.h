@@ -63,6 +63,9 @@ public:
     // Gives back what a large span left allocated beyond the decoder's own memory.
     void Trim();
 
+    // The engine's decoder beneath, for a reader that takes a block's stages one by one.
+    CompactBlockDecoder& compact() { return decoder_; }
+
 private:
     BlockStatus Blocks(const IndexedSpan& span, uint64_t limit, SpanSink& sink, uint64_t* restored);
     BlockStatus Streams(const IndexedSpan& span, uint64_t limit, SpanSink& sink,

@@ -124,6 +124,22 @@ void SpanCache::Unreserve(uint64_t bytes) {
     roomFreed_.notify_all();
 }
 
+bool SpanCache::TryHold(uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (reserved_ + indexBytes_ + bytes > bound_) return false;
+    reserved_ += bytes;
+    Evict(0);
+    return true;
+}
+
+void SpanCache::Release(uint64_t bytes) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        reserved_ -= bytes;
+    }
+    roomFreed_.notify_all();
+}
+
 void SpanCache::ChargeIndexes(uint64_t add, uint64_t drop) {
     std::lock_guard<std::mutex> lock(mutex_);
     indexBytes_ = indexBytes_ + add - std::min(drop, indexBytes_ + add);

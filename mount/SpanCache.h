@@ -77,6 +77,10 @@ public:
     // working memory leaves no room; false when `wanted` turned false meanwhile.
     bool Reserve(uint64_t bytes, const std::function<bool()>& wanted);
     void Unreserve(uint64_t bytes);
+    // Takes `bytes` of the bound for a reader's working memory without waiting (spans make
+    // room): false when working memory and indexes would leave less. Release gives it back.
+    bool TryHold(uint64_t bytes);
+    void Release(uint64_t bytes);
     // Indexes held in memory: `add` bytes more, `drop` bytes fewer.
     void ChargeIndexes(uint64_t add, uint64_t drop);
     uint64_t IndexBytes();

@@ -117,7 +117,8 @@ _default_lock = threading.Lock()
 
 
 def open(path):
-    """Opens the archive at `path` (checked whole first) for reading its restored bytes."""
+    """Opens the archive at `path` (its header checked) for reading its restored bytes; the
+    reads check the rest, and damage raises at the read that meets it."""
     global _default
     with _default_lock:
         if _default is None:

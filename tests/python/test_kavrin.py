@@ -2,6 +2,7 @@
 """The Python module kavrin: archives read in place by wave, soundfile and numpy; seeks and reads
 at random offsets; eight threads at once; damage raises; the documentation's example runs."""
 
+import errno
 import os
 import pathlib
 import random
@@ -69,6 +70,19 @@ def test_seek_and_read_at_random_offsets(tmp_path):
     expected = restored_bytes(archive, tmp_path)
     rng = random.Random(11)
     with kavrin.open(archive) as f:
+        # From the start, a seek forward and back, and on to the end from where it stopped.
+        assert f.read(70000) == expected[:70000]
+        f.seek(len(expected) - 1000)
+        assert f.read(10) == expected[-1000:-990]
+        f.seek(50)
+        assert f.read(100) == expected[50:150]
+        f.seek(70000)
+        assert f.read() == expected[70000:]
+    # A reader's bound with room for a read ahead, for one in step, or for none (the index).
+    for memory in [64 << 20, 5 << 20, 2 << 20]:
+        with kavrin.Reader(memory, 2).open(archive) as f:
+            assert f.read() == expected
+    with kavrin.open(archive) as f:
         assert f.seekable() and f.readable() and not f.writable()
         for _ in range(200):
             offset = rng.randrange(len(expected) + 10)
@@ -119,14 +133,33 @@ def test_eight_threads_read_at_once(tmp_path):
     assert failures == []
 
 
+def read_until_error(path):
+    """What a read from the start gives before the error it must end in."""
+    pieces = []
+    with pytest.raises(kavrin.Error) as raised:
+        with kavrin.open(path) as f:
+            while piece := f.read(300000):
+                pieces.append(piece)
+    assert raised.value.status == kavrin.DAMAGED and str(raised.value)
+    return b"".join(pieces)
+
+
 def test_damage_raises(tmp_path):
+    # A damaged header fails the open, damage further on the read that meets it; an archive of
+    # one block gives none of its bytes.
     for name in ["bad-block-crc.kvn", "bad-size-larger.kvn", "bad-trailing.kvn",
                  "bad-header-cut.kvn", "bad-magic.kvn"]:
-        with pytest.raises(kavrin.Error) as raised:
-            kavrin.open(GOLDEN / name)
-        assert raised.value.status == kavrin.DAMAGED and str(raised.value)
+        assert read_until_error(GOLDEN / name) == b""
         with pytest.raises(kavrin.Error):
             kavrin.test(GOLDEN / name)
+    # Damage in the last block, or past the payload, of an archive of several blocks: the
+    # blocks before it come out right, the last one not at all.
+    expected = restored_bytes(GOLDEN / "blocks-none.kvn", tmp_path)
+    good = (GOLDEN / "blocks-none.kvn").read_bytes()
+    for damaged in [good[:-30] + bytes([good[-30] ^ 0x04]) + good[-29:], good + b"\0"]:
+        (tmp_path / "damaged.kvn").write_bytes(damaged)
+        given = read_until_error(tmp_path / "damaged.kvn")
+        assert given == expected[:len(given)] and len(given) < len(expected)
     with pytest.raises(kavrin.Error) as raised:
         kavrin.open(tmp_path / "missing.kvn")
     assert raised.value.errno == 2
@@ -140,6 +173,9 @@ def test_damage_raises(tmp_path):
         data[len(data) // 2] ^= 0x10
         with open(copy, "r+b") as out:
             out.write(data)
+        with pytest.raises(kavrin.Error) as raised:  # on from the start
+            f.read(100000)
+        assert raised.value.errno == errno.ESTALE
         f.seek(len(data) // 2)
         with pytest.raises(kavrin.Error):
             f.read(100000)
