@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/EngineObserver.h"
 #include "engine/format/ArchiveFormat.h"
 #include "mount/BlockDecode.h"
 #include "mount/IndexBuilder.h"
@@ -34,15 +35,7 @@ long Micros(Clock::time_point from) {
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - from).count());
 }
 
-class Quiet : public kavrin::EngineObserver {
-public:
-    bool IsRunning() override { return true; }
-    void BeginProgress(uint32_t) override {}
-    void StepProgress() override {}
-    void ResetProgress() override {}
-    void SetLamps(kavrin::LampPhase) override {}
-    void SetAnalysisLamp(bool) override {}
-};
+using Quiet = kavrin::QuietEngineObserver;
 
 int Reads(const char* path, long count, long size, long seed) {
     const int fd = open(path, O_RDONLY);

@@ -25,4 +25,16 @@ public:
     virtual void SetAnalysisLamp(bool on) = 0;
 };
 
+// An observer that shows nothing and never stops the job: for work no one watches (a library
+// call, a benchmark, a fuzz target).
+class QuietEngineObserver : public EngineObserver {
+public:
+    bool IsRunning() override { return true; }
+    void BeginProgress(uint32_t) override {}
+    void StepProgress() override {}
+    void ResetProgress() override {}
+    void SetLamps(LampPhase) override {}
+    void SetAnalysisLamp(bool) override {}
+};
+
 }  // namespace kavrin

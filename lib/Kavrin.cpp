@@ -19,6 +19,7 @@
 #include <system_error>
 
 #include "engine/Engine.h"
+#include "engine/EngineObserver.h"
 #include "engine/format/ArchiveFormat.h"
 #include "jobs/JobPipeline.h"
 #include "jobs/Leftovers.h"
@@ -131,15 +132,7 @@ int Succeed(kavrin_error* error) {
 }
 
 // The library's jobs are never stopped from outside and show no progress.
-class QuietObserver final : public kavrin::EngineObserver {
-public:
-    bool IsRunning() override { return true; }
-    void BeginProgress(uint32_t) override {}
-    void StepProgress() override {}
-    void ResetProgress() override {}
-    void SetLamps(kavrin::LampPhase) override {}
-    void SetAnalysisLamp(bool) override {}
-};
+using QuietObserver = kavrin::QuietEngineObserver;
 
 void FillInfo(const kavrin::ArchiveHeader& header, uint64_t archiveSize, kavrin_info* info) {
     *info = kavrin_info{};

@@ -29,14 +29,6 @@ inline std::string ReadAll(platform::FileHandle file) {
     return bytes;
 }
 
-class QuietObserver : public EngineObserver {
-public:
-    bool IsRunning() override { return true; }
-    void BeginProgress(uint32_t) override {}
-    void StepProgress() override {}
-    void ResetProgress() override {}
-    void SetLamps(LampPhase) override {}
-    void SetAnalysisLamp(bool) override {}
-};
+using QuietObserver = QuietEngineObserver;
 
 }  // namespace kavrin::fuzz
