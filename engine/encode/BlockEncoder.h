@@ -31,7 +31,7 @@ namespace kavrin {
 // Time spent in each stage, summed over the blocks an encoder has finished (for measurement).
 struct EncoderStageTimes {
     std::chrono::nanoseconds runs{0};    // run-length stage and CRC, as input is fed
-    std::chrono::nanoseconds sort{0};    // period test, least rotation, suffix sort
+    std::chrono::nanoseconds sort{0};    // least rotation (and period), suffix sort
     std::chrono::nanoseconds mtf{0};     // last column, move-to-front, zero runs
     std::chrono::nanoseconds tables{0};  // tables, selectors and bits
     uint64_t sortedBlocks = 0;
@@ -73,7 +73,7 @@ private:
     uint32_t runLength_ = 0;
 
     std::vector<uint8_t> rotated_;   // the block turned to its least rotation
-    std::vector<int32_t> order_;     // suffix array, also the prefix table of the period test
+    std::vector<int32_t> order_;     // suffix array
     std::vector<uint8_t> last_;      // the sorted block's last column, as symbol indices
     std::vector<uint16_t> symbols_;  // move-to-front and zero-run output
 
