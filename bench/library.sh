@@ -66,16 +66,19 @@ head -c 1 "$mp/$name" >/dev/null
 "$build/bench/kavrin-bench-library" reads "$archive" "$reads" 65536 17 2>"$rec/open" | add library
 
 # Sequential reads of the whole file, alternating.
+# read.py's second argument: the reader's decoding threads (0: its default, 2, which decodes
+# ahead on a thread of the archive's own, as kavrin.open does; 1: all on the reading thread).
 cat >"$work/read.py" <<'PY'
 import sys, kavrin
 buffer = bytearray(1 << 20)
-with kavrin.open(sys.argv[1]) as f:
+with kavrin.Reader(0, int(sys.argv[2])).open(sys.argv[1]) as f:
     while f.readinto(buffer):
         pass
 PY
 for ((i = 0; i < rounds; i++)); do
-  run python env PYTHONPATH="$build/python" "$python" "$work/read.py" "$archive"
+  run python env PYTHONPATH="$build/python" "$python" "$work/read.py" "$archive" 0
   run expand "$kvn" expand -c -q --no-progress -T 1 "$archive"
+  run python1 env PYTHONPATH="$build/python" "$python" "$work/read.py" "$archive" 1
 done
 
 printf '\n%s (%s bytes, archive %s bytes); sequential: median of %s rounds\n' "$name" \
@@ -85,11 +88,13 @@ row "library open and index built (ms)" "$(ms "$(cat "$rec/open")")"
 row "random 64 KiB read through the library, median (ms)" "$(ms "$(med library)")"
 row "random 64 KiB read through kvn mount, median (ms)" "$(ms "$(med mount)")"
 row "kavrin.open read in Python (s)" "$(seconds python)"
+row "the same with one decoding thread (s)" "$(seconds python1)"
 row "kvn expand -T 1 to /dev/null (s)" "$(seconds expand)"
 awk -v l="$(med library)" -v m="$(med mount)" -v p="$(seconds python)" -v e="$(seconds expand)" \
-  'BEGIN {
+  -v p1="$(seconds python1)" 'BEGIN {
   printf "  ratios:\n"
   printf "    library / mount, random read:  %.3f  (goal <= 1; the mount is %.2f x slower)\n", l / m, m / l
   printf "    Python / kvn expand -T 1:      %.3f  (goal <= 1.1)\n", p / e
+  printf "    the same, one decoding thread: %.3f\n", p1 / e
 }'
 echo "load at end: $(uptime)"
