@@ -15,7 +15,6 @@ namespace {
 
 // The walk loads its window again once less than this is left ahead of a block: a bzip2 block
 // at level 9 takes at most about 1 MB, so its end lies inside.
-constexpr uint64_t kWalkAhead = kWalkWindow / 2;
 // Bits of an end magic and the stream CRC after it.
 constexpr uint64_t kTrailerBits = kMagicBits + kCrcBits;
 
@@ -29,22 +28,23 @@ PayloadWalker::PayloadWalker(platform::FileHandle file, const ArchiveHeader& hea
                              uint64_t payloadBytes, EngineObserver& observer,
                              DecoderSource& decoders, SpanCollector& collector,
                              std::vector<uint8_t>& kept, uint64_t keepUpTo)
-    : file_(file),
-      header_(header),
+    : header_(header),
       payloadBytes_(payloadBytes),
       observer_(observer),
       decoders_(decoders),
       collector_(collector),
       kept_(kept),
-      keepUpTo_(keepUpTo) {}
+      keepUpTo_(keepUpTo),
+      window_(file, header.headerLength, payloadBytes) {}
 
 Status PayloadWalker::Walk(WalkState s, uint32_t* walked) {
     uint32_t level = 9;  // the block size the current stream's header gives
     for (;;) {
         if (!observer_.IsRunning()) return Status::Stop();
-        if (!Cover(s.bit)) return ReadFailure();
-        if (!Holds(s.bit, kTrailerBits)) return Status::Engine(EngineError::StreamTruncated);
-        const uint64_t magic = Bits(s.bit, kMagicBits);
+        if (!window_.Cover(s.bit)) return ReadFailure();
+        if (!window_.Holds(s.bit, kTrailerBits))
+            return Status::Engine(EngineError::StreamTruncated);
+        const uint64_t magic = window_.Bits(s.bit, kMagicBits);
         bool ended = false;
         Status status;
         if (magic == kEndMagic) {
@@ -60,7 +60,7 @@ Status PayloadWalker::Walk(WalkState s, uint32_t* walked) {
 
 Status PayloadWalker::EndStream(WalkState& s, uint32_t* level, bool* ended) {
     const uint64_t size = header_.sourceSize;
-    if (s.crcKnown && Bits(s.bit + kMagicBits, kCrcBits) != s.streamCrc) {
+    if (s.crcKnown && window_.Bits(s.bit + kMagicBits, kCrcBits) != s.streamCrc) {
         return Status::Engine(EngineError::StreamDamaged);
     }
     const uint64_t next = (s.bit + kTrailerBits + 7) / 8;
@@ -73,11 +73,7 @@ Status PayloadWalker::EndStream(WalkState& s, uint32_t* level, bool* ended) {
     }
     // Another stream may follow at the next byte, with its own "BZh1".."BZh9".
     uint8_t head[4];
-    const bool inWindow = next >= base_ && next + 4 <= base_ + window_.size();
-    if (inWindow) std::memcpy(head, window_.data() + (next - base_), 4);
-    if (next + 4 > payloadBytes_ ||
-        (!inWindow && platform::ReadAt(file_, head, 4, header_.headerLength + next) != 4) ||
-        StreamHeaderLevel(head) == 0) {
+    if (!window_.ReadFour(next, head) || StreamHeaderLevel(head) == 0) {
         return Status::SizeShort(s.restored, size);
     }
     collector_.StreamEnds(next);
@@ -94,18 +90,16 @@ Status PayloadWalker::PlaceBlock(WalkState& s, uint32_t level, uint32_t* walked)
     if (s.restored == size) return Status::SizeLong(size);
     BlockDecoder* decoder = decoders_.Take();
     const CompactBlock* block = nullptr;
-    BlockVerdict verdict = decoder->DecodeBlock(window_.data() + (s.bit / 8 - base_), s.bit,
-                                                8 * (base_ + window_.size()), &block, level);
+    BlockVerdict verdict =
+        decoder->DecodeBlock(window_.From(s.bit), s.bit, window_.EndBit(), &block, level);
     // A block longer than the window ahead of it: once more from its own start.
-    if (verdict == BlockVerdict::Truncated && base_ != s.bit / 8 &&
-        base_ + window_.size() < payloadBytes_) {
-        if (!Load(s.bit)) {
+    if (verdict == BlockVerdict::Truncated && window_.CanWiden(s.bit)) {
+        if (!window_.Load(s.bit)) {
             const Status failure = ReadFailure();
             decoders_.Give(decoder);
             return failure;
         }
-        verdict = decoder->DecodeBlock(window_.data(), s.bit, 8 * (base_ + window_.size()), &block,
-                                       level);
+        verdict = decoder->DecodeBlock(window_.From(s.bit), s.bit, window_.EndBit(), &block, level);
     }
     if (verdict != BlockVerdict::Ok || block->restoredLength > size - s.restored) {
         decoders_.Give(decoder);
@@ -160,33 +154,6 @@ void PayloadWalker::Restore(const CompactBlock& block, uint64_t offset, const ui
         at += n;
         left -= n;
     }
-}
-
-bool PayloadWalker::Load(uint64_t bit) {
-    base_ = bit / 8;
-    const uint64_t want = std::min<uint64_t>(kWalkWindow, payloadBytes_ - base_);
-    window_.Clear();
-    if (!window_.Reserve(want + 8)) {
-        errno = ENOMEM;
-        return false;
-    }
-    const int64_t got = platform::ReadAt(file_, window_.data(), want, header_.headerLength + base_);
-    if (got != static_cast<int64_t>(want)) return false;
-    window_.Commit(want);
-    return true;
-}
-
-bool PayloadWalker::Cover(uint64_t bit) {
-    const uint64_t end = base_ + window_.size();
-    if (window_.size() > 0 && bit / 8 >= base_ &&
-        (end == payloadBytes_ || (bit / 8 < end && end - bit / 8 >= kWalkAhead))) {
-        return true;
-    }
-    return Load(bit);
-}
-
-uint64_t PayloadWalker::Bits(uint64_t bit, unsigned count) const {
-    return ReadBits(window_.data(), bit - 8 * base_, count);
 }
 
 }  // namespace kavrin

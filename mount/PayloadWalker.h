@@ -16,15 +16,12 @@
 
 #include "engine/EngineObserver.h"
 #include "engine/Status.h"
-#include "engine/codec/ByteBuffer.h"
 #include "engine/format/ArchiveFormat.h"
 #include "mount/BlockDecode.h"
+#include "mount/PayloadWindow.h"
 #include "mount/SpanCollector.h"
 
 namespace kavrin {
-
-// The payload bytes a walk holds at once, at most.
-inline constexpr uint64_t kWalkWindow = 2 << 20;
 
 // Where a walk starts: a block or end magic, the restored offset there, the restored bytes
 // before it, and the combined CRC of its stream's blocks before it when it is known.
@@ -58,16 +55,7 @@ private:
     // Restores `block` from `offset` after the restored bytes `lead`; its last ones in *tail.
     void Restore(const CompactBlock& block, uint64_t offset, const uint8_t* lead,
                  RestoredTail* tail);
-    // Makes the window start at the byte of `bit`.
-    bool Load(uint64_t bit);
-    // Keeps a block starting at `bit` inside the window with room for its end after it.
-    bool Cover(uint64_t bit);
-    bool Holds(uint64_t bit, uint64_t bits) const {
-        return bit + bits <= 8 * (base_ + window_.size());
-    }
-    uint64_t Bits(uint64_t bit, unsigned count) const;
 
-    platform::FileHandle file_;
     const ArchiveHeader& header_;
     uint64_t payloadBytes_;
     EngineObserver& observer_;
@@ -76,8 +64,7 @@ private:
     std::vector<uint8_t>& kept_;
     uint64_t keepUpTo_;
     std::vector<uint8_t> piece_;  // a chunk of a block's restored bytes
-    ByteBuffer window_;
-    uint64_t base_ = 0;  // payload byte of window_[0]
+    PayloadWindow window_;
 };
 
 }  // namespace kavrin

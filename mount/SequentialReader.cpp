@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 #include <system_error>
 
 #include "engine/Engine.h"
@@ -13,9 +12,6 @@
 namespace kavrin {
 namespace {
 
-// The window is loaded again once less than this is left ahead of a block (a level-9 block
-// takes at most about 1 MB).
-constexpr uint64_t kAhead = kWalkWindow / 2;
 constexpr uint64_t kTrailerBits = kMagicBits + kCrcBits;
 constexpr uint8_t kNoLead[kDeltaLeadBytes] = {};
 
@@ -49,10 +45,10 @@ BlockVerdict ReadSymbols(CompactBlockDecoder& decoder, const uint8_t* bytes, uin
 
 SequentialReader::SequentialReader(platform::FileHandle file, const ArchiveHeader& header,
                                    uint64_t payloadBytes, DecoderSource& decoders, bool ahead)
-    : file_(file),
-      header_(header),
+    : header_(header),
       payloadBytes_(payloadBytes),
       decoders_(decoders),
+      window_(file, header.headerLength, payloadBytes),
       ahead_(ahead),
       delta_(static_cast<DeltaMode>(header.deltaMode), header.sourceSize, 0, kNoLead) {}
 
@@ -170,23 +166,22 @@ void SequentialReader::Produce() {
 
 Status SequentialReader::Step(CompactBlockDecoder& decoder, Item& out) {
     for (;;) {
-        if (!Cover(bit_)) return ReadFailure();
-        if (!Holds(bit_, kTrailerBits)) return Status::Engine(EngineError::StreamTruncated);
-        const uint64_t magic = Bits(bit_, kMagicBits);
+        if (!window_.Cover(bit_)) return ReadFailure();
+        if (!window_.Holds(bit_, kTrailerBits)) return Status::Engine(EngineError::StreamTruncated);
+        const uint64_t magic = window_.Bits(bit_, kMagicBits);
         if (magic == kEndMagic) {
             if (Status status = EndStream(out); !status.ok() || out.last) return status;
             continue;  // an empty stream, another one after it
         }
         if (magic != kBlockMagic) return Status::Engine(EngineError::StreamDamaged);
         uint64_t end = 0;
-        BlockVerdict verdict = ReadSymbols(decoder, window_.data() + (bit_ / 8 - base_), bit_,
-                                           8 * (base_ + window_.size()), level_, &end);
+        BlockVerdict verdict =
+            ReadSymbols(decoder, window_.From(bit_), bit_, window_.EndBit(), level_, &end);
         // A block longer than the window ahead of it: once more from its own start.
-        if (verdict == BlockVerdict::Truncated && base_ != bit_ / 8 &&
-            base_ + window_.size() < payloadBytes_) {
-            if (!Load(bit_)) return ReadFailure();
-            verdict = ReadSymbols(decoder, window_.data(), bit_, 8 * (base_ + window_.size()),
-                                  level_, &end);
+        if (verdict == BlockVerdict::Truncated && window_.CanWiden(bit_)) {
+            if (!window_.Load(bit_)) return ReadFailure();
+            verdict =
+                ReadSymbols(decoder, window_.From(bit_), bit_, window_.EndBit(), level_, &end);
         }
         switch (verdict) {
             case BlockVerdict::Ok:
@@ -202,9 +197,9 @@ Status SequentialReader::Step(CompactBlockDecoder& decoder, Item& out) {
         streamCrc_ = CombineBlockCrc(streamCrc_, decoder.reader().storedCrc());
         bit_ = end;
         // What follows: another block, or the stream's end.
-        if (!Cover(bit_)) return ReadFailure();
-        if (!Holds(bit_, kTrailerBits)) return Status::Engine(EngineError::StreamTruncated);
-        const uint64_t next = Bits(bit_, kMagicBits);
+        if (!window_.Cover(bit_)) return ReadFailure();
+        if (!window_.Holds(bit_, kTrailerBits)) return Status::Engine(EngineError::StreamTruncated);
+        const uint64_t next = window_.Bits(bit_, kMagicBits);
         if (next == kBlockMagic) return Status();
         if (next == kEndMagic) return EndStream(out);
         return Status::Engine(EngineError::StreamDamaged);
@@ -212,7 +207,7 @@ Status SequentialReader::Step(CompactBlockDecoder& decoder, Item& out) {
 }
 
 Status SequentialReader::EndStream(Item& out) {
-    if (Bits(bit_ + kMagicBits, kCrcBits) != streamCrc_) {
+    if (window_.Bits(bit_ + kMagicBits, kCrcBits) != streamCrc_) {
         return Status::Engine(EngineError::StreamDamaged);
     }
     const uint64_t next = (bit_ + kTrailerBits + 7) / 8;
@@ -220,11 +215,7 @@ Status SequentialReader::EndStream(Item& out) {
     out.payloadLeft = payloadBytes_ - std::min(next, payloadBytes_);
     // Another stream may follow at the next byte, with its own "BZh1".."BZh9".
     uint8_t head[4];
-    const bool inWindow = next >= base_ && next + 4 <= base_ + window_.size();
-    if (inWindow) std::memcpy(head, window_.data() + (next - base_), 4);
-    if (next + 4 > payloadBytes_ ||
-        (!inWindow && platform::ReadAt(file_, head, 4, header_.headerLength + next) != 4) ||
-        StreamHeaderLevel(head) == 0) {
+    if (!window_.ReadFour(next, head) || StreamHeaderLevel(head) == 0) {
         out.last = true;
         return Status();
     }
@@ -263,36 +254,6 @@ Status SequentialReader::Accept(const Item& item) {
     left_ = restored;
     ended_ = item.last;
     return Status();
-}
-
-bool SequentialReader::Load(uint64_t bit) {
-    base_ = bit / 8;
-    const uint64_t want = std::min<uint64_t>(kWalkWindow, payloadBytes_ - base_);
-    window_.Clear();
-    if (!window_.Reserve(want + 8)) {
-        errno = ENOMEM;
-        return false;
-    }
-    const int64_t got = platform::ReadAt(file_, window_.data(), want, header_.headerLength + base_);
-    if (got != static_cast<int64_t>(want)) {
-        if (got >= 0) errno = EIO;
-        return false;
-    }
-    window_.Commit(want);
-    return true;
-}
-
-bool SequentialReader::Cover(uint64_t bit) {
-    const uint64_t end = base_ + window_.size();
-    if (window_.size() > 0 && bit / 8 >= base_ &&
-        (end == payloadBytes_ || (bit / 8 < end && end - bit / 8 >= kAhead))) {
-        return true;
-    }
-    return Load(bit);
-}
-
-uint64_t SequentialReader::Bits(uint64_t bit, unsigned count) const {
-    return ReadBits(window_.data(), bit - 8 * base_, count);
 }
 
 }  // namespace kavrin

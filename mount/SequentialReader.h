@@ -30,13 +30,13 @@
 #include <thread>
 
 #include "engine/Status.h"
-#include "engine/codec/ByteBuffer.h"
 #include "engine/decode/BlockRuns.h"
 #include "engine/decode/CompactBlock.h"
 #include "engine/format/ArchiveFormat.h"
 #include "mount/BlockDecode.h"
 #include "mount/DeltaResume.h"
 #include "mount/PayloadWalker.h"
+#include "mount/PayloadWindow.h"
 
 namespace kavrin {
 
@@ -81,25 +81,17 @@ private:
     Status Step(CompactBlockDecoder& decoder, Item& out);
     // At an end magic: checks the stream's CRC and goes on with the next stream, if any.
     Status EndStream(Item& out);
-    bool Load(uint64_t bit);
-    bool Cover(uint64_t bit);
-    bool Holds(uint64_t bit, uint64_t bits) const {
-        return bit + bits <= 8 * (base_ + window_.size());
-    }
-    uint64_t Bits(uint64_t bit, unsigned count) const;
 
     // The caller's side: the next block, then its inverse transform and the size checks.
     Status Fetch();
     Status Accept(const Item& item);
 
     // The decoding side's.
-    platform::FileHandle file_;
     ArchiveHeader header_;
     uint64_t payloadBytes_;
     DecoderSource& decoders_;
-    ByteBuffer window_;
-    uint64_t base_ = 0;  // payload byte of window_[0]
-    uint64_t bit_ = 0;   // the next magic
+    PayloadWindow window_;
+    uint64_t bit_ = 0;  // the next magic
     uint32_t level_ = 9;
     uint32_t streamCrc_ = 0;
 
